@@ -1,0 +1,1 @@
+"""The analysis modules: driver, syntax-tree helpers, inference shims, fixes."""

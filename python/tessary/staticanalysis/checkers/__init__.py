@@ -1,0 +1,1 @@
+"""One module per family of checks."""

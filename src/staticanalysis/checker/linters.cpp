@@ -1,0 +1,254 @@
+#include "staticanalysis/checker/linters.hpp"
+
+#include <pybind11/gil_safe_call_once.h>
+#include <pybind11/stl.h>
+
+#include "staticanalysis/helpers/facade.hpp"
+#include "staticanalysis/helpers/pyclass.hpp"
+#include "staticanalysis/helpers/tokens.hpp"
+#include "staticanalysis/helpers/values.hpp"
+
+namespace tessary::checker {
+
+namespace {
+
+PYBIND11_CONSTINIT py::gil_safe_call_once_and_store<Driver> driver_storage;
+
+py::object import_attr(const char* module, const char* name) {
+  return py::module_::import(module).attr(name);
+}
+
+// The options every linter takes, in this order.
+py::tuple driver_options() {
+  auto option = [](const char* name, py::object default_value, const char* type, const char* metavar,
+                   const char* help) {
+    py::dict props;
+    props["default"] = default_value;
+    props["type"] = type;
+    props["metavar"] = metavar;
+    props["help"] = help;
+    return py::make_tuple(name, props);
+  };
+  return py::make_tuple(
+      option("settings-files", py::list(), "csv", "<file>[,<file>...]",
+             "Specify which files are django settings files. They should be import paths."),
+      option("root-urlconf", py::str(""), "string", "<str>", "Specify the ROOT_URLCONF import path to use."),
+      option("django-version", py::str("3.3"), "string", "<str>", "Specify the Django version being checked."));
+}
+
+// Comments naming our pragma become pylint's, so pylint's own rules on
+// which lines a disable covers apply unchanged.
+py::object process_tokens(py::object self, py::list tokens) {
+  static const int comment_type = py::module_::import("tokenize").attr("COMMENT").cast<int>();
+  for (size_t i = 0; i < tokens.size(); ++i) {
+    py::object token = tokens[i];
+    if (token.attr("type").cast<int>() != comment_type) continue;
+    py::str text = token.attr("string");
+    if (!text.attr("__contains__")("tessary").cast<bool>()) continue;
+    py::str line = token.attr("line");
+    tokens[i] = token.attr("_replace")(py::arg("string") = text.attr("replace")("tessary:", "pylint:"),
+                                       py::arg("line") = line.attr("replace")("tessary:", "pylint:"));
+  }
+  return import_attr("pylint.lint", "PyLinter").attr("process_tokens")(self, tokens);
+}
+
+py::object code_linter_check(py::object self, py::object code, py::args args, py::kwargs kwargs) {
+  self.attr("tessary_provided_code") = code;
+  return driver().Linter.attr("check")(self, *args, **kwargs);
+}
+
+py::object code_linter_get_ast(py::object self, const std::string& filepath, const std::string& modname,
+                               py::object /*data*/) {
+  std::string code = self.attr("tessary_provided_code").cast<std::string>();
+  py::object atok;
+  try {
+    atok = build_atok(code, modname, py::str(filepath));
+  } catch (py::error_already_set& err) {
+    // Report a text that does not parse the way pylint reports a file that
+    // does not parse: one syntax-error finding, and the run goes on.
+    if (!err.matches(import_attr("astroid", "AstroidSyntaxError"))) throw;
+    py::object error = err.value().attr("error");
+    py::object line = py::getattr(error, "lineno", py::none());
+    if (line.is_none()) line = py::int_(0);
+    py::object offset = py::getattr(error, "offset", py::none());
+    self.attr("add_message")("syntax-error", py::arg("line") = line, py::arg("col_offset") = offset,
+                             py::arg("args") = py::str("Parsing failed: '{}'").format(error),
+                             py::arg("confidence") = import_attr("pylint.interfaces", "HIGH"));
+    return py::none();
+  }
+  py::object tree = atok.attr("tree");
+  check_names(tree);
+  return tree;
+}
+
+py::iterator code_linter_iterate_file_descrs(py::object /*self*/, py::iterable files_or_modules) {
+  py::object FileItem = import_attr("pylint.typing", "FileItem");
+  py::list items;
+  for (py::handle entry : files_or_modules) {
+    py::str filepath = py::reinterpret_borrow<py::str>(entry);
+    py::str modname = filepath.attr("replace")(".py", "").attr("replace")("/", ".");
+    items.append(FileItem(modname, filepath, modname));
+  }
+  return py::iter(items);
+}
+
+void reporter_handle_message(py::object self, py::object msg) {
+  py::dict record;
+  record["type"] = msg.attr("category");
+  record["module"] = msg.attr("module");
+  record["obj"] = msg.attr("obj");
+  record["line"] = msg.attr("line");
+  record["column"] = msg.attr("column");
+  record["endLine"] = msg.attr("end_line");
+  record["endColumn"] = msg.attr("end_column");
+  record["path"] = msg.attr("path");
+  record["symbol"] = msg.attr("symbol");
+  // Kept as the checker formatted it: for our checkers, the argument map.
+  record["message"] = msg.attr("msg");
+  record["message-id"] = msg.attr("msg_id");
+  self.attr("messages").attr("append")(record);
+}
+
+void reporter_display_messages(py::object self, py::object /*layout*/) {
+  py::object dumps = import_attr("json", "dumps");
+  py::object text = dumps(self.attr("messages"), py::arg("indent") = 4,
+                          py::arg("default") = py::cpp_function([](py::object o) { return serializer(o); }));
+  py::print(text, py::arg("file") = self.attr("out"));
+}
+
+py::list build_python_checker_classes() {
+  // Registered with every Python linter, in this order.
+  return py::list();
+}
+
+Driver load() {
+  Driver d;
+  const char* module = "tessary.staticanalysis.checker";
+  py::object str_type = py::reinterpret_borrow<py::object>(reinterpret_cast<PyObject*>(&PyUnicode_Type));
+  d.ignore_old_style_string_formatting =
+      make_class("ignore_old_style_string_formatting", py::make_tuple(str_type), py::dict(), module);
+  add_method(d.ignore_old_style_string_formatting, "__mod__", [](py::object self, py::object) { return self; });
+
+  d.Reporter = make_class("JSONReporter", py::make_tuple(import_attr("pylint.reporters", "JSONReporter")),
+                          py::dict(), module);
+  add_method(d.Reporter, "handle_message", &reporter_handle_message, py::arg("msg"));
+  add_method(d.Reporter, "display_messages", &reporter_display_messages, py::arg("layout"));
+
+  py::object PyLinter = import_attr("pylint.lint", "PyLinter");
+  py::dict msgs(PyLinter.attr("msgs"));
+  // Every syntax error carries the same text, whatever the parser said. The
+  // entry keeps pylint's options for it: a syntax error is reported on a
+  // line, with no node to attach it to.
+  py::tuple original = msgs["E0001"];
+  py::tuple entry = py::make_tuple(d.ignore_old_style_string_formatting("Syntax Error"), "syntax-error",
+                                   "Used when a syntax error is raised for a module.");
+  if (original.size() > 3) entry = entry + py::make_tuple(original[3]);
+  msgs["E0001"] = entry;
+  py::dict linter_ns;
+  linter_ns["msgs"] = msgs;
+  d.Linter = make_class("Linter", py::make_tuple(PyLinter), linter_ns, module);
+  add_method(d.Linter, "process_tokens", &process_tokens, py::arg("tokens"));
+
+  d.CodeLinter = make_class("CodeLinter", py::make_tuple(d.Linter), py::dict(), module);
+  add_method(d.CodeLinter, "check", &code_linter_check, py::arg("code"));
+  add_method(d.CodeLinter, "get_ast", &code_linter_get_ast, py::arg("filepath"), py::arg("modname"),
+             py::arg("data") = py::none());
+  add_method(d.CodeLinter, "_iterate_file_descrs", &code_linter_iterate_file_descrs,
+             py::arg("files_or_modules"));
+
+  d.python_checker_classes = build_python_checker_classes();
+  d.html_checker_classes = py::list();
+  for (py::handle cls : d.python_checker_classes) {
+    for (auto item : py::dict(cls.attr("msgs"))) {
+      d.message_id_symbol_store[item.first] = item.second[py::int_(1)];
+    }
+  }
+  d.logger = import_attr("logging", "getLogger")();
+  return d;
+}
+
+}  // namespace
+
+const Driver& driver() { return driver_storage.call_once_and_store_result(load).get_stored(); }
+
+py::object create_linter(const py::object& linter_class, const py::object& /*config*/) {
+  const Driver& d = driver();
+  py::object linter = linter_class(py::arg("reporter") = d.Reporter(), py::arg("options") = driver_options());
+  // Only our own checkers' refactor and warning messages count in these
+  // categories: pylint's are not registered.
+  py::object by_category = linter.attr("msgs_store").attr("_msgs_by_category");
+  by_category["R"] = py::list();
+  by_category["W"] = py::list();
+  for (py::handle cls : d.python_checker_classes) linter.attr("register_checker")(cls(linter));
+  return linter;
+}
+
+void check_names(const py::object& tree) {
+  const Astroid& a = ast();
+  py::object astroid_error = a.astroid.attr("AstroidError");
+  for (const Node& name : Node(tree).descendants(a.Name)) {
+    try {
+      infer_first(name);
+    } catch (py::error_already_set& err) {
+      // The values are discarded; a name inference cannot resolve is no
+      // reason to stop linting the module.
+      if (!err.matches(astroid_error) && !err.matches(PyExc_RecursionError)) throw;
+    }
+  }
+}
+
+void log_fatal_records(const py::list& records) {
+  const Driver& d = driver();
+  for (py::handle record : records) {
+    py::object type = py::dict(py::reinterpret_borrow<py::object>(record)).attr("get")("type");
+    if (!type.is_none() && type.cast<std::string>() == "fatal") {
+      d.logger.attr("error")(py::str("Fatal message: ") + py::str(record));
+    }
+  }
+}
+
+py::object check_code(const std::string& code, const std::string& filepath, const std::string& settings_modpath) {
+  const Driver& d = driver();
+  py::object linter = create_linter(d.CodeLinter);
+  linter.attr("set_option")("settings-files", py::list(py::make_tuple(settings_modpath)));
+  linter.attr("check")(code, py::arg("files_or_modules") = py::list(py::make_tuple(filepath)));
+  py::list messages = linter.attr("reporter").attr("messages");
+  log_fatal_records(messages);
+  py::str source(code);
+  py::cpp_function code_reader([source](py::object) { return source; });
+  return import_attr("tessary.render", "render_message_centric_advice")(
+      py::arg("messages") = messages, py::arg("project_root") = "/some/fake/root/",
+      py::arg("settings") = py::dict(), py::arg("settings_modpath") = settings_modpath,
+      py::arg("code_style") = py::dict(), py::arg("code_reader") = code_reader);
+}
+
+void HtmlLinter::check(const py::list& files) {
+  for (py::handle cls : driver().html_checker_classes) {
+    py::object checker = cls();
+    checker.attr("check")(files);
+    for (py::handle record : checker.attr("messages")) messages.append(record);
+  }
+}
+
+void bind(py::module_& m) {
+  const Driver& d = driver();
+  m.attr("Linter") = d.Linter;
+  m.attr("CodeLinter") = d.CodeLinter;
+  m.attr("JSONReporter") = d.Reporter;
+  m.attr("ignore_old_style_string_formatting") = d.ignore_old_style_string_formatting;
+  m.attr("python_checker_classes") = d.python_checker_classes;
+  m.attr("html_checker_classes") = d.html_checker_classes;
+  m.attr("message_id_symbol_store") = d.message_id_symbol_store;
+  m.attr("logger") = d.logger;
+
+  py::class_<HtmlLinter>(m, "HtmlLinter")
+      .def(py::init<>())
+      .def_readwrite("messages", &HtmlLinter::messages)
+      .def("check", &HtmlLinter::check, py::arg("files"));
+
+  m.def("create_linter", &create_linter, py::arg("linter_class"), py::arg("config") = py::dict());
+  m.def("check_code", &check_code, py::arg("code"), py::arg("filepath"), py::arg("settings_modpath"));
+  m.def("check_names", &check_names, py::arg("tree"));
+}
+
+}  // namespace tessary::checker

@@ -1,0 +1,92 @@
+#include "staticanalysis/helpers/classify.hpp"
+
+#include <algorithm>
+
+namespace tessary {
+
+bool is_django_string_field_name(std::string_view name) {
+  return std::find(std::begin(DJANGO_STRING_FIELDS), std::end(DJANGO_STRING_FIELDS), name) !=
+         std::end(DJANGO_STRING_FIELDS);
+}
+
+bool is_django_boolean_field_name(std::string_view name) {
+  return std::find(std::begin(DJANGO_BOOLEAN_FIELDS), std::end(DJANGO_BOOLEAN_FIELDS), name) !=
+         std::end(DJANGO_BOOLEAN_FIELDS);
+}
+
+bool is_model_field(const Node& node) {
+  try {
+    return has_ancestor(safe_infer(node), qnames::field);
+  } catch (py::error_already_set&) {
+    return false;
+  }
+}
+
+bool is_migration_file(const Node& node) {
+  const Astroid& a = ast();
+  for (const Node& cls : node.root().descendants(a.ClassDef)) {
+    Node inferred;
+    try {
+      inferred = safe_infer(cls);
+    } catch (py::error_already_set&) {
+      continue;
+    }
+    if (!inferred.present()) continue;
+    // The first class whose ancestry can be computed decides.
+    try {
+      py::object classes = inferred.get(a.mro)();
+      for (py::handle c : classes) {
+        py::object name = c.attr(a.qname)();
+        if (name.cast<std::string_view>() == qnames::migration) return true;
+      }
+      return false;
+    } catch (py::error_already_set&) {
+      continue;
+    }
+  }
+  return false;
+}
+
+std::optional<Node> own_definition(const Node& scope, const char* name) {
+  py::object locals = scope.get(ast().locals);
+  PyObject* found = PyDict_GetItemString(locals.ptr(), name);
+  if (found == nullptr) return std::nullopt;
+  auto defs = py::reinterpret_borrow<py::list>(found);
+  if (defs.empty()) return std::nullopt;
+  return Node::of(defs[0]);
+}
+
+std::optional<Node> is_node_abstract_model(const Node& classdef) {
+  std::optional<Node> meta = own_definition(classdef, "Meta");
+  if (!meta || !meta->isa(ast().ClassDef)) return std::nullopt;
+  return own_definition(*meta, "abstract");
+}
+
+std::optional<std::string> get_member_name(const Node& node) {
+  const Astroid& a = ast();
+  Node current = node.statement();
+  while (!current.isa(a.Assign)) {
+    Node parent = current.parent();
+    if (parent.is_none()) return std::nullopt;
+    current = parent.statement();
+  }
+  std::vector<Node> targets = current.nodes(a.targets);
+  if (targets.empty() || !targets[0].isa(a.AssignName)) return std::nullopt;
+  return targets[0].name();
+}
+
+std::optional<std::string> get_function_name(const Node& call) {
+  const Astroid& a = ast();
+  Node func = call.func();
+  if (func.isa(a.Attribute)) return func.attrname();
+  if (func.isa(a.Name)) return func.name();
+  return std::nullopt;
+}
+
+std::string get_module_name(std::string_view module) {
+  auto dot = module.rfind('.');
+  if (dot == std::string_view::npos) return std::string(module);
+  return std::string(module.substr(dot + 1));
+}
+
+}  // namespace tessary

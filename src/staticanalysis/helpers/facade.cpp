@@ -1,0 +1,192 @@
+#include "staticanalysis/helpers/facade.hpp"
+
+#include <pybind11/gil_safe_call_once.h>
+
+namespace tessary {
+
+py::str intern(const char* text) {
+  return py::reinterpret_steal<py::str>(PyUnicode_InternFromString(text));
+}
+
+namespace {
+
+Astroid load() {
+  Astroid a;
+  a.astroid = py::module_::import("astroid");
+  py::object nodes = py::module_::import("astroid.nodes");
+  a.manager = a.astroid.attr("MANAGER");
+  a.builder_class = py::module_::import("astroid.builder").attr("AstroidBuilder");
+  a.extract_node = a.astroid.attr("extract_node");
+  a.safe_infer_fn = py::module_::import("pylint.checkers.utils").attr("safe_infer");
+  a.uninferable = a.astroid.attr("Uninferable");
+  a.inference_tip = a.astroid.attr("inference_tip");
+  a.use_inference_default = a.astroid.attr("UseInferenceDefault");
+  a.inference_error = a.astroid.attr("InferenceError");
+  a.instance_class = py::module_::import("astroid.bases").attr("Instance");
+
+#define TESSARY_NODE(kind) a.kind = nodes.attr(#kind)
+  TESSARY_NODE(Module);
+  TESSARY_NODE(ClassDef);
+  TESSARY_NODE(FunctionDef);
+  TESSARY_NODE(Call);
+  TESSARY_NODE(Keyword);
+  TESSARY_NODE(Attribute);
+  TESSARY_NODE(Name);
+  TESSARY_NODE(AssignName);
+  TESSARY_NODE(AssignAttr);
+  TESSARY_NODE(Assign);
+  TESSARY_NODE(AnnAssign);
+  TESSARY_NODE(Const);
+  TESSARY_NODE(List);
+  TESSARY_NODE(Tuple);
+  TESSARY_NODE(Dict);
+  TESSARY_NODE(Set);
+  TESSARY_NODE(BinOp);
+  TESSARY_NODE(BoolOp);
+  TESSARY_NODE(ImportFrom);
+  TESSARY_NODE(Import);
+  TESSARY_NODE(Compare);
+  TESSARY_NODE(If);
+  TESSARY_NODE(UnaryOp);
+  TESSARY_NODE(Subscript);
+  TESSARY_NODE(Return);
+  TESSARY_NODE(Expr);
+  TESSARY_NODE(Starred);
+  TESSARY_NODE(IfExp);
+  TESSARY_NODE(Await);
+  TESSARY_NODE(Lambda);
+  TESSARY_NODE(For);
+  TESSARY_NODE(Arguments);
+#undef TESSARY_NODE
+
+#define TESSARY_NAME(field) a.field = intern(#field)
+  TESSARY_NAME(mro);
+  TESSARY_NAME(qname);
+  TESSARY_NAME(infer);
+  TESSARY_NAME(name);
+  TESSARY_NAME(attrname);
+  TESSARY_NAME(func);
+  TESSARY_NAME(expr);
+  TESSARY_NAME(args);
+  TESSARY_NAME(keywords);
+  TESSARY_NAME(value);
+  TESSARY_NAME(arg);
+  TESSARY_NAME(parent);
+  TESSARY_NAME(body);
+  TESSARY_NAME(lineno);
+  TESSARY_NAME(col_offset);
+  TESSARY_NAME(root);
+  TESSARY_NAME(nodes_of_class);
+  TESSARY_NAME(elts);
+  TESSARY_NAME(items);
+  TESSARY_NAME(lookup);
+  TESSARY_NAME(locals);
+  TESSARY_NAME(defaults);
+  TESSARY_NAME(posonlyargs);
+  TESSARY_NAME(targets);
+  TESSARY_NAME(is_statement);
+  TESSARY_NAME(instantiate_class);
+  TESSARY_NAME(as_string);
+  TESSARY_NAME(get_children);
+  TESSARY_NAME(first_token);
+  TESSARY_NAME(last_token);
+  TESSARY_NAME(pytype);
+  TESSARY_NAME(test);
+  TESSARY_NAME(operand);
+  TESSARY_NAME(op);
+  TESSARY_NAME(left);
+  TESSARY_NAME(ops);
+  TESSARY_NAME(file);
+  TESSARY_NAME(end_lineno);
+  TESSARY_NAME(end_col_offset);
+  TESSARY_NAME(fromlineno);
+  TESSARY_NAME(bases);
+  TESSARY_NAME(decorators);
+#undef TESSARY_NAME
+  return a;
+}
+
+}  // namespace
+
+const Astroid& ast() {
+  PYBIND11_CONSTINIT static py::gil_safe_call_once_and_store<Astroid> storage;
+  return storage.call_once_and_store_result(load).get_stored();
+}
+
+bool Node::truthy() const { return PyObject_IsTrue(obj_.ptr()) == 1; }
+
+std::optional<std::string> Node::text(const py::str& attr) const {
+  PyObject* value = PyObject_GetAttr(obj_.ptr(), attr.ptr());
+  if (value == nullptr) {
+    PyErr_Clear();
+    return std::nullopt;
+  }
+  auto owned = py::reinterpret_steal<py::object>(value);
+  if (!PyUnicode_Check(value)) return std::nullopt;
+  return owned.cast<std::string>();
+}
+
+std::vector<Node> Node::nodes(const py::str& attr) const {
+  std::vector<Node> out;
+  py::object value = obj_.attr(attr);
+  if (value.is_none()) return out;
+  for (py::handle item : value) out.push_back(Node::of(item));
+  return out;
+}
+
+Node Node::statement() const {
+  const Astroid& a = ast();
+  py::object current = obj_;
+  while (!current.is_none()) {
+    if (py::isinstance(current, a.Module)) return Node(current);
+    if (py::getattr(current, a.is_statement, py::bool_(false)).cast<bool>()) return Node(current);
+    current = current.attr(a.parent);
+  }
+  return Node(current);
+}
+
+std::vector<Node> Node::descendants(const py::object& cls) const {
+  std::vector<Node> out;
+  for (py::handle item : obj_.attr(ast().nodes_of_class)(cls)) out.push_back(Node::of(item));
+  return out;
+}
+
+Node safe_infer(const Node& node) {
+  if (node.is_none()) return Node();
+  return Node(ast().safe_infer_fn(node.obj()));
+}
+
+std::optional<Node> infer_first(const Node& node) {
+  try {
+    py::iterator it = py::iter(node.obj().attr(ast().infer)());
+    if (it == py::iterator::sentinel()) return std::nullopt;
+    return Node::of(*it);
+  } catch (py::error_already_set& err) {
+    // Inference failures of analysed code are ordinary: unknown names,
+    // dynamic attributes, recursion guards.
+    if (err.matches(ast().inference_error) || err.matches(PyExc_StopIteration)) return std::nullopt;
+    throw;
+  }
+}
+
+bool has_ancestor(const Node& node, std::string_view qname) {
+  if (!node.present()) return false;
+  const Astroid& a = ast();
+  try {
+    py::object classes = node.obj().attr(a.mro)();
+    for (py::handle cls : classes) {
+      py::object name = cls.attr(a.qname)();
+      if (PyUnicode_Check(name.ptr()) && name.cast<std::string_view>() == qname) return true;
+    }
+  } catch (py::error_already_set&) {
+    return false;
+  }
+  return false;
+}
+
+void raise_python(const py::object& exc_class) {
+  PyErr_SetNone(exc_class.ptr());
+  throw py::error_already_set();
+}
+
+}  // namespace tessary

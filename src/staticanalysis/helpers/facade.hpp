@@ -1,0 +1,115 @@
+// A small typed view over astroid and pylint objects.
+//
+// Every check talks to the syntax tree through this header: the node
+// classes, the library entry points and the attribute names it needs are
+// looked up once per process and kept in `Astroid`; `Node` is a cheap,
+// stateless handle with the accessors the checks use. Nothing here owns
+// analysed code or runs it: astroid parses, we only ask questions.
+#pragma once
+
+#include <pybind11/pybind11.h>
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tessary {
+
+namespace py = pybind11;
+
+// Modules, classes, functions and interned attribute names, cached once.
+struct Astroid {
+  // modules and entry points
+  py::object astroid;
+  py::object manager;        // astroid.MANAGER
+  py::object builder_class;  // astroid.builder.AstroidBuilder
+  py::object extract_node;   // astroid.extract_node
+  py::object safe_infer_fn;  // pylint.checkers.utils.safe_infer
+  py::object uninferable;    // astroid.Uninferable
+  py::object inference_tip;  // astroid.inference_tip
+  py::object use_inference_default;  // astroid.UseInferenceDefault
+  py::object inference_error;        // astroid.InferenceError
+  py::object instance_class;         // astroid.bases.Instance
+
+  // node classes
+  py::object Module, ClassDef, FunctionDef, Call, Keyword, Attribute, Name,
+      AssignName, AssignAttr, Assign, AnnAssign, Const, List, Tuple, Dict, Set,
+      BinOp, BoolOp, ImportFrom, Import, Compare, If, UnaryOp, Subscript,
+      Return, Expr, Starred, IfExp, Await, Lambda, For, Arguments;
+
+  // interned attribute and method names
+  py::str mro, qname, infer, name, attrname, func, expr, args, keywords, value,
+      arg, parent, body, lineno, col_offset, root, nodes_of_class, elts, items,
+      lookup, locals, defaults, posonlyargs, targets, is_statement,
+      instantiate_class, as_string, get_children, first_token, last_token,
+      pytype, test, operand, op, left, ops, file, end_lineno, end_col_offset,
+      fromlineno, bases, decorators;
+};
+
+// The process-wide cache; first use imports astroid and pylint.
+const Astroid& ast();
+
+// Handle on one astroid node or inferred value (possibly None or the
+// uninferable marker). Copying is a reference-count bump.
+class Node {
+ public:
+  Node() : obj_(py::none()) {}
+  explicit Node(py::object obj) : obj_(std::move(obj)) {}
+  static Node of(py::handle h) { return Node(py::reinterpret_borrow<py::object>(h)); }
+
+  const py::object& obj() const { return obj_; }
+  py::handle handle() const { return obj_; }
+
+  bool is_none() const { return obj_.is_none(); }
+  bool is_uninferable() const { return obj_.is(ast().uninferable); }
+  // Neither None nor the uninferable marker.
+  bool present() const { return !is_none() && !is_uninferable(); }
+  // Python truth value (the uninferable marker is falsy).
+  bool truthy() const;
+
+  bool isa(const py::object& cls) const { return py::isinstance(obj_, cls); }
+  bool is(const Node& other) const { return obj_.is(other.obj_); }
+
+  bool has(const py::str& attr) const { return py::hasattr(obj_, attr); }
+  py::object get(const py::str& attr) const { return obj_.attr(attr); }
+  Node child(const py::str& attr) const { return Node(obj_.attr(attr)); }
+  // A text attribute; nullopt when missing or not text.
+  std::optional<std::string> text(const py::str& attr) const;
+  // A list-valued attribute (None gives an empty list).
+  std::vector<Node> nodes(const py::str& attr) const;
+
+  // Common shapes.
+  Node parent() const { return child(ast().parent); }
+  Node func() const { return child(ast().func); }
+  Node expr() const { return child(ast().expr); }
+  std::optional<std::string> attrname() const { return text(ast().attrname); }
+  std::optional<std::string> name() const { return text(ast().name); }
+  Node root() const { return Node(obj_.attr(ast().root)()); }
+  // The enclosing statement, or the module itself when the node is a module
+  // or sits directly in one without a statement.
+  Node statement() const;
+  // Descendants of the given node class, depth first, in source order.
+  std::vector<Node> descendants(const py::object& cls) const;
+  std::string as_string() const { return py::str(obj_.attr(ast().as_string)()); }
+
+ private:
+  py::object obj_;
+};
+
+// pylint's safe_infer: the single inferred value or None.
+Node safe_infer(const Node& node);
+// First value of node.infer(); nullopt when inference raises.
+std::optional<Node> infer_first(const Node& node);
+
+// Ancestry test: does the linearised ancestry of the class or instance hold
+// a class whose qualified name is `qname`? False on any failure.
+bool has_ancestor(const Node& node, std::string_view qname);
+
+// Raise the given Python exception class with no arguments.
+[[noreturn]] void raise_python(const py::object& exc_class);
+
+// Interned Python text, made once per call site owner.
+py::str intern(const char* text);
+
+}  // namespace tessary

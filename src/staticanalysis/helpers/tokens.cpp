@@ -1,0 +1,152 @@
+#include "staticanalysis/helpers/tokens.hpp"
+
+#include <pybind11/stl.h>
+
+#include <algorithm>
+
+namespace tessary {
+
+namespace {
+
+// astroid's own statement-by-line search (class and def lines count as
+// the keyword's line, decorators excluded).
+Node statement_at_line(const Node& tree, long line) {
+  static const char* kFinder = "_find_statement_by_line";
+  py::object finder = py::module_::import("astroid.builder").attr(kFinder);
+  return Node(finder(tree.obj(), line));
+}
+
+Node placeholder_call(const std::string& text) {
+  return Node(ast().extract_node("print(\"" + text + "\")"));
+}
+
+}  // namespace
+
+py::object build_atok(const std::string& source, const std::string& modname,
+                      py::object absolute_path) {
+  const Astroid& a = ast();
+  py::object builder = a.builder_class();
+  py::object tree = builder.attr("string_build")(source, py::arg("modname") = modname,
+                                                 py::arg("path") = absolute_path);
+  py::object atok = py::module_::import("asttokens").attr("ASTTokens")(source, py::arg("tree") = tree);
+  py::dict extra_line_map;
+  atok.attr("extra_line_map") = extra_line_map;
+
+  py::dict tok_name = py::module_::import("token").attr("tok_name");
+  Node module(atok.attr("tree"));
+  for (py::handle token : atok.attr("tokens")) {
+    std::string kind = py::str(tok_name[token.attr("type")]);
+    long line_number = token.attr("start")[py::int_(0)].cast<long>();
+    if (kind == "NL" && token.attr("line").cast<std::string>() == "\n") {
+      add_node(module, placeholder_call(""), line_number);
+      extra_line_map[py::int_(line_number)] = py::str("");
+    } else if (kind == "COMMENT") {
+      py::object previous = atok.attr("prev_token")(token);
+      if (previous.attr("start")[py::int_(0)].cast<long>() == line_number) continue;
+      std::string comment = token.attr("string").cast<std::string>();
+      std::string escaped = comment;
+      std::replace(escaped.begin(), escaped.end(), '"', '\'');
+      Node node;
+      try {
+        node = placeholder_call(escaped);
+      } catch (py::error_already_set&) {
+        // A comment that cannot sit between the quotes (a trailing
+        // backslash) gets no placeholder.
+        continue;
+      }
+      add_node(module, node, line_number);
+      extra_line_map[py::int_(line_number)] = py::str(comment);
+    }
+  }
+  return atok;
+}
+
+Node find_node_parent(const Node& tree, long line) {
+  for (; line >= 0; --line) {
+    Node found = statement_at_line(tree, line);
+    if (found.is_none()) continue;
+    Node statement = found.statement();
+    return Node(statement.obj().attr("scope")());
+  }
+  return tree;
+}
+
+void add_node(const Node& tree, const Node& node, long line_number) {
+  const Astroid& a = ast();
+  Node parent = find_node_parent(tree, line_number);
+  py::setattr(node.obj(), a.lineno, py::int_(line_number));
+  py::list body = parent.get(a.body);
+  body.append(node.obj());
+  py::setattr(node.obj(), a.parent, parent.obj());
+  py::object key = py::module_::import("operator").attr("attrgetter")("lineno");
+  body.attr("sort")(py::arg("key") = key);
+}
+
+Node find_node_by_position(const Node& tree, long line) {
+  Node found = statement_at_line(tree, line);
+  if (found.is_none()) return found;
+  return found.statement();
+}
+
+void preserve_metadata(const Node& new_node, const Node& old_node) {
+  const Astroid& a = ast();
+  py::object lineno = old_node.get(a.lineno);
+  py::object walk = py::module_::import("asttokens.util").attr("walk");
+  for (py::handle n : walk(new_node.obj())) py::setattr(n, a.lineno, lineno);
+  for (const py::str& field : {a.first_token, a.last_token, a.col_offset, a.parent}) {
+    py::setattr(new_node.obj(), field, py::getattr(old_node.obj(), field, py::none()));
+  }
+}
+
+std::string module_path_from_file(const std::string& path) {
+  py::object modutils = py::module_::import("astroid.modutils");
+  py::cpp_function always([](py::args) { return true; });
+  py::list parts = modutils.attr("modpath_from_file_with_callback")(path, py::none(), always);
+  return py::str(".").attr("join")(parts).cast<std::string>();
+}
+
+py::list read_code_from_file(const std::string& path) {
+  // Python sources are UTF-8 unless they say otherwise; the platform's
+  // default encoding is not a property of the file.
+  py::object io = py::module_::import("io");
+  py::object handle = io.attr("open")(path, "r", py::arg("encoding") = "utf-8");
+  py::list lines;
+  try {
+    lines = handle.attr("readlines")();
+  } catch (...) {
+    handle.attr("close")();
+    throw;
+  }
+  handle.attr("close")();
+  return lines;
+}
+
+std::optional<double> get_middleware_position(const std::vector<std::string>& middlewares,
+                                              const std::string& middleware) {
+  auto it = std::find(middlewares.begin(), middlewares.end(), middleware);
+  if (it == middlewares.end()) return std::nullopt;
+  double position = static_cast<double>(it - middlewares.begin());
+  return 100.0 / static_cast<double>(middlewares.size()) * position;
+}
+
+py::str normalize_django_template(const py::str& template_content) {
+  // Collapse every run of Unicode white space into one blank, as \s+ does.
+  Py_ssize_t length = PyUnicode_GetLength(template_content.ptr());
+  std::u32string out;
+  out.reserve(static_cast<size_t>(length));
+  bool in_space = false;
+  for (Py_ssize_t i = 0; i < length; ++i) {
+    Py_UCS4 ch = PyUnicode_ReadChar(template_content.ptr(), i);
+    if (Py_UNICODE_ISSPACE(ch)) {
+      if (!in_space) out.push_back(U' ');
+      in_space = true;
+    } else {
+      out.push_back(ch);
+      in_space = false;
+    }
+  }
+  return py::reinterpret_steal<py::str>(
+      PyUnicode_FromKindAndData(PyUnicode_4BYTE_KIND, out.data(), static_cast<Py_ssize_t>(out.size())));
+}
+
+}  // namespace tessary

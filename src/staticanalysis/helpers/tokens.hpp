@@ -1,0 +1,27 @@
+// The bridge between syntax tree and source text: token maps, nodes by
+// line, position copying, and small file and text utilities.
+#pragma once
+
+#include "staticanalysis/helpers/facade.hpp"
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace tessary {
+
+// asttokens' ASTTokens over an astroid tree, with `extra_line_map` of blank
+// and comment lines and a placeholder print("...") node at each of them.
+py::object build_atok(const std::string& source, const std::string& modname = "",
+                      py::object absolute_path = py::none());
+void add_node(const Node& tree, const Node& node, long line_number);
+Node find_node_by_position(const Node& tree, long line);
+Node find_node_parent(const Node& tree, long line);
+void preserve_metadata(const Node& new_node, const Node& old_node);
+std::string module_path_from_file(const std::string& path);
+py::list read_code_from_file(const std::string& path);
+std::optional<double> get_middleware_position(const std::vector<std::string>& middlewares,
+                                              const std::string& middleware);
+py::str normalize_django_template(const py::str& template_content);
+
+}  // namespace tessary

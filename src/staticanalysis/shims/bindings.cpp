@@ -1,0 +1,10 @@
+// Importing this module teaches astroid the framework's managers, queryset
+// methods and model `get` for the rest of the process.
+#include "staticanalysis/shims/framework.hpp"
+#include "staticanalysis/shims/settings_builder.hpp"
+
+PYBIND11_MODULE(shims, m) {
+  m.doc() = "Inference shims for Django's run-time constructs, and the settings-aware builder.";
+  tessary::shims::bind_settings_builder(m);
+  tessary::shims::install(m);
+}

@@ -1,0 +1,187 @@
+#include "staticanalysis/shims/framework.hpp"
+
+#include <pybind11/gil_safe_call_once.h>
+
+#include <array>
+#include <string_view>
+
+#include "staticanalysis/helpers/classify.hpp"
+#include "staticanalysis/helpers/pyclass.hpp"
+
+namespace tessary::shims {
+
+namespace {
+
+constexpr std::string_view kQuerySetQname = "django.db.models.query.QuerySet";
+
+bool attr_in(const Node& attribute, std::initializer_list<std::string_view> names) {
+  std::optional<std::string> attr = attribute.attrname();
+  if (!attr) return false;
+  for (std::string_view n : names)
+    if (*attr == n) return true;
+  return false;
+}
+
+// The callee of a call when it is `<expr>.<one of names>`.
+std::optional<Node> method_callee(const Node& call, std::initializer_list<std::string_view> names) {
+  Node func = call.func();
+  if (!func.isa(ast().Attribute) || !attr_in(func, names)) return std::nullopt;
+  return func;
+}
+
+const std::initializer_list<std::string_view> kLookups = {"all", "filter", "exclude"};
+const std::initializer_list<std::string_view> kSingleReads = {"first", "last", "get"};
+
+py::iterator one(const py::object& value) { return py::iter(py::make_tuple(value)); }
+
+// Inference of the model two attribute levels above the call. When it is
+// gone, let astroid fall back to its ordinary inference.
+Node model_of(const Node& call) {
+  Node model = safe_infer(call.func().expr().expr());
+  if (!model.present()) raise_python(ast().use_inference_default);
+  return model;
+}
+
+Node instantiate(const Node& cls) { return Node(cls.get(ast().instantiate_class)()); }
+
+}  // namespace
+
+const py::object& queryset_node_class() {
+  PYBIND11_CONSTINIT static py::gil_safe_call_once_and_store<py::object> storage;
+  return storage
+      .call_once_and_store_result([] {
+        const Astroid& a = ast();
+        py::object cls = make_class("QuerySetNode", py::make_tuple(a.ClassDef, a.List), py::dict(),
+                                    "tessary.staticanalysis.shims");
+        auto qualified = [](py::object /*self*/) { return py::str(kQuerySetQname.data(), kQuerySetQname.size()); };
+        add_method(cls, "qname", qualified);
+        add_method(cls, "pytype", qualified);
+        add_method(
+            cls, "getitem",
+            [](py::object self, py::object /*index*/, py::object /*context*/) {
+              return py::list(self.attr("elts"))[0];
+            },
+            py::arg("index"), py::arg("context") = py::none());
+        return cls;
+      })
+      .get_stored();
+}
+
+Node make_queryset_node(const Node& instance) {
+  py::object node = queryset_node_class().attr("from_elements")(py::make_tuple(instance.obj()));
+  node.attr("name") = py::str("QuerySet");
+  return Node(node);
+}
+
+bool looks_like_model(const Node& node) { return is_model(safe_infer(node)); }
+
+bool looks_like_model_manager(const Node& node) {
+  if (node.attrname() != std::optional<std::string>("objects")) return false;
+  return is_model(safe_infer(node.expr()));
+}
+
+bool looks_like_model_manager_lookup(const Node& node) {
+  std::optional<Node> callee = method_callee(node, kLookups);
+  if (!callee || !callee->expr().isa(ast().Attribute)) return false;
+  return is_model_manager(safe_infer(callee->expr()));
+}
+
+bool looks_like_queryset_lookup(const Node& node) {
+  std::optional<Node> callee = method_callee(node, kLookups);
+  if (!callee) return false;
+  return is_queryset(safe_infer(callee->expr()));
+}
+
+bool looks_like_model_get(const Node& node) {
+  std::optional<Node> callee = method_callee(node, kSingleReads);
+  if (!callee || !callee->expr().isa(ast().Attribute)) return false;
+  Node inferred = safe_infer(callee->expr());
+  return is_model_manager(inferred) || is_queryset(inferred);
+}
+
+py::iterator apply_model_manager_shim(const Node& /*node*/) {
+  const Astroid& a = ast();
+  py::object module = a.manager.attr("ast_from_module_name")("django.db.models.manager");
+  py::tuple found = module.attr(a.lookup)("Manager");
+  py::list instances;
+  for (py::handle binding : found[1]) {
+    if (py::isinstance(binding, a.ImportFrom)) continue;
+    instances.append(binding.attr(a.instantiate_class)());
+  }
+  if (instances.empty()) raise_python(a.use_inference_default);
+  return py::iter(instances);
+}
+
+py::iterator apply_model_manager_lookup_shim(const Node& node) {
+  Node queryset = make_queryset_node(instantiate(model_of(node)));
+  queryset.obj().attr("parent") = node.obj();
+  return one(queryset.obj());
+}
+
+py::iterator apply_queryset_lookup_shim(const Node& node) {
+  Node receiver = safe_infer(node.func().expr());
+  if (is_queryset(receiver)) return one(receiver.obj());
+  Node queryset = make_queryset_node(instantiate(model_of(node)));
+  queryset.obj().attr("parent") = node.obj();
+  return one(queryset.obj());
+}
+
+py::iterator apply_model_get_shim(const Node& node) { return one(instantiate(model_of(node)).obj()); }
+
+void apply_is_used_in_generic_fk_shim(const Node& node) {
+  const Astroid& a = ast();
+  if (!is_model(node)) return;
+  py::list names;
+  for (const Node& call : node.descendants(a.Call)) {
+    Node inferred = safe_infer(call);
+    if (!inferred.truthy() || inferred.name() != std::optional<std::string>("GenericForeignKey")) continue;
+    std::vector<Node> keywords = call.nodes(a.keywords);
+    if (!keywords.empty()) {
+      for (const Node& keyword : keywords) {
+        if (keyword.text(a.arg) != std::optional<std::string>("fk_field")) continue;
+        Node value = keyword.child(a.value);
+        // Only literal names can be recorded.
+        if (value.isa(a.Const)) names.append(value.get(a.value));
+      }
+    } else {
+      std::vector<Node> args = call.nodes(a.args);
+      if (args.size() > 1 && args[1].isa(a.Const)) names.append(args[1].get(a.value));
+    }
+  }
+  node.obj().attr("generic_foreign_key_field_names") = names;
+}
+
+void install(py::module_& m) {
+  const Astroid& a = ast();
+  // Each predicate and shim is a module-level function; the manager keeps
+  // them for the life of the process.
+  m.def("looks_like_model", [](py::object n) { return looks_like_model(Node(n)); });
+  m.def("looks_like_model_manager", [](py::object n) { return looks_like_model_manager(Node(n)); });
+  m.def("looks_like_model_manager_lookup", [](py::object n) { return looks_like_model_manager_lookup(Node(n)); });
+  m.def("looks_like_queryset_lookup", [](py::object n) { return looks_like_queryset_lookup(Node(n)); });
+  m.def("looks_like_model_get", [](py::object n) { return looks_like_model_get(Node(n)); });
+  m.def("apply_model_manager_shim", [](py::object n, py::object) { return apply_model_manager_shim(Node(n)); },
+        py::arg("node"), py::arg("_context") = py::none());
+  m.def("apply_model_manager_lookup_shim",
+        [](py::object n, py::object) { return apply_model_manager_lookup_shim(Node(n)); }, py::arg("node"),
+        py::arg("_context") = py::none());
+  m.def("apply_queryset_lookup_shim", [](py::object n, py::object) { return apply_queryset_lookup_shim(Node(n)); },
+        py::arg("node"), py::arg("_context") = py::none());
+  m.def("apply_model_get_shim", [](py::object n, py::object) { return apply_model_get_shim(Node(n)); },
+        py::arg("node"), py::arg("_context") = py::none());
+  m.def("apply_is_used_in_generic_fk_shim", [](py::object n) { apply_is_used_in_generic_fk_shim(Node(n)); },
+        py::arg("node"));
+  m.attr("QuerySetNode") = queryset_node_class();
+
+  py::object register_transform = a.manager.attr("register_transform");
+  register_transform(a.ClassDef, m.attr("apply_is_used_in_generic_fk_shim"), m.attr("looks_like_model"));
+  register_transform(a.Call, a.inference_tip(m.attr("apply_model_manager_lookup_shim")),
+                     m.attr("looks_like_model_manager_lookup"));
+  register_transform(a.Call, a.inference_tip(m.attr("apply_queryset_lookup_shim")),
+                     m.attr("looks_like_queryset_lookup"));
+  register_transform(a.Call, a.inference_tip(m.attr("apply_model_get_shim")), m.attr("looks_like_model_get"));
+  register_transform(a.Attribute, a.inference_tip(m.attr("apply_model_manager_shim")),
+                     m.attr("looks_like_model_manager"));
+}
+
+}  // namespace tessary::shims
