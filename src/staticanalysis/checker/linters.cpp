@@ -180,6 +180,9 @@ py::object create_linter(const py::object& linter_class, const py::object& /*con
   by_category["R"] = py::list();
   by_category["W"] = py::list();
   for (py::handle cls : d.python_checker_classes) linter.attr("register_checker")(cls(linter));
+  // As pylint's own command line does: informational messages about the
+  // pragma itself (locally-disabled, suppressed-message) are not findings.
+  linter.attr("disable")("I");
   return linter;
 }
 

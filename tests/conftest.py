@@ -1,0 +1,26 @@
+import astroid
+import pytest
+
+# The host loads the framework shims once, before any code is parsed.
+import tessary.staticanalysis.shims  # noqa: F401
+from tessary.staticanalysis import checker
+
+
+def lint_records(code, filepath="app/models.py", settings_modpath="project.settings", extra_checkers=()):
+    """Lint one text the way check_code does and return the raw records."""
+    linter = checker.create_linter(linter_class=checker.CodeLinter)
+    for cls in extra_checkers:
+        linter.register_checker(cls(linter))
+    linter.set_option("settings-files", [settings_modpath])
+    linter.check(code, files_or_modules=[filepath])
+    return linter.reporter.messages
+
+
+@pytest.fixture
+def extract():
+    """astroid.extract_node under a module name of the analysed project."""
+
+    def _extract(code, modname="app.models"):
+        return astroid.extract_node(code, modname)
+
+    return _extract

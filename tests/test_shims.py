@@ -1,0 +1,121 @@
+"""Framework inference shims and the settings-aware builder."""
+import os
+
+import astroid
+import pytest
+from pylint.checkers.utils import safe_infer
+
+from tessary.staticanalysis import helpers, shims
+
+MODELS = """
+from django.db import models
+from django.contrib.contenttypes.fields import GenericForeignKey
+
+class Book(models.Model):
+    title = models.CharField(max_length=10)
+    target = GenericForeignKey("content_type", "object_id")
+
+class Tagged(models.Model):
+    item = GenericForeignKey(ct_field="kind", fk_field="item_pk")
+
+class Plain(models.Model):
+    pass
+
+class NotAModel:
+    pass
+"""
+
+
+def infer(code):
+    return safe_infer(astroid.extract_node(MODELS + code, "shop.models"))
+
+
+def test_objects_is_a_manager():
+    manager = infer("Book.objects")
+    assert helpers.is_model_manager(manager)
+    assert manager.qname() == "django.db.models.manager.Manager"
+    assert not helpers.is_model_manager(infer("Book.title"))
+
+
+@pytest.mark.parametrize("index", ["0", "-1", "1:3"])
+def test_lookups_give_a_queryset_of_model_instances(index):
+    queryset = infer('Book.objects.filter(title="x")')
+    assert isinstance(queryset, shims.QuerySetNode)
+    assert helpers.is_queryset(queryset) and not helpers.is_model_manager(queryset)
+    assert queryset.qname() == queryset.pytype() == "django.db.models.query.QuerySet"
+    item = infer(f'Book.objects.filter(title="x")[{index}]')
+    assert helpers.is_model(item) and item.name == "Book"
+
+
+def test_iterating_a_queryset_gives_an_instance():
+    book = infer("for b in Book.objects.all():\n    b #@\n")
+    assert helpers.is_model(book) and book.name == "Book"
+
+
+def test_lookup_on_a_queryset_is_that_queryset():
+    node = astroid.extract_node(MODELS + 'Book.objects.filter(title="x").exclude(title="y") #@\n', "shop.models")
+    assert safe_infer(node) is safe_infer(node.func.expr)
+
+
+def test_model_get_and_first_give_an_instance():
+    for code in ("Book.objects.get(pk=1)", "Book.objects.first()"):
+        assert infer(code).name == "Book"
+    # first() on a queryset call is not shimmed: its receiver is a call
+    assert not helpers.is_model(infer('Book.objects.filter(title="x").first()'))
+
+
+def test_all_on_a_name_bound_to_a_manager_is_not_a_manager_lookup():
+    node = astroid.extract_node(MODELS + "manager = Book.objects\nmanager.all() #@\n", "shop.models")
+    assert not shims.looks_like_model_manager_lookup(node)
+
+
+def test_generic_foreign_key_field_names():
+    module = astroid.parse(MODELS, "shop.models")
+    classes = {c.name: c for c in module.nodes_of_class(astroid.nodes.ClassDef)}
+    assert classes["Book"].generic_foreign_key_field_names == ["object_id"]
+    assert classes["Tagged"].generic_foreign_key_field_names == ["item_pk"]
+    assert classes["Plain"].generic_foreign_key_field_names == []
+    assert not hasattr(classes["NotAModel"], "generic_foreign_key_field_names")
+
+
+SETTINGS = """
+import os
+BASE = os.path.dirname(os.path.dirname("/srv/app/settings.py"))
+JOINED = os.path.join("a", "b") #@
+LAST = os.path.basename("/srv/app") #@
+FROM_NAME = os.path.join(BASE, "static") #@
+FROM_INSTANCE = os.path.join(object(), "x") #@
+AMBIGUOUS = os.path.join(undefined, "x") #@
+SECRET = os.environ.get("SECRET_KEY", "dev") #@
+ONE_ARG = os.environ.get("SECRET_KEY") #@
+NUMBER = os.environ.get("PORT", 8000) #@
+DEFAULTED = os.environ.setdefault("A", "b") #@
+"""
+
+
+def build_settings():
+    with shims.BuilderWithSettingsTransforms() as builder:
+        module = builder.string_build(SETTINGS.replace(" #@", ""), "project.settings")
+    return {a.targets[0].name: a.value for a in module.body if isinstance(a, astroid.nodes.Assign)}
+
+
+def test_settings_builder_turns_literal_paths_and_env_reads_into_constants():
+    values = build_settings()
+    const = astroid.nodes.Const
+    assert isinstance(values["JOINED"], const) and values["JOINED"].value == os.path.join("a", "b")
+    assert values["LAST"].value == "app"
+    assert values["FROM_NAME"].value == os.path.join("/srv", "static")
+    assert values["SECRET"].value == "dev"
+    for unchanged in ("FROM_INSTANCE", "AMBIGUOUS", "ONE_ARG", "NUMBER", "DEFAULTED"):
+        assert isinstance(values[unchanged], astroid.nodes.Call), unchanged
+
+
+def test_leaving_the_builder_removes_its_transforms_even_on_error():
+    with pytest.raises(RuntimeError):
+        with shims.BuilderWithSettingsTransforms():
+            raise RuntimeError("boom")
+    module = astroid.parse(SETTINGS.replace(" #@", ""), "project.settings2")
+    assert all(
+        isinstance(a.value, astroid.nodes.Call) for a in module.body[2:] if isinstance(a, astroid.nodes.Assign)
+    )
+    assert len(shims.BuilderWithSettingsTransforms().transforms) == 2
