@@ -1,0 +1,19 @@
+from django.shortcuts import get_object_or_404, render
+
+from catalog.models import Book
+
+
+def book_list(request):
+    books = Book.objects.filter(title__icontains=request.GET.get("q", ""))
+    context = {"books": books, "total": len(books)}
+    if books.count() > 0:
+        context["has_books"] = True
+    if not books:
+        context["empty"] = True
+    return render(request, "catalog/book_list.html", context)
+
+
+def book_detail(request, pk):
+    book = get_object_or_404(Book, pk=pk)
+    author_id = book.author.pk
+    return render(request, "catalog/book_detail.html", {"book": book, "author_id": author_id})
