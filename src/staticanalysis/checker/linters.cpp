@@ -3,6 +3,11 @@
 #include <pybind11/gil_safe_call_once.h>
 #include <pybind11/stl.h>
 
+#include "staticanalysis/checkers/admin/admin.hpp"
+#include "staticanalysis/checkers/fieldrules/fieldrules.hpp"
+#include "staticanalysis/checkers/methodrules/methodrules.hpp"
+#include "staticanalysis/checkers/migrations/migrations.hpp"
+#include "staticanalysis/checkers/queryrules/queryrules.hpp"
 #include "staticanalysis/helpers/facade.hpp"
 #include "staticanalysis/helpers/pyclass.hpp"
 #include "staticanalysis/helpers/tokens.hpp"
@@ -118,7 +123,13 @@ void reporter_display_messages(py::object self, py::object /*layout*/) {
 
 py::list build_python_checker_classes() {
   // Registered with every Python linter, in this order.
-  return py::list();
+  py::list classes;
+  classes.append(admin::checker_class());
+  classes.append(fieldrules::checker_class());
+  classes.append(methodrules::checker_class());
+  classes.append(migrations::checker_class());
+  classes.append(queryrules::checker_class());
+  return classes;
 }
 
 Driver load() {

@@ -1,4 +1,7 @@
 // Check that admin classes live in admin modules.
-#include <pybind11/pybind11.h>
+#include "staticanalysis/checkers/admin/admin.hpp"
 
-PYBIND11_MODULE(admin, m) { m.doc() = "Check that admin classes live in admin modules."; }
+PYBIND11_MODULE(admin, m) {
+  m.doc() = "Check that admin classes live in admin modules.";
+  tessary::admin::bind(m);
+}

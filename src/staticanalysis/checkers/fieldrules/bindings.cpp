@@ -1,4 +1,7 @@
 // Checks on model field declarations.
-#include <pybind11/pybind11.h>
+#include "staticanalysis/checkers/fieldrules/fieldrules.hpp"
 
-PYBIND11_MODULE(fieldrules, m) { m.doc() = "Checks on model field declarations."; }
+PYBIND11_MODULE(fieldrules, m) {
+  m.doc() = "Checks on model field declarations.";
+  tessary::fieldrules::bind(m);
+}

@@ -1,4 +1,7 @@
-// Checks on model structure: module size, name prefixes, member order.
-#include <pybind11/pybind11.h>
+// Checks on model structure.
+#include "staticanalysis/checkers/methodrules/methodrules.hpp"
 
-PYBIND11_MODULE(methodrules, m) { m.doc() = "Checks on model structure: module size, name prefixes, member order."; }
+PYBIND11_MODULE(methodrules, m) {
+  m.doc() = "Checks on model structure: module size, name prefixes, member order.";
+  tessary::methodrules::bind(m);
+}

@@ -1,4 +1,7 @@
 // Checks on migration modules.
-#include <pybind11/pybind11.h>
+#include "staticanalysis/checkers/migrations/migrations.hpp"
 
-PYBIND11_MODULE(migrations, m) { m.doc() = "Checks on migration modules."; }
+PYBIND11_MODULE(migrations, m) {
+  m.doc() = "Checks on migration modules.";
+  tessary::migrations::bind(m);
+}

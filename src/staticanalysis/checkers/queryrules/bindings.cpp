@@ -1,4 +1,7 @@
 // Checks on queryset usage.
-#include <pybind11/pybind11.h>
+#include "staticanalysis/checkers/queryrules/queryrules.hpp"
 
-PYBIND11_MODULE(queryrules, m) { m.doc() = "Checks on queryset usage."; }
+PYBIND11_MODULE(queryrules, m) {
+  m.doc() = "Checks on queryset usage.";
+  tessary::queryrules::bind(m);
+}

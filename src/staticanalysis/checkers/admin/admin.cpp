@@ -1,0 +1,46 @@
+#include "staticanalysis/checkers/admin/admin.hpp"
+
+#include <pybind11/gil_safe_call_once.h>
+
+#include "staticanalysis/helpers/classify.hpp"
+#include "staticanalysis/helpers/pyclass.hpp"
+
+namespace tessary::admin {
+
+namespace {
+
+constexpr const char* kModule = "tessary.staticanalysis.checkers.admin";
+
+void visit_module(py::object self, py::object node) { self.attr("module") = node; }
+
+void leave_classdef(py::object self, py::object node_obj) {
+  Node node(node_obj);
+  if (!is_model_admin(node)) return;
+  std::string module_name = py::str(self.attr("module").attr("name"));
+  if (module_name.find(".admin") != std::string::npos) return;
+  py::dict args;
+  args["name"] = node.get(ast().name);
+  report(self, "C5000", node, args);
+}
+
+}  // namespace
+
+const py::object& checker_class() {
+  PYBIND11_CONSTINIT static py::gil_safe_call_once_and_store<py::object> storage;
+  return storage
+      .call_once_and_store_result([] {
+        py::object cls = make_checker_class(kModule, "admin", kRules);
+        add_method(cls, "visit_module", &visit_module, py::arg("node"));
+        add_method(cls, "leave_classdef", &leave_classdef, py::arg("node"));
+        return cls;
+      })
+      .get_stored();
+}
+
+void bind(py::module_& m) {
+  m.attr("Codes") = make_codes_class(kModule, kRules);
+  m.attr("RULES") = rules_as_python(kRules);
+  m.attr("Checker") = checker_class();
+}
+
+}  // namespace tessary::admin

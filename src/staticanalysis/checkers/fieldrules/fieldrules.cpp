@@ -1,0 +1,293 @@
+#include "staticanalysis/checkers/fieldrules/fieldrules.hpp"
+
+#include <pybind11/gil_safe_call_once.h>
+
+#include "staticanalysis/helpers/classify.hpp"
+#include "staticanalysis/helpers/pyclass.hpp"
+#include "staticanalysis/helpers/values.hpp"
+
+namespace tessary::fieldrules {
+
+namespace {
+
+constexpr const char* kModule = "tessary.staticanalysis.checkers.fieldrules";
+
+py::object get_or_none(const py::dict& map, const char* key) {
+  py::str k(key);
+  return map.contains(k) ? py::object(map[k]) : py::object(py::none());
+}
+
+bool truthy(const py::handle& value) { return PyObject_IsTrue(value.ptr()) == 1; }
+
+// Python's == between plain values; a comparison that fails is unequal.
+bool equal(const py::handle& a, const py::handle& b) {
+  int result = PyObject_RichCompareBool(a.ptr(), b.ptr(), Py_EQ);
+  if (result < 0) {
+    PyErr_Clear();
+    return false;
+  }
+  return result == 1;
+}
+
+}  // namespace
+
+CallFacts& CallFactsCache::at(const Node& call) {
+  auto [it, inserted] = facts_.try_emplace(call.handle().ptr());
+  if (inserted) it->second.first = call.obj();  // keeps the key alive
+  return it->second.second;
+}
+
+FieldCall::FieldCall(const Node& call, CallFactsCache* cache)
+    : call_(call), facts_(cache ? &cache->at(call) : &local_) {}
+
+const Node& FieldCall::inferred() {
+  if (!facts_->inferred) facts_->inferred = safe_infer(call_);
+  return *facts_->inferred;
+}
+
+bool FieldCall::is_model_field() {
+  if (!facts_->is_field) facts_->is_field = has_ancestor(inferred(), qnames::field);
+  return *facts_->is_field;
+}
+
+std::optional<std::string> FieldCall::class_name() {
+  const Node& value = inferred();
+  if (!value.truthy()) return std::nullopt;
+  return value.name();
+}
+
+const py::dict& FieldCall::explicit_args() {
+  if (!facts_->explicit_args) facts_->explicit_args = get_node_explicit_arguments(call_);
+  return *facts_->explicit_args;
+}
+
+const py::dict& FieldCall::default_args() {
+  if (!facts_->default_args) facts_->default_args = get_node_default_arguments(call_);
+  return *facts_->default_args;
+}
+
+py::dict FieldCall::merged_args() {
+  py::dict merged = default_args().attr("copy")();
+  merged.attr("update")(explicit_args());
+  return merged;
+}
+
+bool is_fragile_unique_for(const Node& keyword) {
+  std::optional<std::string> arg = keyword.text(ast().arg);
+  return arg && (*arg == "unique_for_date" || *arg == "unique_for_month" || *arg == "unique_for_year");
+}
+
+bool is_non_unique_fk(FieldCall& call) {
+  py::dict merged = call.merged_args();
+  if (!truthy(get_or_none(merged, "primary_key"))) return false;
+  py::str unique("unique");
+  if (!call.explicit_args().contains(unique)) return false;  // absent reads as true
+  return py::object(call.explicit_args()[unique]).is(py::bool_(false));
+}
+
+bool is_nullboolean(FieldCall& call) {
+  return call.is_model_field() && call.class_name() == std::optional<std::string>("NullBooleanField");
+}
+
+bool is_huge_char_field(FieldCall& call) {
+  if (!call.is_model_field() || call.class_name() != std::optional<std::string>("CharField")) return false;
+  py::object length = get_or_none(call.merged_args(), "max_length");
+  if (!truthy(length)) return false;
+  PyObject* as_int = PyNumber_Long(length.ptr());
+  if (as_int == nullptr) {
+    PyErr_Clear();
+    return false;
+  }
+  auto value = py::reinterpret_steal<py::int_>(as_int);
+  return value.cast<long long>() > MAX_CHARFIELD_LENGTH;
+}
+
+bool is_missing_blank_true(FieldCall& call) {
+  if (!call.is_model_field()) return false;
+  std::optional<std::string> name = call.class_name();
+  if (!name || is_django_string_field_name(*name) || is_django_boolean_field_name(*name)) return false;
+  const py::dict& given = call.explicit_args();
+  return truthy(get_or_none(given, "null")) && !truthy(get_or_none(given, "blank")) &&
+         get_or_none(given, "default").is_none();
+}
+
+bool is_fk_mising_related_name(FieldCall& call) {
+  if (call.class_name() != std::optional<std::string>("ForeignKey")) return false;
+  Node frame(call.node().get(intern("frame"))());
+  if (truthy(get_or_none(call.explicit_args(), "related_name"))) return false;
+  return !is_node_abstract_model(frame).has_value();
+}
+
+bool is_null_stringfield(FieldCall& call) {
+  if (!call.is_model_field()) return false;
+  Node frame(call.node().get(intern("frame"))());
+  if (is_model(frame) && frame.has(intern("generic_foreign_key_field_names"))) {
+    std::optional<std::string> member = get_member_name(call.node());
+    if (member) {
+      for (py::handle name : frame.get(intern("generic_foreign_key_field_names"))) {
+        if (py::str(name).cast<std::string>() == *member) return false;
+      }
+    }
+  }
+  std::optional<std::string> name = call.class_name();
+  if (!name || !is_django_string_field_name(*name)) return false;
+  return truthy(get_or_none(call.merged_args(), "null"));
+}
+
+bool is_redundant_kwargs(const Node& keyword, FieldCall& parent) {
+  if (!parent.is_model_field()) return false;
+  py::object arg = keyword.get(ast().arg);
+  const py::dict& defaults = parent.default_args();
+  if (arg.is_none() || !defaults.contains(arg)) return false;
+  py::object value = astroid_node_to_value(keyword.child(ast().value));
+  return equal(value, defaults[arg]);
+}
+
+bool has_redundant_kwargs(FieldCall& call) {
+  py::object keywords = call.node().get(ast().keywords);
+  if (keywords.is_none()) return false;
+  for (py::handle keyword : keywords) {
+    if (is_redundant_kwargs(Node::of(keyword), call)) return true;
+  }
+  return false;
+}
+
+namespace {
+
+// Per-module state of a checker instance.
+struct State {
+  bool in_migration = false;
+  CallFactsCache calls;
+};
+
+State& state_of(const py::handle& self) {
+  return *static_cast<State*>(py::capsule(self.attr("_tessary_state")).get_pointer());
+}
+
+void visit_module(py::object self, py::object node) {
+  self.attr("field_counter") = py::module_::import("collections").attr("Counter")();
+  auto* state = new State();
+  self.attr("_tessary_state") = py::capsule(state, [](void* p) { delete static_cast<State*>(p); });
+  state->in_migration = is_migration_file(Node(node));
+}
+
+void visit_call(py::object self, py::object node_obj) {
+  State& state = state_of(self);
+  if (state.in_migration) return;
+  Node node(node_obj);
+  // Only a call assigned to a name declares a field; asking that first
+  // keeps inference away from every other call.
+  std::optional<std::string> name = get_member_name(node);
+  if (!name || name->empty()) return;
+  FieldCall call(node, &state.calls);
+  if (!call.is_model_field()) return;
+
+  py::object counter = self.attr("field_counter");
+  py::object scope = node.get(intern("scope"))();
+  counter[scope] = counter[scope].cast<long>() + 1;
+
+  auto named = [&] {
+    py::dict args;
+    args["name"] = *name;
+    return args;
+  };
+  if (is_huge_char_field(call)) {
+    py::dict args = named();
+    py::str max_length("max_length");
+    if (call.explicit_args().contains(max_length)) args["value"] = call.explicit_args()[max_length];
+    report(self, "C2006", node, args);
+  }
+  if (is_null_stringfield(call)) report(self, "C2000", node, named());
+  if (is_fk_mising_related_name(call)) report(self, "C2005", node, named());
+  if (is_nullboolean(call)) report(self, "C2008", node, named());
+  if (is_non_unique_fk(call)) report(self, "C2011", node, named());
+  if (is_missing_blank_true(call)) report(self, "C2003", node, named());
+}
+
+void visit_keyword(py::object self, py::object node_obj) {
+  State& state = state_of(self);
+  if (state.in_migration) return;
+  Node keyword(node_obj);
+  Node parent = keyword.parent();
+  if (!parent.isa(ast().Call)) return;
+  FieldCall call(parent, &state.calls);
+  if (!call.is_model_field()) return;
+
+  auto base_args = [&] {
+    py::dict args;
+    if (std::optional<std::string> name = get_member_name(parent)) args["name"] = *name;
+    args["option"] = keyword.get(ast().arg);
+    return args;
+  };
+  if (is_redundant_kwargs(keyword, call)) {
+    py::dict args = base_args();
+    args["value"] = astroid_node_to_value(keyword.child(ast().value));
+    report(self, "C2002", parent, args);
+  }
+  if (is_fragile_unique_for(keyword)) report(self, "C2004", parent, base_args());
+}
+
+void leave_classdef(py::object self, py::object node_obj) {
+  Node node(node_obj);
+  if (!is_model(node)) return;
+  long count = self.attr("field_counter")[node_obj].cast<long>();
+  if (count > config_int(self, "max_model_fields")) {
+    py::dict args;
+    args["count"] = count;
+    report(self, "C2001", node, args);
+  }
+}
+
+}  // namespace
+
+const py::object& checker_class() {
+  PYBIND11_CONSTINIT static py::gil_safe_call_once_and_store<py::object> storage;
+  return storage
+      .call_once_and_store_result([] {
+        py::object cls = make_checker_class(kModule, "fieldrules", kRules, kOptions);
+        add_method(cls, "visit_module", &visit_module, py::arg("node"));
+        add_method(cls, "visit_call", &visit_call, py::arg("node"));
+        add_method(cls, "visit_keyword", &visit_keyword, py::arg("node"));
+        add_method(cls, "leave_classdef", &leave_classdef, py::arg("node"));
+        return cls;
+      })
+      .get_stored();
+}
+
+void bind(py::module_& m) {
+  m.attr("MAX_CHARFIELD_LENGTH") = MAX_CHARFIELD_LENGTH;
+  m.attr("Codes") = make_codes_class(kModule, kRules);
+  m.attr("RULES") = rules_as_python(kRules);
+  m.attr("Checker") = checker_class();
+
+  auto call_predicate = [&m](const char* name, bool (*predicate)(FieldCall&)) {
+    m.def(
+        name,
+        [predicate](py::object node) {
+          FieldCall call(Node(node), nullptr);
+          return predicate(call);
+        },
+        py::arg("node"));
+  };
+  call_predicate("is_non_unique_fk", &is_non_unique_fk);
+  call_predicate("is_nullboolean", &is_nullboolean);
+  call_predicate("is_huge_char_field", &is_huge_char_field);
+  call_predicate("is_missing_blank_true", &is_missing_blank_true);
+  call_predicate("is_fk_mising_related_name", &is_fk_mising_related_name);
+  call_predicate("is_null_stringfield", &is_null_stringfield);
+  call_predicate("has_redundant_kwargs", &has_redundant_kwargs);
+  m.def("is_fragile_unique_for", [](py::object node) { return is_fragile_unique_for(Node(node)); },
+        py::arg("keyword_node"));
+  m.def(
+      "is_redundant_kwargs",
+      [](py::object node) {
+        Node keyword(node);
+        Node parent = keyword.parent();
+        if (!parent.isa(ast().Call)) return false;
+        FieldCall call(parent, nullptr);
+        return is_redundant_kwargs(keyword, call);
+      },
+      py::arg("node"));
+}
+
+}  // namespace tessary::fieldrules

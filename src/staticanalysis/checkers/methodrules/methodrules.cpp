@@ -1,0 +1,187 @@
+#include "staticanalysis/checkers/methodrules/methodrules.hpp"
+
+#include <pybind11/gil_safe_call_once.h>
+#include <pybind11/stl.h>
+
+#include <algorithm>
+#include <cctype>
+#include <unordered_map>
+
+#include "staticanalysis/helpers/classify.hpp"
+#include "staticanalysis/helpers/pyclass.hpp"
+
+namespace tessary::methodrules {
+
+namespace {
+
+constexpr const char* kModule = "tessary.staticanalysis.checkers.methodrules";
+
+std::optional<size_t> standard_position(const std::string& name) {
+  auto it = std::find(std::begin(STANDARD_METHODRULES), std::end(STANDARD_METHODRULES), name);
+  if (it == std::end(STANDARD_METHODRULES)) return std::nullopt;
+  return static_cast<size_t>(it - std::begin(STANDARD_METHODRULES));
+}
+
+Node previous_sibling(const Node& node) { return Node(node.get(intern("previous_sibling"))()); }
+
+bool in_model_body(const Node& node) {
+  Node parent = node.parent();
+  if (parent.is_none()) return false;
+  return is_model(Node(parent.get(intern("frame"))()));
+}
+
+std::string lower(std::string text) {
+  std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) { return std::tolower(c); });
+  return text;
+}
+
+}  // namespace
+
+std::vector<std::pair<std::string, long>> get_longest_common_prefix(const std::vector<std::string>& values,
+                                                                    long min_length) {
+  std::vector<std::pair<std::string, long>> counts;
+  std::unordered_map<std::string, size_t> index;
+  for (const std::string& value : values) {
+    for (long i = std::max(min_length, 0L); i < static_cast<long>(value.size()); ++i) {
+      std::string prefix = value.substr(0, static_cast<size_t>(i));
+      auto [it, inserted] = index.try_emplace(prefix, counts.size());
+      if (inserted) counts.emplace_back(prefix, 0);
+      ++counts[it->second].second;
+    }
+  }
+  return counts;
+}
+
+namespace {
+
+void check_attribute_order(const py::object& self, const Node& node) {
+  std::optional<std::string> name = node.name();
+  if (!name) return;
+  std::optional<size_t> position = standard_position(*name);
+  if (!position) return;
+  Node previous = previous_sibling(node);
+  if (!previous.isa(ast().FunctionDef)) return;  // async functions derive from FunctionDef
+  std::string previous_name = previous.name().value_or("");
+  std::optional<size_t> previous_position = standard_position(previous_name);
+  py::dict args;
+  args["before"] = *name;
+  args["after"] = previous_name;
+  if (!previous_position) {
+    report(self, "C3002", previous, args);
+  } else if (*position < *previous_position) {
+    report(self, "C3002", node, args);
+  }
+}
+
+void visit_module(py::object self, py::object) { self.attr("model_names") = py::list(); }
+
+void visit_classdef(py::object self, py::object node_obj) {
+  Node node(node_obj);
+  if (is_model(node)) {
+    self.attr("model_names").attr("append")(node.get(ast().name));
+  } else if (in_model_body(node)) {
+    check_attribute_order(self, node);
+  }
+}
+
+void visit_functiondef(py::object self, py::object node_obj) {
+  Node node(node_obj);
+  if (in_model_body(node)) check_attribute_order(self, node);
+}
+
+void visit_call(py::object self, py::object node_obj) {
+  const Astroid& a = ast();
+  Node node(node_obj);
+  // Cheap shape tests first: only a call in a class body right after a
+  // statement that is not a field declaration can follow Meta.
+  Node frame(node.get(intern("frame"))());
+  if (!frame.isa(a.ClassDef)) return;
+  Node previous = previous_sibling(node.statement());
+  if (previous.is_none()) return;
+  if (previous.isa(a.Assign)) previous = previous.child(a.value);
+  if (!is_model(frame) || !is_model_field(node)) return;
+  if (is_model_field(previous)) return;
+
+  py::object meta;
+  try {
+    py::iterator values = py::iter(node.get(intern("scope"))().attr("ilookup")("Meta"));
+    if (values == py::iterator::sentinel()) return;
+    meta = py::reinterpret_borrow<py::object>(*values);
+  } catch (py::error_already_set& err) {
+    if (err.matches(a.inference_error)) return;
+    throw;
+  }
+  py::object meta_line = py::getattr(meta, a.lineno, py::none());
+  if (meta_line.is_none() || meta_line.cast<long>() >= node.get(a.lineno).cast<long>()) return;
+  py::dict args;
+  std::optional<std::string> member = get_member_name(node);
+  args["before"] = member ? py::object(py::str(*member)) : py::object(py::none());
+  args["after"] = "Meta";
+  report(self, "C3002", node, args);
+}
+
+void leave_module(py::object self, py::object node_obj) {
+  Node module = Node(node_obj).root();
+  std::vector<std::string> names = self.attr("model_names").cast<std::vector<std::string>>();
+  long maximum = config_int(self, "max_models");
+  if (static_cast<long>(names.size()) >= maximum) {
+    py::dict args;
+    args["count"] = names.size();
+    args["maximum"] = maximum;
+    report(self, "C3000", module, args);
+  }
+  if (names.empty()) return;
+  long threshold = config_int(self, "max_common_model_prefix");
+  const std::pair<std::string, long>* best = nullptr;
+  auto prefixes = get_longest_common_prefix(names, config_int(self, "min_common_model_prefix_length"));
+  for (const auto& entry : prefixes) {
+    if (entry.second < threshold) continue;
+    std::string folded = lower(entry.first);
+    if (folded == "abstract" || folded == "base") continue;
+    if (!best || entry.first.size() > best->first.size()) best = &entry;
+  }
+  if (!best || best->first.empty()) return;
+  py::dict args;
+  args["count"] = best->second;
+  args["prefix"] = best->first;
+  report(self, "C3003", module, args);
+}
+
+}  // namespace
+
+const py::object& checker_class() {
+  PYBIND11_CONSTINIT static py::gil_safe_call_once_and_store<py::object> storage;
+  return storage
+      .call_once_and_store_result([] {
+        py::object cls = make_checker_class(kModule, "models", kRules, kOptions);
+        add_method(cls, "visit_module", &visit_module, py::arg("node"));
+        add_method(cls, "visit_classdef", &visit_classdef, py::arg("node"));
+        add_method(cls, "visit_functiondef", &visit_functiondef, py::arg("node"));
+        add_method(cls, "visit_call", &visit_call, py::arg("node"));
+        add_method(cls, "leave_module", &leave_module, py::arg("node"));
+        add_method(cls, "check_attribute_order",
+                   [](py::object self, py::object node) { check_attribute_order(self, Node(node)); },
+                   py::arg("node"));
+        return cls;
+      })
+      .get_stored();
+}
+
+void bind(py::module_& m) {
+  py::list standard;
+  for (std::string_view name : STANDARD_METHODRULES) standard.append(py::str(name.data(), name.size()));
+  m.attr("STANDARD_METHODRULES") = py::tuple(standard);
+  m.attr("Codes") = make_codes_class(kModule, kRules);
+  m.attr("RULES") = rules_as_python(kRules);
+  m.attr("Checker") = checker_class();
+  m.def(
+      "get_longest_common_prefix",
+      [](const std::vector<std::string>& values, long min_length) {
+        py::object counter = py::module_::import("collections").attr("Counter")();
+        for (const auto& [prefix, count] : get_longest_common_prefix(values, min_length)) counter[py::str(prefix)] = count;
+        return counter;
+      },
+      py::arg("values"), py::arg("min_length"));
+}
+
+}  // namespace tessary::methodrules

@@ -1,0 +1,48 @@
+// Checks on how a module lays out its models: too many models, model names
+// sharing a long prefix, the order of the standard model members.
+#pragma once
+
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "staticanalysis/helpers/checker_support.hpp"
+#include "staticanalysis/helpers/facade.hpp"
+
+namespace tessary::methodrules {
+
+// The standard members of a model, in the order they must appear, all of
+// them before custom methods.
+inline constexpr std::string_view STANDARD_METHODRULES[] = {"Meta", "__str__", "save", "get_absolute_url"};
+
+inline constexpr Rule kRules[] = {
+    {"C3000", "tall-models", "To many models",
+     "A module defining as many models as the max-models option (10) or more.",
+     "Large models modules are hard to navigate; split the app or the module.",
+     "# models.py with ten model classes", ""},
+    {"C3002", "model-method-order", "Wrong method order",
+     "Standard model members (Meta, __str__, save, get_absolute_url) out of Django's style order, a custom "
+     "method before them, or a field after Meta.",
+     "A predictable member order makes models quick to read.", "def save(self): ...\ndef __str__(self): ...",
+     ""},
+    {"C3003", "model-common-prefix", "Common application prefix",
+     "Four or more model names of a module sharing a common prefix.",
+     "The app label already namespaces its models; repeated prefixes add noise everywhere the models are "
+     "used.",
+     "class BookAuthor, BookPublisher, BookReview, BookStore", ""},
+};
+
+inline constexpr IntOption kOptions[] = {
+    {"max-models", 10, "Maximum number of models per module"},
+    {"min-common-model-prefix-length", 4, "Minimum length of model prefixes"},
+    {"max-common-model-prefix", 4, "Maximum number of models that can have the same prefix"},
+};
+
+// Prefix counts in first-insertion order.
+std::vector<std::pair<std::string, long>> get_longest_common_prefix(const std::vector<std::string>& values,
+                                                                    long min_length);
+
+const py::object& checker_class();
+void bind(py::module_& m);
+
+}  // namespace tessary::methodrules

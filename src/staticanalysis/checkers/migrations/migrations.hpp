@@ -1,0 +1,27 @@
+// Checks on migration modules: project models used instead of historical
+// ones, and RunPython steps without a reverse function.
+#pragma once
+
+#include "staticanalysis/helpers/checker_support.hpp"
+#include "staticanalysis/helpers/facade.hpp"
+
+namespace tessary::migrations {
+
+inline constexpr Rule kRules[] = {
+    {"C8000", "migration-model-import", "Detects importing model in migration",
+     "A migration reading Model.objects on a model class imported from the project's code.",
+     "Migrations must use the historical model (apps.get_model); the current class changes as the code "
+     "moves on and breaks old migrations.",
+     "from shop.models import Book\n...\nBook.objects.all()", ""},
+    {"C8001", "missing-reverse-migration", "Detects if migration has no backwards",
+     "A migrations.RunPython step without reverse code.",
+     "Without a reverse function the migration cannot be unapplied, which blocks rollbacks.",
+     "migrations.RunPython(forwards)", "Adds migrations.RunPython.noop as the reverse code."},
+};
+
+bool is_missing_reverse(const Node& call);
+
+const py::object& checker_class();
+void bind(py::module_& m);
+
+}  // namespace tessary::migrations

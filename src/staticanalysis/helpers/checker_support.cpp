@@ -1,0 +1,68 @@
+#include "staticanalysis/helpers/checker_support.hpp"
+
+#include "staticanalysis/helpers/pyclass.hpp"
+#include "staticanalysis/helpers/values.hpp"
+
+namespace tessary {
+
+namespace {
+
+py::str text(std::string_view s) { return py::str(s.data(), s.size()); }
+
+}  // namespace
+
+py::object make_codes_class(const char* module, std::span<const Rule> rules) {
+  py::dict ns;
+  for (const Rule& rule : rules) ns[text(rule.id)] = text(rule.id);
+  py::object object_type = py::reinterpret_borrow<py::object>(reinterpret_cast<PyObject*>(&PyBaseObject_Type));
+  return make_class("Codes", py::make_tuple(object_type), ns, module);
+}
+
+py::object make_checker_class(const char* module, const char* checker_name, std::span<const Rule> rules,
+                              std::span<const IntOption> options) {
+  py::dict msgs;
+  for (const Rule& rule : rules) {
+    msgs[text(rule.id)] = py::make_tuple(context_string(), text(rule.symbol), text(rule.description));
+  }
+  py::list option_list;
+  for (const IntOption& option : options) {
+    py::dict props;
+    props["default"] = option.default_value;
+    props["type"] = "int";
+    props["metavar"] = "<int>";
+    props["help"] = option.help;
+    option_list.append(py::make_tuple(option.name, props));
+  }
+  py::dict ns;
+  ns["name"] = checker_name;
+  ns["msgs"] = msgs;
+  ns["options"] = py::tuple(option_list);
+  py::object base = py::module_::import("pylint.checkers").attr("BaseChecker");
+  return make_class("Checker", py::make_tuple(base), ns, module);
+}
+
+py::list rules_as_python(std::span<const Rule> rules) {
+  py::list out;
+  for (const Rule& rule : rules) {
+    py::dict entry;
+    entry["id"] = text(rule.id);
+    entry["symbol"] = text(rule.symbol);
+    entry["description"] = text(rule.description);
+    entry["finds"] = text(rule.finds);
+    entry["why"] = text(rule.why);
+    entry["example"] = text(rule.example);
+    entry["fix"] = rule.fix.empty() ? py::object(py::none()) : py::object(text(rule.fix));
+    out.append(entry);
+  }
+  return out;
+}
+
+void report(const py::handle& checker, std::string_view id, const Node& node, const py::dict& args) {
+  checker.attr("add_message")(text(id), py::arg("node") = node.obj(), py::arg("args") = args);
+}
+
+long config_int(const py::handle& checker, const char* attribute) {
+  return checker.attr("linter").attr("config").attr(attribute).cast<long>();
+}
+
+}  // namespace tessary

@@ -1,0 +1,50 @@
+// Building blocks of a check module: its rule table, the `Codes` class,
+// the pylint checker class made from C++, and reporting.
+#pragma once
+
+#include <pybind11/pybind11.h>
+
+#include <span>
+#include <string_view>
+
+#include "staticanalysis/helpers/facade.hpp"
+
+namespace tessary {
+
+// One finding a check module reports, documented where it is checked.
+struct Rule {
+  std::string_view id;           // "C2000"
+  std::string_view symbol;       // "nullable-string-field"
+  std::string_view description;  // pylint's description text
+  std::string_view finds;        // what it finds
+  std::string_view why;          // why it matters
+  std::string_view example;      // analysed code that gets the finding
+  std::string_view fix;          // what the automatic fix does; empty: no fix
+};
+
+// An integer option of a checker, as pylint declares it.
+struct IntOption {
+  const char* name;
+  long default_value;
+  const char* help;
+};
+
+// class Codes: one attribute per id, name and value alike.
+py::object make_codes_class(const char* module, std::span<const Rule> rules);
+
+// A pylint checker class (base BaseChecker) with `name`, a `msgs` table of
+// empty context_string texts, and `options`. Callbacks are attached by the
+// caller with add_method.
+py::object make_checker_class(const char* module, const char* checker_name, std::span<const Rule> rules,
+                              std::span<const IntOption> options = {});
+
+// The rule table as Python data: a list of maps with the fields of Rule.
+py::list rules_as_python(std::span<const Rule> rules);
+
+// self.add_message(id, node=node, args=args).
+void report(const py::handle& checker, std::string_view id, const Node& node, const py::dict& args);
+
+// An integer option read back through the linter's configuration.
+long config_int(const py::handle& checker, const char* attribute);
+
+}  // namespace tessary

@@ -1,0 +1,2 @@
+def broken(:  # expect: E0001
+    pass

@@ -1,0 +1,5 @@
+from django.contrib import admin
+
+
+class PackageAdmin(admin.ModelAdmin):
+    pass
