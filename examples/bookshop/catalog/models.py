@@ -17,7 +17,7 @@ class Book(models.Model):
     title = models.CharField(max_length=200)
     # Far longer than a CharField should be.
     summary = models.CharField(max_length=2000, blank=True)
-    isbn = models.CharField(max_length=13, primary_key=True, unique=True)
+    isbn = models.CharField(max_length=13, primary_key=True, unique=False)
     author = models.ForeignKey(Author, on_delete=models.CASCADE)
     published = models.DateField(null=True)
     in_print = models.NullBooleanField()

@@ -1,4 +1,4 @@
-from django.shortcuts import get_object_or_404, render
+from django.shortcuts import render
 
 from catalog.models import Book
 
@@ -14,6 +14,6 @@ def book_list(request):
 
 
 def book_detail(request, pk):
-    book = get_object_or_404(Book, pk=pk)
+    book = Book.objects.get(pk=pk)
     author_id = book.author.pk
     return render(request, "catalog/book_detail.html", {"book": book, "author_id": author_id})
