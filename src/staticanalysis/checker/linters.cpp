@@ -8,6 +8,7 @@
 #include "staticanalysis/checkers/methodrules/methodrules.hpp"
 #include "staticanalysis/checkers/migrations/migrations.hpp"
 #include "staticanalysis/checkers/queryrules/queryrules.hpp"
+#include "staticanalysis/checkers/templates/templates.hpp"
 #include "staticanalysis/helpers/facade.hpp"
 #include "staticanalysis/helpers/pyclass.hpp"
 #include "staticanalysis/helpers/tokens.hpp"
@@ -107,6 +108,7 @@ void reporter_handle_message(py::object self, py::object msg) {
   record["endLine"] = msg.attr("end_line");
   record["endColumn"] = msg.attr("end_column");
   record["path"] = msg.attr("path");
+  record["abspath"] = msg.attr("abspath");
   record["symbol"] = msg.attr("symbol");
   // Kept as the checker formatted it: for our checkers, the argument map.
   record["message"] = msg.attr("msg");
@@ -169,6 +171,7 @@ Driver load() {
 
   d.python_checker_classes = build_python_checker_classes();
   d.html_checker_classes = py::list();
+  d.html_checker_classes.append(templates::checker_class());
   for (py::handle cls : d.python_checker_classes) {
     for (auto item : py::dict(cls.attr("msgs"))) {
       d.message_id_symbol_store[item.first] = item.second[py::int_(1)];

@@ -1,4 +1,7 @@
 // Framework version detection from a project's dependency files.
-#include <pybind11/pybind11.h>
+#include "staticanalysis/dependencies/dependencies.hpp"
 
-PYBIND11_MODULE(dependencies, m) { m.doc() = "Framework version detection from a project's dependency files."; }
+PYBIND11_MODULE(dependencies, m) {
+  m.doc() = "Framework version detection from a project's dependency files.";
+  tessary::dependencies::bind(m);
+}

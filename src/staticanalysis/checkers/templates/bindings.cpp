@@ -1,4 +1,7 @@
 // Checks on HTML templates.
-#include <pybind11/pybind11.h>
+#include "staticanalysis/checkers/templates/templates.hpp"
 
-PYBIND11_MODULE(templates, m) { m.doc() = "Checks on HTML templates."; }
+PYBIND11_MODULE(templates, m) {
+  m.doc() = "Checks on HTML templates.";
+  tessary::templates::bind(m);
+}

@@ -1,0 +1,149 @@
+#include "staticanalysis/checker/collect.hpp"
+
+#include <pybind11/stl.h>
+#include <pybind11/stl/filesystem.h>
+
+#include "staticanalysis/checker/linters.hpp"
+#include "staticanalysis/dependencies/dependencies.hpp"
+
+namespace tessary::checker {
+
+namespace {
+
+py::object path_class() { return py::module_::import("pathlib").attr("Path"); }
+
+bool ends_with(const std::string& text, std::string_view suffix) {
+  return text.size() >= suffix.size() && text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
+}
+
+// Is the record's line wanted by the filter value (None: every line)?
+bool line_wanted(const py::object& wanted, const py::object& line) {
+  return wanted.is_none() || wanted.contains(line);
+}
+
+py::object absolute(const py::object& path) {
+  return py::module_::import("os.path").attr("abspath")(path);
+}
+
+}  // namespace
+
+py::list get_all_message_codes() {
+  py::object templates = py::module_::import("tessary.message_templates");
+  py::list names = py::module_::import("builtins").attr("sorted")(py::module_::import("builtins").attr("dir")(templates));
+  py::list codes;
+  for (py::handle name : names) {
+    if (name.cast<std::string>().rfind("__", 0) != 0) codes.append(name);
+  }
+  return codes;
+}
+
+py::list get_python_messages(const py::object& project_root, const py::dict& files, const std::string& django_version,
+                             const py::dict& config) {
+  py::object meta = py::module_::import("tessary.meta");
+  py::object linter = create_linter(driver().Linter);
+  for (auto item : config) linter.attr("set_option")(item.first, item.second);
+  linter.attr("set_option")("django-version", django_version);
+  linter.attr("set_option")("settings-files", py::list(meta.attr("get_settings_files")(project_root)));
+  linter.attr("set_option")(
+      "root-urlconf", meta.attr("get_root_urlconf")(linter.attr("config").attr("settings_files"),
+                                                    py::arg("project_root") = project_root));
+
+  py::object parent = path_class()(project_root);
+  // Python entries of the filter, keyed by the path the linter is given and,
+  // for matching its records, by the absolute path.
+  py::list targets;
+  py::dict wanted_by_absolute;
+  for (auto item : files) {
+    std::string key = py::str(item.first);
+    if (!ends_with(key, ".py")) continue;
+    py::str target = py::str(parent.attr("joinpath")(item.first));
+    targets.append(target);
+    wanted_by_absolute[absolute(target)] = item.second;
+  }
+  linter.attr("check")(py::arg("files_or_modules") = targets);
+  py::list records = linter.attr("reporter").attr("messages");
+  log_fatal_records(records);
+
+  py::set codes(get_all_message_codes());
+  py::list in_range;
+  for (py::handle handle : records) {
+    py::dict record = py::reinterpret_borrow<py::dict>(handle);
+    if (!codes.contains(record["message-id"])) continue;
+    // A record about a file that was not asked for (pylint may report on
+    // others) is not the caller's business.
+    py::object key = absolute(record["abspath"]);
+    if (!wanted_by_absolute.contains(key)) continue;
+    if (line_wanted(wanted_by_absolute[key], record["line"])) in_range.append(record);
+  }
+  return in_range;
+}
+
+py::list get_html_messages(const py::object& project_root, const py::dict& files) {
+  HtmlLinter linter;
+  py::object parent = path_class()(project_root);
+  py::list targets;
+  for (auto item : files) {
+    if (ends_with(py::str(item.first), ".html")) targets.append(py::str(parent.attr("joinpath")(item.first)));
+  }
+  linter.check(targets);
+  py::list out;
+  for (py::handle handle : linter.messages) {
+    py::dict record = py::reinterpret_borrow<py::dict>(handle);
+    py::str relative = py::str(path_class()(record["path"]).attr("relative_to")(parent));
+    if (!files.contains(relative)) continue;
+    if (line_wanted(files[relative], record["line"])) out.append(record);
+  }
+  return out;
+}
+
+py::list get_meta_messages(const py::object& project_root) {
+  py::object details = dependencies::resolve_django_version(project_root.cast<std::filesystem::path>());
+  py::list out;
+  if (details.is_none() || py::len(details) == 0) return out;
+  py::object specifier = py::module_::import("packaging.specifiers").attr("SpecifierSet")(details["specs"]);
+  py::list candidates;
+  for (int major : {2, 3})
+    for (int minor : {0, 1, 2})
+      for (int patch = 0; patch < 30; ++patch)
+        candidates.append(py::str(std::to_string(major) + "." + std::to_string(minor) + "." + std::to_string(patch)));
+  py::dict body;
+  body["specs"] = details["specs"];
+  body["minor"] = details["version"];
+  body["matching_versions"] = py::list(specifier.attr("filter")(candidates));
+  py::dict record;
+  record["message-id"] = "C1000";
+  record["path"] = details["path"];
+  record["message_type"] = "meta";
+  record["body"] = body;
+  out.append(record);
+  return out;
+}
+
+py::list get_messages(const py::object& project_root, const py::dict& files, const std::string& default_django_version) {
+  py::object meta = py::module_::import("tessary.meta");
+  py::dict config = meta.attr("get_toml_config")(project_root);
+  py::object details = dependencies::resolve_django_version(project_root.cast<std::filesystem::path>());
+  std::string version = default_django_version;
+  if (!details.is_none() && py::len(details) > 0) version = py::str(details["version"]);
+  py::list html = get_html_messages(project_root, files);
+  py::list python = get_python_messages(project_root, files, version, config);
+  py::list messages;
+  for (py::handle record : python) messages.append(record);
+  for (py::handle record : html) messages.append(record);
+  if (files.contains("META")) {
+    for (py::handle record : get_meta_messages(project_root)) messages.append(record);
+  }
+  return messages;
+}
+
+void bind_collect(py::module_& m) {
+  m.def("get_messages", &get_messages, py::arg("project_root"), py::arg("files"),
+        py::arg("default_django_version") = "3.2");
+  m.def("get_python_messages", &get_python_messages, py::arg("project_root"), py::arg("files"),
+        py::arg("django_version"), py::arg("config") = py::dict());
+  m.def("get_html_messages", &get_html_messages, py::arg("project_root"), py::arg("files"));
+  m.def("get_meta_messages", &get_meta_messages, py::arg("project_root"));
+  m.def("get_all_message_codes", &get_all_message_codes);
+}
+
+}  // namespace tessary::checker

@@ -1,0 +1,21 @@
+// Project-wide linting: the Python findings, the template findings and the
+// framework-version advice of a project, filtered to the wanted lines.
+#pragma once
+
+#include <pybind11/pybind11.h>
+
+namespace tessary::checker {
+
+namespace py = pybind11;
+
+py::list get_messages(const py::object& project_root, const py::dict& files,
+                      const std::string& default_django_version = "3.2");
+py::list get_python_messages(const py::object& project_root, const py::dict& files,
+                             const std::string& django_version, const py::dict& config);
+py::list get_html_messages(const py::object& project_root, const py::dict& files);
+py::list get_meta_messages(const py::object& project_root);
+py::list get_all_message_codes();
+
+void bind_collect(py::module_& m);
+
+}  // namespace tessary::checker

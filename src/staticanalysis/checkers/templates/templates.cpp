@@ -1,0 +1,148 @@
+#include "staticanalysis/checkers/templates/templates.hpp"
+
+#include <pybind11/gil_safe_call_once.h>
+
+#include <fstream>
+#include <sstream>
+
+#include "staticanalysis/helpers/pyclass.hpp"
+#include "staticanalysis/helpers/values.hpp"
+
+namespace tessary::templates {
+
+namespace {
+
+constexpr const char* kModule = "tessary.staticanalysis.checkers.templates";
+
+// Templates are UTF-8 text, as Django reads them; nullopt when the bytes
+// do not decode.
+std::optional<py::str> read_template(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) {
+    PyErr_SetFromErrnoWithFilename(PyExc_OSError, path.c_str());
+    throw py::error_already_set();
+  }
+  std::ostringstream buffer;
+  buffer << in.rdbuf();
+  std::string bytes = buffer.str();
+  PyObject* text = PyUnicode_DecodeUTF8(bytes.data(), static_cast<Py_ssize_t>(bytes.size()), "strict");
+  if (text == nullptr) {
+    PyErr_Clear();
+    return std::nullopt;
+  }
+  return py::reinterpret_steal<py::str>(text);
+}
+
+void check(py::object self, py::list files) {
+  self.attr("messages") = py::list();
+  for (py::handle path : files) {
+    self.attr("current_file_path") = path;
+    std::optional<py::str> text = read_template(py::str(path));
+    if (!text) continue;
+    self.attr("feed")(*text);
+    self.attr("reset")();
+  }
+}
+
+void add_one_message(py::object self, py::str code, py::object args) {
+  py::tuple position = self.attr("getpos")();
+  py::object text = self.attr("msgs")[code][py::int_(0)];
+  py::dict record;
+  record["path"] = self.attr("current_file_path");
+  record["line"] = position[0];
+  record["message"] = text.attr("__mod__")(args);
+  record["type"] = py::none();
+  record["column"] = position[1];
+  record["module"] = py::none();
+  record["symbol"] = py::none();
+  record["hint"] = py::none();
+  record["message-id"] = code;
+  self.attr("messages").attr("append")(record);
+}
+
+void add_message(py::object self, py::str code, py::object args) {
+  self.attr("add_one_message")(code, py::arg("args") = args);
+}
+
+void handle_starttag(py::object self, py::str tag, py::object attrs) {
+  py::object handler = py::getattr(self, py::str("visit_") + tag, py::none());
+  if (!handler.is_none()) handler(attrs);
+}
+
+// One finding per attribute named `attribute` holding a site path.
+void report_paths(const py::object& self, const py::object& attrs, const char* attribute, const char* code,
+                  bool with_path) {
+  for (py::handle pair : attrs) {
+    py::object name = pair[py::int_(0)], value = pair[py::int_(1)];
+    if (name.cast<std::string>() != attribute || !is_hardcoded_path(value)) continue;
+    py::dict args;
+    if (with_path) args["path"] = value;
+    self.attr("add_message")(code, py::arg("args") = args);
+  }
+}
+
+}  // namespace
+
+bool is_hardcoded_path(const py::handle& path) {
+  if (!py::isinstance<py::str>(path)) return false;
+  std::string text = py::str(path);
+  return !text.empty() && text != "/" && text[0] == '/' && text.rfind("//", 0) != 0;
+}
+
+const py::object& base_checker_class() {
+  PYBIND11_CONSTINIT static py::gil_safe_call_once_and_store<py::object> storage;
+  return storage
+      .call_once_and_store_result([] {
+        py::object parser = py::module_::import("html.parser").attr("HTMLParser");
+        py::object cls = make_class("BaseTemplateChecker", py::make_tuple(parser), py::dict(), kModule);
+        add_method(cls, "check", &check, py::arg("files"));
+        add_method(cls, "add_message", &add_message, py::arg("code"), py::arg("args") = py::dict());
+        add_method(cls, "add_one_message", &add_one_message, py::arg("code"), py::arg("args") = py::dict());
+        add_method(cls, "handle_starttag", &handle_starttag, py::arg("tag"), py::arg("attrs"));
+        return cls;
+      })
+      .get_stored();
+}
+
+const py::object& checker_class() {
+  PYBIND11_CONSTINIT static py::gil_safe_call_once_and_store<py::object> storage;
+  return storage
+      .call_once_and_store_result([] {
+        py::dict msgs;
+        for (const Rule& rule : kRules) {
+          msgs[py::str(rule.id.data(), rule.id.size())] =
+              py::make_tuple(context_string(), py::str(rule.symbol.data(), rule.symbol.size()),
+                             py::str(rule.description.data(), rule.description.size()));
+        }
+        py::dict ns;
+        ns["msgs"] = msgs;
+        py::object cls = make_class("Checker", py::make_tuple(base_checker_class()), ns, kModule);
+        add_method(
+            cls, "visit_a", [](py::object self, py::object attrs) { report_paths(self, attrs, "href", "C7000", false); },
+            py::arg("attrs"));
+        add_method(
+            cls, "visit_link",
+            [](py::object self, py::object attrs) { report_paths(self, attrs, "href", "C7001", true); },
+            py::arg("attrs"));
+        add_method(
+            cls, "visit_element_with_src",
+            [](py::object self, py::object attrs) { report_paths(self, attrs, "src", "C7001", true); },
+            py::arg("attrs"));
+        for (std::string_view tag : kSrcTags) {
+          std::string name = "visit_" + std::string(tag);
+          py::setattr(cls, name.c_str(), cls.attr("__dict__")["visit_element_with_src"]);
+        }
+        return cls;
+      })
+      .get_stored();
+}
+
+void bind(py::module_& m) {
+  m.attr("Codes") = make_codes_class(kModule, kRules);
+  m.attr("RULES") = rules_as_python(kRules);
+  m.attr("BaseTemplateChecker") = base_checker_class();
+  m.attr("Checker") = checker_class();
+  m.def("is_hardcoded_path", [](py::object path) { return is_hardcoded_path(path); }, py::arg("path"));
+}
+
+}  // namespace tessary::templates

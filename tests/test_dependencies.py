@@ -1,0 +1,85 @@
+"""Framework version detection from dependency files and setup.py."""
+import ast
+
+import pytest
+
+from tessary.library_default_settings import django_3_2
+from tessary.staticanalysis import dependencies
+
+
+def write(root, name, text):
+    (root / name).write_text(text)
+
+
+@pytest.mark.parametrize(
+    "line, expected",
+    [
+        ("Django>=2.2,<3.0\n", {"path": "requirements.txt", "version": "2.2", "specs": ">=2.2,<3.0"}),
+        ("Django>=2.2,<3.0 # pinned for now\n", {"path": "requirements.txt", "version": "2.2", "specs": ">=2.2,<3.0"}),
+        ("DJANGO==3.1.5\n", {"path": "requirements.txt", "version": "3.1", "specs": "==3.1.5"}),
+        ("django\n", {"path": "requirements.txt", "version": "1.11", "specs": ""}),
+        ("Django>=4.0,<5\n", None),
+        ("Django<1.11\n", None),
+    ],
+)
+def test_requirements_lines(tmp_path, line, expected):
+    write(tmp_path, "requirements.txt", "requests==2.0\n" + line)
+    assert dependencies.resolve_django_version(tmp_path) == expected
+
+
+def test_search_goes_on_past_unusable_entries_and_files(tmp_path):
+    write(tmp_path, "requirements.txt", "Django>=4.0\n")
+    write(tmp_path, "Pipfile", '[packages]\ndjango = ">=2.1,<2.2"\n')
+    assert dependencies.resolve_django_version(tmp_path)["path"] == "Pipfile"
+    write(tmp_path, "requirements.txt", "Django>=3.0,<3.1\n")
+    assert dependencies.resolve_django_version(tmp_path) == {
+        "path": "requirements.txt", "version": "3.0", "specs": ">=3.0,<3.1",
+    }
+
+
+def test_setup_py_is_read_without_running_it(tmp_path):
+    marker = tmp_path / "ran"
+    write(
+        tmp_path,
+        "setup.py",
+        f"open({str(marker)!r}, 'w')\n"
+        "from setuptools import setup\n"
+        "setup(name='x', description='A site', install_requires=['requests', 'Django>=2.0,<2.1'])\n",
+    )
+    assert dependencies.resolve_django_version(tmp_path) == {
+        "path": "setup.py", "version": "2.0", "specs": ">=2.0,<2.1",
+    }
+    assert not marker.exists()
+    assert dependencies.resolve_django_version(tmp_path / "missing") is None
+
+
+def test_is_django_node():
+    assert dependencies.is_django_node(ast.parse("from django.db import models\n"))
+    assert dependencies.is_django_node(ast.parse("import os, django\n"))
+    assert not dependencies.is_django_node(ast.parse("import django.db\n"))
+    assert not dependencies.is_django_node(ast.parse("def f():\n    import django\n"))
+    assert not dependencies.is_django_node(ast.parse("from . import x\n"))
+
+
+def test_is_django_repository(tmp_path):
+    assert not dependencies.is_django_repository(tmp_path)
+    (tmp_path / "pkg").mkdir()
+    write(tmp_path / "pkg", "broken.py", "print 'python 2'\n")
+    write(tmp_path / "pkg", "views.py", "from django.http import HttpResponse\n")
+    assert dependencies.is_django_repository(tmp_path)
+    other = tmp_path / "other"
+    other.mkdir()
+    write(other, "manage.py", "")
+    assert dependencies.is_django_repository(other)
+
+
+def test_default_settings():
+    assert dependencies.get_default_django_settings("4.0") is django_3_2
+    assert dependencies.get_default_django_settings("1.11").MIDDLEWARE is None
+    assert dependencies.get_default_django_settings("2.2").X_FRAME_OPTIONS == "SAMEORIGIN"
+    assert list(dependencies.DJANGO_SETTINGS_MAPPING) == dependencies.versions
+    settings = dependencies.module_to_dict(django_3_2)
+    assert settings["STATIC_URL"] is None and "MIDDLEWARE" in settings and "ROOT_URLCONF" not in settings
+    assert all(name.isupper() for name in settings)
+    assert list(settings) == sorted(settings)
+    assert list(dependencies.module_to_dict(django_3_2, lambda name: name != "DEBUG")) == ["DEBUG"]

@@ -1,0 +1,55 @@
+"""Template checks: hard-coded URLs and static URLs."""
+import pytest
+
+from tessary.staticanalysis.checkers import templates
+
+
+def check(tmp_path, *texts):
+    paths = []
+    for number, text in enumerate(texts):
+        path = tmp_path / f"t{number}.html"
+        path.write_bytes(text if isinstance(text, bytes) else text.encode("utf-8"))
+        paths.append(str(path))
+    checker = templates.Checker()
+    checker.check(paths)
+    return paths, [(r["path"], r["line"], r["column"], r["message-id"], r["message"]) for r in checker.messages]
+
+
+@pytest.mark.parametrize("href", ["/", "//cdn.example.com/x", "https://example.com/", "page.html", None])
+def test_links_that_are_not_hard_coded(tmp_path, href):
+    attr = "href" if href is None else f'href="{href}"'
+    assert check(tmp_path, f"<a {attr}>x</a>")[1] == []
+
+
+def test_hard_coded_link_and_static_paths(tmp_path):
+    (path,), records = check(
+        tmp_path,
+        '<p>\n  <a href="/about/">About</a>\n'
+        '<link rel="stylesheet" href="/static/site.css">\n'
+        '<IMG SRC="/media/a.png" src="/media/b.png"/>\n'
+        '<script src="/static/app.js"></script><iframe src="/embed/"></iframe>\n'
+        '<img src="{% static \'x.png\' %}">\n',
+    )
+    assert records == [
+        (path, 2, 2, "C7000", {}),
+        (path, 3, 0, "C7001", {"path": "/static/site.css"}),
+        (path, 4, 0, "C7001", {"path": "/media/a.png"}),
+        (path, 4, 0, "C7001", {"path": "/media/b.png"}),
+        (path, 5, 0, "C7001", {"path": "/static/app.js"}),
+    ]
+
+
+def test_undecodable_file_is_skipped_and_the_next_is_read(tmp_path):
+    paths, records = check(tmp_path, b'\xff\xfe<a href="/x">', '<a href="/y">y</a>')
+    assert records == [(paths[1], 1, 0, "C7000", {})]
+
+
+def test_record_shape_and_predicate(tmp_path):
+    checker = templates.Checker()
+    path = tmp_path / "a.html"
+    path.write_text('<a href="/x">')
+    checker.check([str(path)])
+    (record,) = checker.messages
+    assert list(record) == ["path", "line", "message", "type", "column", "module", "symbol", "hint", "message-id"]
+    assert templates.is_hardcoded_path("/{{ x }}/") and not templates.is_hardcoded_path("")
+    assert templates.Codes.C7000 == "C7000" and templates.Codes.C7001 == "C7001"
