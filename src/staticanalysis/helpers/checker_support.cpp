@@ -18,12 +18,16 @@ py::object make_codes_class(const char* module, std::span<const Rule> rules) {
   return make_class("Codes", py::make_tuple(object_type), ns, module);
 }
 
-py::object make_checker_class(const char* module, const char* checker_name, std::span<const Rule> rules,
-                              std::span<const IntOption> options) {
+py::dict messages_table(std::span<const Rule> rules) {
   py::dict msgs;
   for (const Rule& rule : rules) {
     msgs[text(rule.id)] = py::make_tuple(context_string(), text(rule.symbol), text(rule.description));
   }
+  return msgs;
+}
+
+py::object make_checker_class(const char* module, const char* checker_name, std::span<const Rule> rules,
+                              std::span<const IntOption> options, std::initializer_list<NamedCallback> callbacks) {
   py::list option_list;
   for (const IntOption& option : options) {
     py::dict props;
@@ -35,10 +39,18 @@ py::object make_checker_class(const char* module, const char* checker_name, std:
   }
   py::dict ns;
   ns["name"] = checker_name;
-  ns["msgs"] = msgs;
+  ns["msgs"] = messages_table(rules);
   ns["options"] = py::tuple(option_list);
   py::object base = py::module_::import("pylint.checkers").attr("BaseChecker");
-  return make_class("Checker", py::make_tuple(base), ns, module);
+  py::object cls = make_class("Checker", py::make_tuple(base), ns, module);
+  for (const NamedCallback& entry : callbacks) add_method(cls, entry.name, entry.callback, py::arg("node"));
+  return cls;
+}
+
+void bind_rules(py::module_& m, const char* module, std::span<const Rule> rules, const py::object& checker) {
+  m.attr("Codes") = make_codes_class(module, rules);
+  m.attr("RULES") = rules_as_python(rules);
+  m.attr("Checker") = checker;
 }
 
 py::list rules_as_python(std::span<const Rule> rules) {

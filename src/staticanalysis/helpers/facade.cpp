@@ -102,7 +102,12 @@ Astroid load() {
   TESSARY_NAME(fromlineno);
   TESSARY_NAME(bases);
   TESSARY_NAME(decorators);
+  TESSARY_NAME(previous_sibling);
+  TESSARY_NAME(generic_foreign_key_field_names);
 #undef TESSARY_NAME
+  a.frame_ = intern("frame");
+  a.scope_ = intern("scope");
+  a.proxied = intern("_proxied");
   return a;
 }
 

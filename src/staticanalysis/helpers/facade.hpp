@@ -44,7 +44,8 @@ struct Astroid {
       lookup, locals, defaults, posonlyargs, targets, is_statement,
       instantiate_class, as_string, get_children, first_token, last_token,
       pytype, test, operand, op, left, ops, file, end_lineno, end_col_offset,
-      fromlineno, bases, decorators;
+      fromlineno, bases, decorators, frame_, scope_, previous_sibling, proxied,
+      generic_foreign_key_field_names;
 };
 
 // The process-wide cache; first use imports astroid and pylint.
@@ -86,6 +87,10 @@ class Node {
   std::optional<std::string> attrname() const { return text(ast().attrname); }
   std::optional<std::string> name() const { return text(ast().name); }
   Node root() const { return Node(obj_.attr(ast().root)()); }
+  // The enclosing function, class or module (a lambda counts for its body).
+  Node frame() const { return Node(obj_.attr(ast().frame_)()); }
+  // The enclosing scope (functions, classes, modules, comprehensions).
+  Node scope() const { return Node(obj_.attr(ast().scope_)()); }
   // The enclosing statement, or the module itself when the node is a module
   // or sits directly in one without a statement.
   Node statement() const;

@@ -29,18 +29,18 @@ const py::object& checker_class() {
   PYBIND11_CONSTINIT static py::gil_safe_call_once_and_store<py::object> storage;
   return storage
       .call_once_and_store_result([] {
-        py::object cls = make_checker_class(kModule, "admin", kRules);
-        add_method(cls, "visit_module", &visit_module, py::arg("node"));
-        add_method(cls, "leave_classdef", &leave_classdef, py::arg("node"));
+        py::object cls = make_checker_class(kModule, "admin", kRules, {},
+                                            {
+                                                {"visit_module", &visit_module},
+                                                {"leave_classdef", &leave_classdef}
+                                            });
         return cls;
       })
       .get_stored();
 }
 
 void bind(py::module_& m) {
-  m.attr("Codes") = make_codes_class(kModule, kRules);
-  m.attr("RULES") = rules_as_python(kRules);
-  m.attr("Checker") = checker_class();
+  bind_rules(m, kModule, kRules, checker_class());
 }
 
 }  // namespace tessary::admin

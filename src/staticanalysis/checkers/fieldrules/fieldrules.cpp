@@ -113,18 +113,18 @@ bool is_missing_blank_true(FieldCall& call) {
 
 bool is_fk_mising_related_name(FieldCall& call) {
   if (call.class_name() != std::optional<std::string>("ForeignKey")) return false;
-  Node frame(call.node().get(intern("frame"))());
+  Node frame = call.node().frame();
   if (truthy(get_or_none(call.explicit_args(), "related_name"))) return false;
   return !is_node_abstract_model(frame).has_value();
 }
 
 bool is_null_stringfield(FieldCall& call) {
   if (!call.is_model_field()) return false;
-  Node frame(call.node().get(intern("frame"))());
-  if (is_model(frame) && frame.has(intern("generic_foreign_key_field_names"))) {
+  Node frame = call.node().frame();
+  if (is_model(frame) && frame.has(ast().generic_foreign_key_field_names)) {
     std::optional<std::string> member = get_member_name(call.node());
     if (member) {
-      for (py::handle name : frame.get(intern("generic_foreign_key_field_names"))) {
+      for (py::handle name : frame.get(ast().generic_foreign_key_field_names)) {
         if (py::str(name).cast<std::string>() == *member) return false;
       }
     }
@@ -183,7 +183,7 @@ void visit_call(py::object self, py::object node_obj) {
   if (!call.is_model_field()) return;
 
   py::object counter = self.attr("field_counter");
-  py::object scope = node.get(intern("scope"))();
+  py::object scope = node.scope().obj();
   counter[scope] = counter[scope].cast<long>() + 1;
 
   auto named = [&] {
@@ -244,11 +244,13 @@ const py::object& checker_class() {
   PYBIND11_CONSTINIT static py::gil_safe_call_once_and_store<py::object> storage;
   return storage
       .call_once_and_store_result([] {
-        py::object cls = make_checker_class(kModule, "fieldrules", kRules, kOptions);
-        add_method(cls, "visit_module", &visit_module, py::arg("node"));
-        add_method(cls, "visit_call", &visit_call, py::arg("node"));
-        add_method(cls, "visit_keyword", &visit_keyword, py::arg("node"));
-        add_method(cls, "leave_classdef", &leave_classdef, py::arg("node"));
+        py::object cls = make_checker_class(kModule, "fieldrules", kRules, kOptions,
+                                            {
+                                                {"visit_module", &visit_module},
+                                                {"visit_call", &visit_call},
+                                                {"visit_keyword", &visit_keyword},
+                                                {"leave_classdef", &leave_classdef}
+                                            });
         return cls;
       })
       .get_stored();
@@ -256,9 +258,7 @@ const py::object& checker_class() {
 
 void bind(py::module_& m) {
   m.attr("MAX_CHARFIELD_LENGTH") = MAX_CHARFIELD_LENGTH;
-  m.attr("Codes") = make_codes_class(kModule, kRules);
-  m.attr("RULES") = rules_as_python(kRules);
-  m.attr("Checker") = checker_class();
+  bind_rules(m, kModule, kRules, checker_class());
 
   auto call_predicate = [&m](const char* name, bool (*predicate)(FieldCall&)) {
     m.def(

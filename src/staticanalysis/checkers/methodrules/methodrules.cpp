@@ -22,12 +22,12 @@ std::optional<size_t> standard_position(const std::string& name) {
   return static_cast<size_t>(it - std::begin(STANDARD_METHODRULES));
 }
 
-Node previous_sibling(const Node& node) { return Node(node.get(intern("previous_sibling"))()); }
+Node previous_sibling(const Node& node) { return Node(node.get(ast().previous_sibling)()); }
 
 bool in_model_body(const Node& node) {
   Node parent = node.parent();
   if (parent.is_none()) return false;
-  return is_model(Node(parent.get(intern("frame"))()));
+  return is_model(parent.frame());
 }
 
 std::string lower(std::string text) {
@@ -94,7 +94,7 @@ void visit_call(py::object self, py::object node_obj) {
   Node node(node_obj);
   // Cheap shape tests first: only a call in a class body right after a
   // statement that is not a field declaration can follow Meta.
-  Node frame(node.get(intern("frame"))());
+  Node frame = node.frame();
   if (!frame.isa(a.ClassDef)) return;
   Node previous = previous_sibling(node.statement());
   if (previous.is_none()) return;
@@ -104,7 +104,7 @@ void visit_call(py::object self, py::object node_obj) {
 
   py::object meta;
   try {
-    py::iterator values = py::iter(node.get(intern("scope"))().attr("ilookup")("Meta"));
+    py::iterator values = py::iter(node.scope().obj().attr("ilookup")("Meta"));
     if (values == py::iterator::sentinel()) return;
     meta = py::reinterpret_borrow<py::object>(*values);
   } catch (py::error_already_set& err) {
@@ -153,12 +153,14 @@ const py::object& checker_class() {
   PYBIND11_CONSTINIT static py::gil_safe_call_once_and_store<py::object> storage;
   return storage
       .call_once_and_store_result([] {
-        py::object cls = make_checker_class(kModule, "models", kRules, kOptions);
-        add_method(cls, "visit_module", &visit_module, py::arg("node"));
-        add_method(cls, "visit_classdef", &visit_classdef, py::arg("node"));
-        add_method(cls, "visit_functiondef", &visit_functiondef, py::arg("node"));
-        add_method(cls, "visit_call", &visit_call, py::arg("node"));
-        add_method(cls, "leave_module", &leave_module, py::arg("node"));
+        py::object cls = make_checker_class(kModule, "models", kRules, kOptions,
+                                            {
+                                                {"visit_module", &visit_module},
+                                                {"visit_classdef", &visit_classdef},
+                                                {"visit_functiondef", &visit_functiondef},
+                                                {"visit_call", &visit_call},
+                                                {"leave_module", &leave_module}
+                                            });
         add_method(cls, "check_attribute_order",
                    [](py::object self, py::object node) { check_attribute_order(self, Node(node)); },
                    py::arg("node"));
@@ -171,9 +173,7 @@ void bind(py::module_& m) {
   py::list standard;
   for (std::string_view name : STANDARD_METHODRULES) standard.append(py::str(name.data(), name.size()));
   m.attr("STANDARD_METHODRULES") = py::tuple(standard);
-  m.attr("Codes") = make_codes_class(kModule, kRules);
-  m.attr("RULES") = rules_as_python(kRules);
-  m.attr("Checker") = checker_class();
+  bind_rules(m, kModule, kRules, checker_class());
   m.def(
       "get_longest_common_prefix",
       [](const std::vector<std::string>& values, long min_length) {

@@ -106,20 +106,20 @@ const py::object& checker_class() {
   PYBIND11_CONSTINIT static py::gil_safe_call_once_and_store<py::object> storage;
   return storage
       .call_once_and_store_result([] {
-        py::object cls = make_checker_class(kModule, "migrations", kRules);
-        add_method(cls, "visit_module", &visit_module, py::arg("node"));
-        add_method(cls, "visit_importfrom", &visit_importfrom, py::arg("node"));
-        add_method(cls, "visit_attribute", &visit_attribute, py::arg("node"));
-        add_method(cls, "visit_call", &visit_call, py::arg("node"));
+        py::object cls = make_checker_class(kModule, "migrations", kRules, {},
+                                            {
+                                                {"visit_module", &visit_module},
+                                                {"visit_importfrom", &visit_importfrom},
+                                                {"visit_attribute", &visit_attribute},
+                                                {"visit_call", &visit_call}
+                                            });
         return cls;
       })
       .get_stored();
 }
 
 void bind(py::module_& m) {
-  m.attr("Codes") = make_codes_class(kModule, kRules);
-  m.attr("RULES") = rules_as_python(kRules);
-  m.attr("Checker") = checker_class();
+  bind_rules(m, kModule, kRules, checker_class());
   m.def("is_missing_reverse", [](py::object node) { return is_missing_reverse(Node(node)); }, py::arg("node"));
 }
 

@@ -32,7 +32,7 @@ bool value_equals(const py::object& value, long expected) {
 
 bool instance_of(const Node& value, bool (*predicate)(const Node&)) {
   if (!value.isa(ast().instance_class) || !value.truthy()) return false;
-  return predicate(value.child(intern("_proxied")));
+  return predicate(value.child(ast().proxied));
 }
 
 }  // namespace
@@ -159,21 +159,21 @@ const py::object& checker_class() {
   PYBIND11_CONSTINIT static py::gil_safe_call_once_and_store<py::object> storage;
   return storage
       .call_once_and_store_result([] {
-        py::object cls = make_checker_class(kModule, "queryrules", kRules);
-        add_method(cls, "visit_call", &visit_call, py::arg("node"));
-        add_method(cls, "visit_attribute", &visit_attribute, py::arg("node"));
-        add_method(cls, "visit_compare", &visit_compare, py::arg("node"));
-        add_method(cls, "visit_if", &visit_if, py::arg("node"));
-        add_method(cls, "visit_unaryop", &visit_unaryop, py::arg("node"));
+        py::object cls = make_checker_class(kModule, "queryrules", kRules, {},
+                                            {
+                                                {"visit_call", &visit_call},
+                                                {"visit_attribute", &visit_attribute},
+                                                {"visit_compare", &visit_compare},
+                                                {"visit_if", &visit_if},
+                                                {"visit_unaryop", &visit_unaryop}
+                                            });
         return cls;
       })
       .get_stored();
 }
 
 void bind(py::module_& m) {
-  m.attr("Codes") = make_codes_class(kModule, kRules);
-  m.attr("RULES") = rules_as_python(kRules);
-  m.attr("Checker") = checker_class();
+  bind_rules(m, kModule, kRules, checker_class());
   auto node_predicate = [&m](const char* name, bool (*predicate)(const Node&)) {
     m.def(name, [predicate](py::object node) { return predicate(Node(node)); }, py::arg("node"));
   };

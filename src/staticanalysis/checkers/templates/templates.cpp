@@ -108,14 +108,8 @@ const py::object& checker_class() {
   PYBIND11_CONSTINIT static py::gil_safe_call_once_and_store<py::object> storage;
   return storage
       .call_once_and_store_result([] {
-        py::dict msgs;
-        for (const Rule& rule : kRules) {
-          msgs[py::str(rule.id.data(), rule.id.size())] =
-              py::make_tuple(context_string(), py::str(rule.symbol.data(), rule.symbol.size()),
-                             py::str(rule.description.data(), rule.description.size()));
-        }
         py::dict ns;
-        ns["msgs"] = msgs;
+        ns["msgs"] = messages_table(kRules);
         py::object cls = make_class("Checker", py::make_tuple(base_checker_class()), ns, kModule);
         add_method(
             cls, "visit_a", [](py::object self, py::object attrs) { report_paths(self, attrs, "href", "C7000", false); },
@@ -138,10 +132,8 @@ const py::object& checker_class() {
 }
 
 void bind(py::module_& m) {
-  m.attr("Codes") = make_codes_class(kModule, kRules);
-  m.attr("RULES") = rules_as_python(kRules);
+  bind_rules(m, kModule, kRules, checker_class());
   m.attr("BaseTemplateChecker") = base_checker_class();
-  m.attr("Checker") = checker_class();
   m.def("is_hardcoded_path", [](py::object path) { return is_hardcoded_path(path); }, py::arg("path"));
 }
 
