@@ -26,10 +26,10 @@ C2004 = "{name}: {option} is brittle (it is checked only by model forms); use a 
 C2005 = "{name}: give the relation a related_name so the reverse accessor is explicit."
 C2006 = "{name}: max_length={value} is huge for a CharField; use a TextField."
 C2008 = "{name}: NullBooleanField is deprecated; use BooleanField(null=True)."
-C2011 = "{name}: a primary key is unique already; drop unique=True."
+C2011 = "{name}: a primary key is always unique; drop unique=False."
 
 # Model structure.
-C3000 = "The module defines {count} models (at most {maximum}); split it into several modules."
+C3000 = "The module defines {count} models (the limit is {maximum}); split it into several modules."
 C3002 = "{before} should come before {after} in the model (Django's model style order)."
 C3003 = "{count} model names start with {prefix}; the app already namespaces them, drop the prefix."
 

@@ -10,6 +10,7 @@ PYBIND11_MODULE(meta, m) {
   m.doc() = "Facts about the analysed project, read statically from its files.";
   m.attr("ManageFileMissingError") = manage_file_missing_error();
   m.def("get_toml_config", &get_toml_config, py::arg("project_root"));
+  m.def("get_front_end_config", &get_front_end_config, py::arg("project_root"));
   m.def("get_settings_files", &get_settings_files, py::arg("project_root"));
   m.def("get_settings_modpath", &get_settings_modpath, py::arg("project_root"));
   m.def(

@@ -101,15 +101,27 @@ const py::object& manage_file_missing_error() {
       .get_stored();
 }
 
-py::dict get_toml_config(const fs::path& project_root) {
+namespace {
+
+// Keys of [tool.tessary] that configure the command line, not the linter.
+bool front_end_key(const std::string& key) { return key == "select" || key == "ignore"; }
+
+// [tool.tessary] with hyphenated keys, split into linter and front-end keys.
+py::dict tessary_table(const fs::path& project_root, bool front_end) {
   py::dict out;
   for (auto item : tool_table(read_pyproject(project_root), "tessary")) {
     std::string key = py::str(item.first);
     std::replace(key.begin(), key.end(), '_', '-');
-    out[py::str(key)] = item.second;
+    if (front_end_key(key) == front_end) out[py::str(key)] = item.second;
   }
   return out;
 }
+
+}  // namespace
+
+py::dict get_toml_config(const fs::path& project_root) { return tessary_table(project_root, false); }
+
+py::dict get_front_end_config(const fs::path& project_root) { return tessary_table(project_root, true); }
 
 fs::path get_manage_file(const fs::path& project_root) {
   if (fs::is_regular_file(project_root / "manage.py")) return project_root / "manage.py";

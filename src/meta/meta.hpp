@@ -18,8 +18,10 @@ namespace fs = std::filesystem;
 const py::object& manage_file_missing_error();
 
 // The [tool.tessary] table of pyproject.toml, keys as the linter's option
-// names ("max-model-fields").
+// names ("max-model-fields"); the command line's own keys are left out.
 py::dict get_toml_config(const fs::path& project_root);
+// The command line's own keys of [tool.tessary] ("select", "ignore").
+py::dict get_front_end_config(const fs::path& project_root);
 // Import paths of the project's settings modules.
 std::vector<std::string> get_settings_files(const fs::path& project_root);
 // The first of them, or the empty text.

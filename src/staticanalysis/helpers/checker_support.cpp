@@ -63,6 +63,7 @@ py::list rules_as_python(std::span<const Rule> rules) {
     entry["finds"] = text(rule.finds);
     entry["why"] = text(rule.why);
     entry["example"] = text(rule.example);
+    entry["better"] = text(rule.better);
     entry["fix"] = rule.fix.empty() ? py::object(py::none()) : py::object(text(rule.fix));
     out.append(entry);
   }

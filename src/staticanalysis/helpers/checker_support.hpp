@@ -19,6 +19,7 @@ struct Rule {
   std::string_view finds;        // what it finds
   std::string_view why;          // why it matters
   std::string_view example;      // analysed code that gets the finding
+  std::string_view better;       // the same code written as it should be
   std::string_view fix;          // what the automatic fix does; empty: no fix
 };
 

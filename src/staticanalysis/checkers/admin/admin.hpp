@@ -11,7 +11,8 @@ inline constexpr Rule kRules[] = {
      "A ModelAdmin or inline admin class defined in a module whose dotted name has no \".admin\".",
      "Admin auto-discovery imports each app's admin module; admin classes elsewhere are easy to miss and "
      "pull admin imports into models.",
-     "# shop/models.py\nclass BookAdmin(admin.ModelAdmin): ...", ""},
+     "# shop/models.py\nclass BookAdmin(admin.ModelAdmin): ...", "# shop/admin.py\nclass BookAdmin(admin.ModelAdmin): ...",
+     ""},
 };
 
 const py::object& checker_class();

@@ -12,11 +12,13 @@ inline constexpr Rule kRules[] = {
      "A migration reading Model.objects on a model class imported from the project's code.",
      "Migrations must use the historical model (apps.get_model); the current class changes as the code "
      "moves on and breaks old migrations.",
-     "from shop.models import Book\n...\nBook.objects.all()", ""},
+     "from shop.models import Book\n...\nBook.objects.all()", "Book = apps.get_model(\"shop\", \"Book\")\nBook.objects.all()",
+     ""},
     {"C8001", "missing-reverse-migration", "Detects if migration has no backwards",
      "A migrations.RunPython step without reverse code.",
      "Without a reverse function the migration cannot be unapplied, which blocks rollbacks.",
-     "migrations.RunPython(forwards)", "Adds migrations.RunPython.noop as the reverse code."},
+     "migrations.RunPython(forwards)", "migrations.RunPython(forwards, migrations.RunPython.noop)",
+     "Adds migrations.RunPython.noop as the reverse code."},
 };
 
 bool is_missing_reverse(const Node& call);

@@ -12,13 +12,15 @@ inline constexpr Rule kRules[] = {
     {"C7000", "hard-coded-url", "Check if hard-coded url is used in template",
      "A link (<a href>) written as a fixed site path such as /books/.",
      "Fixed paths break when URL patterns or the mount point change; the url tag reverses the route.",
-     "<a href=\"/books/\">Books</a>", ""},
+     "<a href=\"/books/\">Books</a>", "<a href=\"{% url 'book-list' %}\">Books</a>",
+     ""},
     {"C7001", "hard-coded-static-url", "Check if hard-coded static url is used in template",
      "A stylesheet, script or media source (link href; audio, embed, img, input, script, source, track, "
      "video src) written as a fixed site path.",
      "Static files move with STATIC_URL and storage backends (hashed names, CDNs); the static tag follows "
      "them.",
-     "<img src=\"/static/logo.png\">", "Rewrites the path with the static tag and loads it."},
+     "<img src=\"/static/logo.png\">", "{% load static %}<img src=\"{% static 'logo.png' %}\">",
+     "Rewrites the path with the static tag and loads it."},
 };
 
 // Tags whose src attribute names a static file.

@@ -1,0 +1,523 @@
+"""The ``tessary`` command: lint a Django project from the terminal, in CI
+and in pre-commit. A thin front end over the compiled modules."""
+import argparse
+import concurrent.futures
+import json
+import multiprocessing
+import os
+import pathlib
+import subprocess
+import sys
+import time
+
+import tessary
+
+EXIT_CLEAN, EXIT_FINDINGS, EXIT_ERROR = 0, 1, 2
+SKIPPED_FOLDERS = {"node_modules", "__pycache__", "site-packages", "venv", "env"}
+SOURCE_SUFFIXES = (".py", ".html")
+BATCH = 16  # files per linter run: the unit of progress and of work per job
+
+
+class UsageError(Exception):
+    """A problem with the command line or the project's configuration."""
+
+
+# --------------------------------------------------------------------------
+# The rule catalogue
+
+
+def rule_catalogue():
+    """{id: rule} for every finding tessary reports, in id order."""
+    from tessary.staticanalysis.checkers import admin, fieldrules, methodrules, migrations, queryrules, templates
+
+    rules = {
+        "E0001": {
+            "id": "E0001", "symbol": "syntax-error", "description": "Used when a module does not parse.",
+            "finds": "A Python module that does not parse.",
+            "why": "Nothing else can be checked in it.", "example": "def broken(:", "better": "def fixed():",
+            "fix": None,
+        }
+    }
+    for module in (admin, fieldrules, methodrules, migrations, queryrules, templates):
+        for rule in module.RULES:
+            rules[rule["id"]] = rule
+    return dict(sorted(rules.items()))
+
+
+def fixable_ids():
+    from tessary.staticanalysis import transformer
+
+    return frozenset(getattr(transformer, "FIXABLE_MESSAGE_IDS", ()))
+
+
+def resolve_ids(names, catalogue):
+    """Ids from a mix of ids and symbols; unknown names are a usage error."""
+    by_symbol = {rule["symbol"]: msgid for msgid, rule in catalogue.items()}
+    ids = set()
+    for name in names:
+        name = name.strip()
+        if not name:
+            continue
+        if name.upper() in catalogue:
+            ids.add(name.upper())
+        elif name in by_symbol:
+            ids.add(by_symbol[name])
+        else:
+            raise UsageError(f"unknown rule {name!r} (see 'tessary rules')")
+    return ids
+
+
+# --------------------------------------------------------------------------
+# The project and its files
+
+
+def find_project_root(start):
+    start = start.resolve()
+    folder = start if start.is_dir() else start.parent
+    for candidate in (folder, *folder.parents):
+        if (candidate / "manage.py").is_file() or (candidate / "pyproject.toml").is_file():
+            return candidate
+    return folder
+
+
+def git(root, *args):
+    result = subprocess.run(["git", *args], cwd=root, capture_output=True, text=True)
+    if result.returncode != 0:
+        raise UsageError(f"git {' '.join(args)}: {result.stderr.strip() or 'failed'}")
+    return result.stdout
+
+
+def in_git_repository(root):
+    try:
+        return git(root, "rev-parse", "--is-inside-work-tree").strip() == "true"
+    except (UsageError, OSError):
+        return False
+
+
+def skipped(relative):
+    for part in relative.parts[:-1]:
+        if part.startswith(".") or part in SKIPPED_FOLDERS:
+            return True
+    return False
+
+
+def project_files(root):
+    """Project-relative paths of the .py and .html files to lint, sorted."""
+    if in_git_repository(root):
+        listed = git(root, "ls-files", "--cached", "--others", "--exclude-standard", "-z").split("\0")
+        candidates = [pathlib.PurePosixPath(p) for p in listed if p]
+    else:
+        candidates = []
+        for folder, dirs, files in os.walk(root):
+            dirs[:] = sorted(
+                d for d in dirs
+                if not d.startswith(".") and d not in SKIPPED_FOLDERS
+                and not (pathlib.Path(folder, d) / "pyvenv.cfg").exists()
+            )
+            for name in files:
+                candidates.append(pathlib.PurePosixPath(pathlib.Path(folder, name).relative_to(root).as_posix()))
+    return sorted(
+        str(p) for p in candidates
+        if p.suffix in SOURCE_SUFFIXES and not skipped(p) and (root / p).is_file()
+    )
+
+
+def narrow(files, root, paths):
+    """Keep the files at or below the given paths."""
+    if not paths:
+        return files
+    wanted = []
+    for path in paths:
+        resolved = path.resolve()
+        if not resolved.exists():
+            raise UsageError(f"{path}: no such file or directory")
+        try:
+            wanted.append(resolved.relative_to(root).as_posix())
+        except ValueError:
+            raise UsageError(f"{path}: outside the project at {root}") from None
+    return [f for f in files if any(w in (".", f) or f.startswith(w.rstrip("/") + "/") for w in wanted)]
+
+
+def default_base(root):
+    for branch in ("origin/main", "main", "origin/master", "master"):
+        try:
+            return git(root, "merge-base", "HEAD", branch).strip()
+        except UsageError:
+            continue
+    return "HEAD"
+
+
+def changed_lines(root, rev):
+    """{path: set of changed line numbers, or None for new untracked files}."""
+    changes = {}
+    current = None
+    for line in git(root, "diff", "-U0", "--no-color", "--no-ext-diff", rev, "--").splitlines():
+        if line.startswith("+++ "):
+            target = line[4:]
+            current = target[2:] if target.startswith("b/") else None
+            if current is not None:
+                changes.setdefault(current, set())
+        elif line.startswith("@@") and current is not None:
+            added = line.split("+", 1)[1].split(" ", 1)[0]
+            start, _, count = added.partition(",")
+            count = int(count) if count else 1
+            changes[current].update(range(int(start), int(start) + count))
+    for path in git(root, "ls-files", "--others", "--exclude-standard", "-z").split("\0"):
+        if path:
+            changes[path] = None
+    return changes
+
+
+# --------------------------------------------------------------------------
+# Linting
+
+
+def lint_batch(root, batch):
+    """Findings of one batch of the line filter, in tessary's own order."""
+    import tessary.staticanalysis.shims  # noqa: F401  (once per process)
+    from tessary.staticanalysis import checker
+
+    return checker.get_messages(str(root), batch)
+
+
+def sort_key(record):
+    return (
+        0 if record["path"].endswith(".py") else 1,
+        record["path"], record.get("line") or 0, record.get("column") or 0, record["message-id"],
+    )
+
+
+def lint(root, line_filter, jobs, progress):
+    keys = list(line_filter)
+    batches = [{k: line_filter[k] for k in keys[i:i + BATCH]} for i in range(0, len(keys), BATCH)]
+    findings = []
+    done = 0
+    if jobs > 1 and len(batches) > 1:
+        context = multiprocessing.get_context("fork" if hasattr(os, "fork") else "spawn")
+        with concurrent.futures.ProcessPoolExecutor(max_workers=jobs, mp_context=context) as pool:
+            futures = [pool.submit(lint_batch, root, batch) for batch in batches]
+            for future in concurrent.futures.as_completed(futures):
+                findings.extend(future.result())
+                done += 1
+                progress(done, len(batches))
+    else:
+        for batch in batches:
+            findings.extend(lint_batch(root, batch))
+            done += 1
+            progress(done, len(batches))
+    for record in findings:
+        record["path"] = relative_path(root, record["path"])
+    return sorted(findings, key=sort_key)
+
+
+def relative_path(root, path):
+    candidate = pathlib.Path(path)
+    if not candidate.is_absolute():
+        candidate = pathlib.Path.cwd() / candidate
+    try:
+        return candidate.resolve().relative_to(root).as_posix()
+    except ValueError:
+        return path
+
+
+class Progress:
+    """A one-line counter on stderr, for a terminal, once a run takes a while."""
+
+    def __init__(self, enabled):
+        self.enabled = enabled and sys.stderr.isatty()
+        self.started = time.monotonic()
+        self.shown = False
+
+    def __call__(self, done, total):
+        if not self.enabled or time.monotonic() - self.started < 2:
+            return
+        self.shown = True
+        sys.stderr.write(f"\rtessary: linted {done}/{total} batches")
+        sys.stderr.flush()
+
+    def finish(self):
+        if self.shown:
+            sys.stderr.write("\r\033[K")
+            sys.stderr.flush()
+
+
+# --------------------------------------------------------------------------
+# Output
+
+
+def advice_entries(records, root):
+    from tessary import render
+
+    return render.render_message_centric_advice(
+        messages=records, project_root=str(root), settings={}, settings_modpath="", code_style={},
+        code_reader=lambda path: (root / path).read_text(encoding="utf-8"),
+    )
+
+
+def symbol_of(record, catalogue):
+    return record.get("symbol") or catalogue.get(record["message-id"], {}).get("symbol", "")
+
+
+def format_text(entries, catalogue, files, statistics, colour):
+    def paint(text, code):
+        return f"\033[{code}m{text}\033[0m" if colour else text
+
+    lines = []
+    for entry in entries:
+        where = paint(f"{entry['path']}:{entry['line']}:{entry['column']}:", "1")
+        msgid = paint(entry["message-id"], "31")
+        fixable = "  " + paint("[fixable]", "36") if entry["fixable"] else ""
+        lines.append(f"{where} {msgid} {entry['symbol']}  {entry['advice']}{fixable}")
+    if statistics and entries:
+        counts = {}
+        for entry in entries:
+            counts[entry["message-id"]] = counts.get(entry["message-id"], 0) + 1
+        lines.append("")
+        for msgid, count in sorted(counts.items()):
+            lines.append(f"{count:6}  {msgid}  {catalogue.get(msgid, {}).get('symbol', '')}")
+    fixable = sum(1 for e in entries if e["fixable"])
+    noun = "file" if files == 1 else "files"
+    if entries:
+        found = "finding" if len(entries) == 1 else "findings"
+        lines.append(f"Found {len(entries)} {found} ({fixable} fixable) in {files} {noun}.")
+    else:
+        lines.append(f"No findings in {files} {noun}.")
+    return "\n".join(lines)
+
+
+def format_json(entries):
+    return json.dumps(entries, indent=2, default=str)
+
+
+def github_escape(text, property_value=False):
+    text = text.replace("%", "%25").replace("\r", "%0D").replace("\n", "%0A")
+    if property_value:
+        text = text.replace(":", "%3A").replace(",", "%2C")
+    return text
+
+
+def format_github(entries):
+    lines = []
+    for entry in entries:
+        props = ",".join(
+            f"{key}={github_escape(str(value), property_value=True)}"
+            for key, value in (
+                ("file", entry["path"]), ("line", entry["line"]), ("col", entry["column"] + 1),
+                ("title", f"{entry['message-id']} {entry['symbol']}"),
+            )
+        )
+        level = "error" if entry["message-id"].startswith("E") else "warning"
+        lines.append(f"::{level} {props}::{github_escape(entry['advice'])}")
+    return "\n".join(lines)
+
+
+def format_sarif(entries, catalogue):
+    used = sorted({entry["message-id"] for entry in entries})
+    index = {msgid: position for position, msgid in enumerate(used)}
+    rules = []
+    for msgid in used:
+        rule = catalogue.get(msgid, {"symbol": msgid, "description": msgid, "finds": msgid, "why": ""})
+        rules.append({
+            "id": msgid,
+            "name": rule["symbol"],
+            "shortDescription": {"text": rule["description"]},
+            "fullDescription": {"text": rule["finds"]},
+            "help": {"text": f"{rule['finds']} {rule['why']}".strip()},
+        })
+    results = []
+    for entry in entries:
+        results.append({
+            "ruleId": entry["message-id"],
+            "ruleIndex": index[entry["message-id"]],
+            "level": "error" if entry["message-id"].startswith("E") else "warning",
+            "message": {"text": entry["advice"] or entry["symbol"]},
+            "locations": [{
+                "physicalLocation": {
+                    "artifactLocation": {"uri": entry["path"], "uriBaseId": "%SRCROOT%"},
+                    "region": {"startLine": max(entry["line"], 1), "startColumn": entry["column"] + 1},
+                }
+            }],
+        })
+    document = {
+        "$schema": "https://json.schemastore.org/sarif-2.1.0.json",
+        "version": "2.1.0",
+        "runs": [{
+            "tool": {"driver": {"name": "tessary", "version": tessary.__version__, "rules": rules}},
+            "results": results,
+        }],
+    }
+    return json.dumps(document, indent=2)
+
+
+# --------------------------------------------------------------------------
+# Commands
+
+
+def configured_list(value):
+    if value is None:
+        return []
+    if isinstance(value, str):
+        return value.split(",")
+    return list(value)
+
+
+def front_end_settings(root):
+    """The front end's own keys of [tool.tessary] (select, ignore)."""
+    from tessary import meta
+
+    try:
+        return meta.get_front_end_config(root)
+    except ValueError as error:
+        raise UsageError(str(error)) from None
+
+
+def command_check(args):
+    catalogue = rule_catalogue()
+    start = args.paths[0] if args.paths else pathlib.Path.cwd()
+    if not start.exists():
+        raise UsageError(f"{start}: no such file or directory")
+    root = find_project_root(start)
+    settings = front_end_settings(root)
+    select = resolve_ids(args.select.split(",") if args.select else configured_list(settings.get("select")),
+                         catalogue)
+    ignore = resolve_ids(args.ignore.split(",") if args.ignore else configured_list(settings.get("ignore")),
+                         catalogue)
+
+    files = narrow(project_files(root), root, args.paths)
+    if args.diff is not None:
+        rev = args.diff or default_base(root)
+        changes = changed_lines(root, rev)
+        line_filter = {f: changes[f] for f in files if f in changes}
+    else:
+        line_filter = {f: None for f in files}
+    if args.version_advice:
+        line_filter["META"] = None
+
+    progress = Progress(enabled=not args.no_progress)
+    try:
+        records = lint(root, line_filter, max(1, args.jobs), progress)
+    finally:
+        progress.finish()
+    meta_records = [r for r in records if r["message-id"] == "C1000"]
+    records = [
+        r for r in records
+        if r["message-id"] != "C1000"
+        and (not select or r["message-id"] in select) and r["message-id"] not in ignore
+    ]
+    entries = advice_entries(records, root)
+    for entry, record in zip(entries, records):
+        entry["symbol"] = symbol_of(record, catalogue)
+        entry["column"] = entry["column"] or 0
+        entry["line"] = entry["line"] or 0
+
+    checked = sum(1 for key in line_filter if key != "META")
+    if args.format == "json":
+        output = format_json(entries)
+    elif args.format == "github":
+        output = format_github(entries)
+    elif args.format == "sarif":
+        output = format_sarif(entries, catalogue)
+    else:
+        colour = sys.stdout.isatty() and not os.environ.get("NO_COLOR")
+        output = format_text(entries, catalogue, checked, args.statistics, colour)
+    if output:
+        print(output)
+    if args.version_advice:
+        print_version_advice(meta_records)
+    return EXIT_FINDINGS if entries else EXIT_CLEAN
+
+
+def print_version_advice(records):
+    if not records:
+        print("No Django requirement found in the project's dependency files.", file=sys.stderr)
+        return
+    body = records[0]["body"]
+    print(
+        f"Django requirement {body['specs'] or '(unpinned)'} in {records[0]['path']}: "
+        f"oldest admitted minor version {body['minor']}; "
+        f"{len(body['matching_versions'])} known 2.x/3.x releases match.",
+        file=sys.stderr,
+    )
+
+
+def command_rules(args):
+    catalogue = rule_catalogue()
+    fixable = fixable_ids()
+    if args.format == "json":
+        print(json.dumps([dict(rule, fixable=rule["id"] in fixable) for rule in catalogue.values()], indent=2))
+        return EXIT_CLEAN
+    for msgid, rule in catalogue.items():
+        fix = "fixable" if msgid in fixable else "-"
+        print(f"{msgid}  {rule['symbol']:30} {fix:8} {rule['description']}")
+    return EXIT_CLEAN
+
+
+def command_explain(args):
+    from tessary import message_templates
+
+    catalogue = rule_catalogue()
+    (msgid,) = resolve_ids([args.rule], catalogue)
+    rule = catalogue[msgid]
+    print(f"{msgid} {rule['symbol']}: {rule['description']}")
+    print()
+    print(f"What it finds: {rule['finds']}")
+    print(f"Why it matters: {rule['why']}")
+    advice = getattr(message_templates, msgid, None)
+    if advice:
+        print(f"Advice: {advice}")
+    print()
+    print("Before:")
+    print("    " + rule["example"].replace("\n", "\n    "))
+    print("After:")
+    print("    " + rule["better"].replace("\n", "\n    "))
+    if rule.get("fix") and msgid in fixable_ids():
+        print()
+        print(f"Automatic fix: {rule['fix']}")
+    return EXIT_CLEAN
+
+
+def build_parser():
+    parser = argparse.ArgumentParser(prog="tessary", description="Static analysis for Django projects.")
+    parser.add_argument("--version", action="version", version=f"tessary {tessary.__version__}")
+    commands = parser.add_subparsers(dest="command", required=True, metavar="COMMAND")
+
+    check = commands.add_parser("check", help="lint a Django project")
+    check.add_argument("paths", nargs="*", type=pathlib.Path, metavar="PATH",
+                       help="files or folders to lint (default: the whole project)")
+    check.add_argument("--diff", nargs="?", const="", default=None, metavar="REV",
+                       help="only lines changed since REV (default: the merge base with main, else HEAD)")
+    check.add_argument("--format", choices=("text", "json", "github", "sarif"), default="text")
+    check.add_argument("--select", metavar="IDS", help="only these ids or symbols, comma separated")
+    check.add_argument("--ignore", metavar="IDS", help="never these ids or symbols, comma separated")
+    check.add_argument("--statistics", action="store_true", help="count findings per id")
+    check.add_argument("--version-advice", action="store_true",
+                       help="print the Django requirement found and the oldest minor version it admits")
+    check.add_argument("--jobs", "-j", type=int, default=os.cpu_count() or 1, metavar="N",
+                       help="lint in N worker processes (default: the number of cores)")
+    check.add_argument("--no-progress", action="store_true", help="never show progress on stderr")
+    check.set_defaults(handler=command_check)
+
+    rules = commands.add_parser("rules", help="list every rule")
+    rules.add_argument("--format", choices=("text", "json"), default="text")
+    rules.set_defaults(handler=command_rules)
+
+    explain = commands.add_parser("explain", help="explain one rule, with an example")
+    explain.add_argument("rule", metavar="RULE", help="an id such as C2000, or a symbol")
+    explain.set_defaults(handler=command_explain)
+    return parser
+
+
+def main(argv=None):
+    parser = build_parser()
+    args = parser.parse_args(argv)
+    try:
+        return args.handler(args)
+    except UsageError as error:
+        print(f"tessary: error: {error}", file=sys.stderr)
+        return EXIT_ERROR
+    except BrokenPipeError:
+        return EXIT_CLEAN
+
+
+if __name__ == "__main__":
+    sys.exit(main())

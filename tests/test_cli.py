@@ -1,0 +1,163 @@
+"""The tessary command."""
+import json
+import pathlib
+import shutil
+import subprocess
+import textwrap
+
+import jsonschema
+import pytest
+
+from tessary import cli
+
+DEMO = pathlib.Path(__file__).resolve().parent.parent / "examples" / "bookshop"
+SCHEMA = pathlib.Path(__file__).resolve().parent / "data" / "sarif-schema-2.1.0.json"
+
+MODELS = textwrap.dedent(
+    """\
+    from django.db import models
+
+
+    class Book(models.Model):
+        title = models.CharField(max_length=10)
+    """
+)
+
+
+def run(capsys, *argv):
+    code = cli.main([str(a) for a in argv])
+    out, err = capsys.readouterr()
+    return code, out, err
+
+
+@pytest.fixture
+def project(tmp_path):
+    root = tmp_path / "proj"
+    (root / "shop").mkdir(parents=True)
+    (root / "manage.py").write_text("")
+    (root / "shop" / "__init__.py").write_text("")
+    (root / "shop" / "models.py").write_text(MODELS)
+    (root / "shop" / "page.html").write_text("<p>fine</p>\n")
+    return root
+
+
+def git(root, *args):
+    subprocess.run(["git", *args], cwd=root, check=True, capture_output=True)
+
+
+def test_demo_project_text_output(capsys):
+    code, out, _ = run(capsys, "check", "--no-progress", "--jobs", "1", DEMO)
+    assert code == 1
+    lines = out.splitlines()
+    assert "catalog/models.py:9:15: C2000 nullable-string-field  nickname: a string field" in out
+    assert lines[-1].startswith("Found 24 findings (0 fixable) in ")
+    assert "templates/catalog/book_list.html:7:6: C7000 hard-coded-url" in out
+
+
+def test_clean_project_exits_zero(capsys, project):
+    code, out, _ = run(capsys, "check", "--no-progress", project)
+    assert code == 0 and out.strip() == "No findings in 4 files."
+
+
+def test_select_ignore_and_configuration(capsys, project):
+    (project / "shop" / "models.py").write_text(MODELS + "    note = models.TextField(null=True, blank=False)\n")
+    code, out, _ = run(capsys, "check", "--no-progress", "--format", "json", project)
+    assert sorted(e["message-id"] for e in json.loads(out)) == ["C2000", "C2002"]
+    _, out, _ = run(capsys, "check", "--no-progress", "--format", "json", "--select", "nullable-string-field", project)
+    assert [e["message-id"] for e in json.loads(out)] == ["C2000"]
+    (project / "pyproject.toml").write_text('[tool.tessary]\nignore = ["C2000"]\n')
+    _, out, _ = run(capsys, "check", "--no-progress", "--format", "json", project)
+    assert [e["message-id"] for e in json.loads(out)] == ["C2002"]
+    _, out, _ = run(capsys, "check", "--no-progress", "--format", "json", "--ignore", "C2002", project)
+    assert [e["message-id"] for e in json.loads(out)] == ["C2000"]
+
+
+def test_diff_reports_only_changed_lines(capsys, project):
+    git(project, "init", "-q")
+    (project / "shop" / "models.py").write_text(MODELS + "    note = models.TextField(null=True)\n")
+    git(project, "add", ".")
+    git(project, "-c", "user.email=t@t", "-c", "user.name=t", "commit", "-qm", "base")
+    text = (project / "shop" / "models.py").read_text()
+    (project / "shop" / "models.py").write_text(text + "    other = models.TextField(null=True)\n")
+    (project / "shop" / "views.py").write_text("from shop.models import Book\nn = len(Book.objects.all())\n")
+    code, out, _ = run(capsys, "check", "--no-progress", "--format", "json", "--diff", "HEAD", project)
+    assert code == 1
+    assert [(e["path"], e["line"], e["message-id"]) for e in json.loads(out)] == [
+        ("shop/models.py", 7, "C2000"),
+        ("shop/views.py", 2, "C9000"),
+    ]
+    code, out, _ = run(capsys, "check", "--no-progress", project)
+    assert code == 1 and out.splitlines()[-1].startswith("Found 3 findings")
+
+
+def test_sarif_output_is_valid(capsys):
+    code, out, _ = run(capsys, "check", "--no-progress", "--format", "sarif", DEMO)
+    document = json.loads(out)
+    jsonschema.validate(document, json.loads(SCHEMA.read_text()))
+    results = document["runs"][0]["results"]
+    assert code == 1 and len(results) == 24
+    assert {r["ruleId"] for r in results} >= {"C2000", "C7001", "C9003"}
+
+
+def test_github_annotations(capsys, project):
+    (project / "shop" / "models.py").write_text(MODELS + "    note = models.TextField(null=True)\n")
+    _, out, _ = run(capsys, "check", "--no-progress", "--format", "github", project)
+    assert out.strip().startswith(
+        "::warning file=shop/models.py,line=6,col=12,title=C2000 nullable-string-field::note: a string field"
+    )
+
+
+def test_syntax_error_is_a_finding_and_other_files_are_checked(capsys, project):
+    (project / "shop" / "broken.py").write_text("def broken(:\n")
+    (project / "shop" / "views.py").write_text("from shop.models import Book\nn = len(Book.objects.all())\n")
+    code, out, _ = run(capsys, "check", "--no-progress", "--format", "json", project)
+    assert code == 1
+    assert [(e["path"], e["message-id"]) for e in json.loads(out)] == [
+        ("shop/broken.py", "E0001"), ("shop/views.py", "C9000"),
+    ]
+
+
+def test_errors_exit_two_with_one_line(capsys, project, tmp_path):
+    code, out, err = run(capsys, "check", tmp_path / "missing")
+    assert code == 2 and err.count("\n") == 1 and err.startswith("tessary: error: ")
+    (project / "pyproject.toml").write_text("[tool.tessary\n")
+    code, out, err = run(capsys, "check", project)
+    assert code == 2 and err.count("\n") == 1 and "pyproject.toml" in err
+    code, _, err = run(capsys, "check", "--select", "nonsense", DEMO)
+    assert code == 2 and "nonsense" in err
+
+
+def test_paths_narrow_the_files_and_ignored_folders_are_skipped(capsys, project):
+    (project / "shop" / "models.py").write_text(MODELS + "    note = models.TextField(null=True)\n")
+    venv = project / ".venv" / "lib"
+    venv.mkdir(parents=True)
+    shutil.copy(project / "shop" / "models.py", venv / "models.py")
+    (project / "node_modules").mkdir()
+    shutil.copy(project / "shop" / "models.py", project / "node_modules" / "models.py")
+    _, out, _ = run(capsys, "check", "--no-progress", "--format", "json", project)
+    assert [e["path"] for e in json.loads(out)] == ["shop/models.py"]
+    code, out, _ = run(capsys, "check", "--no-progress", project / "shop" / "page.html")
+    assert code == 0 and out.strip() == "No findings in 1 file."
+
+
+def test_jobs_give_identical_output(capsys):
+    _, one, _ = run(capsys, "check", "--no-progress", "--format", "json", "--jobs", "1", DEMO)
+    _, two, _ = run(capsys, "check", "--no-progress", "--format", "json", "--jobs", "2", DEMO)
+    assert one == two
+
+
+def test_version_advice(capsys, project):
+    (project / "requirements.txt").write_text("Django>=2.2,<3\n")
+    code, _, err = run(capsys, "check", "--no-progress", "--version-advice", project)
+    assert code == 0
+    assert "Django requirement >=2.2,<3 in requirements.txt: oldest admitted minor version 2.2" in err
+
+
+def test_rules_and_explain(capsys):
+    code, out, _ = run(capsys, "rules")
+    assert code == 0 and "C2000  nullable-string-field" in out and "E0001  syntax-error" in out
+    code, out, _ = run(capsys, "explain", "nullable-string-field")
+    assert code == 0 and out.startswith("C2000 nullable-string-field: Nullable")
+    assert "Before:" in out and "After:" in out
+    code, _, err = run(capsys, "explain", "C0000")
+    assert code == 2
