@@ -148,3 +148,16 @@ def test_demo_project_with_advice():
         code_style={}, code_reader=lambda path: "",
     )
     assert all(a["advice"] for a in advice)
+
+
+def test_projects_with_the_same_module_names_do_not_leak_into_each_other(project, tmp_path):
+    views = "from store.models import Book\nx = len(Book.objects.all())\n"
+    (project / "store" / "views.py").write_text(views)
+    assert ids(checker.get_messages(str(project), {"store/views.py": None})) == [("C9000", 2)]
+
+    other = tmp_path / "other"
+    (other / "store").mkdir(parents=True)
+    (other / "store" / "__init__.py").write_text("")
+    (other / "store" / "models.py").write_text("class Book:\n    objects = []\n")
+    (other / "store" / "views.py").write_text(views)
+    assert checker.get_messages(str(other), {"store/views.py": None}) == []

@@ -54,7 +54,10 @@ def test_fixture(path):
     linter = checker.create_linter(linter_class=checker.Linter)
     for name, value in options.items():
         linter.set_option(name, value)
-    linter.check([str(path)])
+    try:
+        linter.check([str(path)])
+    finally:
+        checker.forget_modules_under(str(ROOT))
     reported = [(r["line"], r["message-id"], r["message"]) for r in linter.reporter.messages]
 
     unmatched = list(reported)

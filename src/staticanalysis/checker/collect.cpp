@@ -27,6 +27,21 @@ py::object absolute(const py::object& path) {
 
 }  // namespace
 
+void forget_modules_under(const py::object& project_root) {
+  py::object os_path = py::module_::import("os.path");
+  std::string root = py::str(os_path.attr("realpath")(project_root));
+  if (root.empty() || root.back() != '/') root += '/';
+  py::dict cache = py::module_::import("astroid").attr("MANAGER").attr("astroid_cache");
+  py::list stale;
+  for (auto item : cache) {
+    py::object file = py::getattr(item.second, "file", py::none());
+    if (file.is_none()) continue;
+    std::string path = py::str(os_path.attr("realpath")(file));
+    if (path.rfind(root, 0) == 0) stale.append(item.first);
+  }
+  for (py::handle name : stale) cache.attr("pop")(name, py::none());
+}
+
 py::list get_all_message_codes() {
   py::object templates = py::module_::import("tessary.message_templates");
   py::list names = py::module_::import("builtins").attr("sorted")(py::module_::import("builtins").attr("dir")(templates));
@@ -60,7 +75,15 @@ py::list get_python_messages(const py::object& project_root, const py::dict& fil
     targets.append(target);
     wanted_by_absolute[absolute(target)] = item.second;
   }
-  linter.attr("check")(py::arg("files_or_modules") = targets);
+  try {
+    linter.attr("check")(py::arg("files_or_modules") = targets);
+  } catch (...) {
+    forget_modules_under(project_root);
+    throw;
+  }
+  // astroid caches modules by dotted name for the whole process: the next
+  // project linted here may have modules of the same names.
+  forget_modules_under(project_root);
   py::list records = linter.attr("reporter").attr("messages");
   log_fatal_records(records);
 
@@ -144,6 +167,8 @@ void bind_collect(py::module_& m) {
   m.def("get_html_messages", &get_html_messages, py::arg("project_root"), py::arg("files"));
   m.def("get_meta_messages", &get_meta_messages, py::arg("project_root"));
   m.def("get_all_message_codes", &get_all_message_codes);
+  m.def("forget_modules_under", &forget_modules_under, py::arg("project_root"),
+        "Drop astroid's cached modules of the files below a project root.");
 }
 
 }  // namespace tessary::checker

@@ -15,6 +15,8 @@ py::list get_python_messages(const py::object& project_root, const py::dict& fil
 py::list get_html_messages(const py::object& project_root, const py::dict& files);
 py::list get_meta_messages(const py::object& project_root);
 py::list get_all_message_codes();
+// Drop astroid's cached module trees of the files below `project_root`.
+void forget_modules_under(const py::object& project_root);
 
 void bind_collect(py::module_& m);
 
