@@ -28,18 +28,36 @@ py::object absolute(const py::object& path) {
 }  // namespace
 
 void forget_modules_under(const py::object& project_root) {
-  py::object os_path = py::module_::import("os.path");
-  std::string root = py::str(os_path.attr("realpath")(project_root));
+  py::object realpath = py::module_::import("os.path").attr("realpath");
+  std::string root = py::str(realpath(project_root));
   if (root.empty() || root.back() != '/') root += '/';
-  py::dict cache = py::module_::import("astroid").attr("MANAGER").attr("astroid_cache");
+  auto under_root = [&](const py::handle& path) {
+    if (path.is_none() || !py::isinstance<py::str>(path)) return false;
+    return py::str(realpath(path)).cast<std::string>().rfind(root, 0) == 0;
+  };
+  py::object manager = py::module_::import("astroid").attr("MANAGER");
+
+  // Module trees, by dotted name.
+  py::dict modules = manager.attr("astroid_cache");
   py::list stale;
-  for (auto item : cache) {
-    py::object file = py::getattr(item.second, "file", py::none());
-    if (file.is_none()) continue;
-    std::string path = py::str(os_path.attr("realpath")(file));
-    if (path.rfind(root, 0) == 0) stale.append(item.first);
+  for (auto item : modules) {
+    if (under_root(py::getattr(item.second, "file", py::none()))) stale.append(item.first);
   }
-  for (py::handle name : stale) cache.attr("pop")(name, py::none());
+  for (py::handle name : stale) modules.attr("pop")(name, py::none());
+
+  // Where a dotted name was found, as seen from a file; failed look-ups are
+  // cached too and may succeed for the next project.
+  py::dict locations = manager.attr("_mod_file_cache");
+  py::object building_error = py::module_::import("astroid").attr("AstroidBuildingError");
+  stale = py::list();
+  for (auto item : locations) {
+    py::object context = item.first[py::int_(1)];
+    bool failed = py::isinstance(item.second, building_error);
+    if (failed || under_root(context) || under_root(py::getattr(item.second, "location", py::none()))) {
+      stale.append(item.first);
+    }
+  }
+  for (py::handle key : stale) locations.attr("pop")(key, py::none());
 }
 
 py::list get_all_message_codes() {
