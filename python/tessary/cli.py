@@ -8,6 +8,7 @@ import os
 import pathlib
 import subprocess
 import sys
+import threading
 import time
 
 import tessary
@@ -15,7 +16,6 @@ import tessary
 EXIT_CLEAN, EXIT_FINDINGS, EXIT_ERROR = 0, 1, 2
 SKIPPED_FOLDERS = {"node_modules", "__pycache__", "site-packages", "venv", "env"}
 SOURCE_SUFFIXES = (".py", ".html")
-BATCH = 16  # files per linter run: the unit of progress and of work per job
 
 
 class UsageError(Exception):
@@ -187,24 +187,25 @@ def sort_key(record):
     )
 
 
-def lint(root, line_filter, jobs, progress):
+def shares(line_filter, count):
+    """The filter split into `count` contiguous parts of about equal size;
+    neighbouring files (one package) stay together, which keeps astroid's
+    work on shared imports in one process."""
     keys = list(line_filter)
-    batches = [{k: line_filter[k] for k in keys[i:i + BATCH]} for i in range(0, len(keys), BATCH)]
+    size = -(-len(keys) // count) if keys else 0
+    return [{k: line_filter[k] for k in keys[i:i + size]} for i in range(0, len(keys), size or 1)]
+
+
+def lint(root, line_filter, jobs):
+    parts = shares(line_filter, max(1, jobs))
     findings = []
-    done = 0
-    if jobs > 1 and len(batches) > 1:
+    if len(parts) > 1:
         context = multiprocessing.get_context("fork" if hasattr(os, "fork") else "spawn")
-        with concurrent.futures.ProcessPoolExecutor(max_workers=jobs, mp_context=context) as pool:
-            futures = [pool.submit(lint_batch, root, batch) for batch in batches]
-            for future in concurrent.futures.as_completed(futures):
-                findings.extend(future.result())
-                done += 1
-                progress(done, len(batches))
+        with concurrent.futures.ProcessPoolExecutor(max_workers=len(parts), mp_context=context) as pool:
+            for result in pool.map(lint_batch, [root] * len(parts), parts):
+                findings.extend(result)
     else:
-        for batch in batches:
-            findings.extend(lint_batch(root, batch))
-            done += 1
-            progress(done, len(batches))
+        findings = lint_batch(root, line_filter)
     for record in findings:
         record["path"] = relative_path(root, record["path"])
     return sorted(findings, key=sort_key)
@@ -221,24 +222,37 @@ def relative_path(root, path):
 
 
 class Progress:
-    """A one-line counter on stderr, for a terminal, once a run takes a while."""
+    """Elapsed time on stderr while a run takes more than a few seconds, on a
+    terminal only."""
 
-    def __init__(self, enabled):
+    def __init__(self, files, enabled):
+        self.files = files
         self.enabled = enabled and sys.stderr.isatty()
-        self.started = time.monotonic()
-        self.shown = False
+        self.done = threading.Event()
+        self.thread = threading.Thread(target=self._run, daemon=True)
 
-    def __call__(self, done, total):
-        if not self.enabled or time.monotonic() - self.started < 2:
-            return
-        self.shown = True
-        sys.stderr.write(f"\rtessary: linted {done}/{total} batches")
-        sys.stderr.flush()
+    def __enter__(self):
+        if self.enabled:
+            self.thread.start()
+        return self
 
-    def finish(self):
-        if self.shown:
+    def _run(self):
+        started = time.monotonic()
+        shown = False
+        while not self.done.wait(0.5):
+            elapsed = time.monotonic() - started
+            if elapsed >= 3:
+                shown = True
+                sys.stderr.write(f"\rtessary: linting {self.files} files ({elapsed:.0f}s)")
+                sys.stderr.flush()
+        if shown:
             sys.stderr.write("\r\033[K")
             sys.stderr.flush()
+
+    def __exit__(self, *exc):
+        self.done.set()
+        if self.thread.is_alive():
+            self.thread.join()
 
 
 # --------------------------------------------------------------------------
@@ -373,6 +387,8 @@ def front_end_settings(root):
 
 def command_check(args):
     catalogue = rule_catalogue()
+    if args.jobs < 1:
+        raise UsageError("--jobs takes a number of processes, 1 or more")
     start = args.paths[0] if args.paths else pathlib.Path.cwd()
     if not start.exists():
         raise UsageError(f"{start}: no such file or directory")
@@ -393,11 +409,9 @@ def command_check(args):
     if args.version_advice:
         line_filter["META"] = None
 
-    progress = Progress(enabled=not args.no_progress)
-    try:
-        records = lint(root, line_filter, max(1, args.jobs), progress)
-    finally:
-        progress.finish()
+    checked = sum(1 for key in line_filter if key != "META")
+    with Progress(checked, enabled=not args.no_progress):
+        records = lint(root, line_filter, args.jobs)
     meta_records = [r for r in records if r["message-id"] == "C1000"]
     records = [
         r for r in records
@@ -410,7 +424,6 @@ def command_check(args):
         entry["column"] = entry["column"] or 0
         entry["line"] = entry["line"] or 0
 
-    checked = sum(1 for key in line_filter if key != "META")
     if args.format == "json":
         output = format_json(entries)
     elif args.format == "github":
