@@ -50,3 +50,17 @@ def test_check_code_on_the_demo_project():
             assert advice["advice"] and "{" not in advice["advice"].replace("{%", "")
     assert found == EXPECTED
     assert {msgid for _, _, msgid in found} == set(checker.message_id_symbol_store)
+
+
+def test_linting_the_installed_django_contrib_packages():
+    """Real framework code, all checkers: no crash, no fatal record."""
+    import django
+
+    from tessary.staticanalysis.checker import Linter, create_linter
+
+    files = sorted(str(p) for p in (pathlib.Path(django.__file__).parent / "contrib").rglob("*.py"))
+    linter = create_linter(linter_class=Linter)
+    linter.check(files)
+    records = linter.reporter.messages
+    assert not [r for r in records if r["type"] == "fatal" or r["message-id"].startswith("F")]
+    assert {r["message-id"] for r in records} <= set(checker.message_id_symbol_store)

@@ -65,6 +65,11 @@ def test_syntax_error_is_one_record_with_a_fixed_text():
     ]
 
 
+def test_check_code_of_a_syntax_error():
+    (advice,) = checker.check_code("class Broken(\n", "app/models.py", "p.settings")
+    assert (advice["message-id"], advice["symbol"], advice["message"]) == ("E0001", "syntax-error", "Syntax Error")
+
+
 def test_syntax_error_of_a_file_on_disk_and_the_run_goes_on(tmp_path):
     bad, good = tmp_path / "bad.py", tmp_path / "good.py"
     bad.write_text("x = (\n")

@@ -64,6 +64,7 @@ py::list render_message_centric_advice(const py::list& messages) {
     entry["path"] = record.attr("get")("path");
     entry["line"] = record.attr("get")("line");
     entry["column"] = record.attr("get")("column");
+    entry["message"] = message;
     entry["arguments"] = arguments;
     entry["advice"] = py::str(advice);
     entry["fixable"] = py::bool_(!id.is_none() && fixable.contains(id));

@@ -14,8 +14,9 @@ namespace py = pybind11;
 std::string fill_template(const std::string& text, const py::dict& arguments);
 
 // One entry per record: "message-id", "symbol", "path", "line", "column",
-// "arguments", "advice" (the id's advice text filled from the arguments)
-// and "fixable".
+// "message" (as the checker formatted it), "arguments" (the argument map,
+// empty for a text message), "advice" (the id's advice text filled from the
+// arguments) and "fixable".
 py::list render_message_centric_advice(const py::list& messages);
 
 }  // namespace tessary::render
