@@ -8,6 +8,7 @@
 
 #include "staticanalysis/helpers/checker_support.hpp"
 #include "staticanalysis/helpers/facade.hpp"
+#include "staticanalysis/helpers/fixes.hpp"
 
 namespace tessary::fieldrules {
 
@@ -112,6 +113,17 @@ bool is_fk_mising_related_name(FieldCall& call);
 bool is_null_stringfield(FieldCall& call);
 bool is_redundant_kwargs(const Node& keyword, FieldCall& parent);
 bool has_redundant_kwargs(FieldCall& call);
+
+// Fixes: each edits the field call in place and returns it.
+py::object transform_null_to_default_str(const Node& node);
+py::object transform_redundant_kwargs(const Node& node);
+py::object transform_add_blank_true(const Node& node);
+py::object transform_huge_char_field(const Node& node);
+py::object transform_nullboolean(const Node& node);
+// The fix table (C2000, C2002, C2003, C2006, C2008), made when the module
+// is bound.
+const std::vector<FixRow>& fix_rules();
+void bind_fixes(py::module_& m);
 
 // The checker class, made once.
 const py::object& checker_class();

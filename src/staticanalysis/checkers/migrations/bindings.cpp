@@ -4,4 +4,5 @@
 PYBIND11_MODULE(migrations, m) {
   m.doc() = "Checks on migration modules.";
   tessary::migrations::bind(m);
+  tessary::migrations::bind_fixes(m);
 }

@@ -4,4 +4,5 @@
 PYBIND11_MODULE(queryrules, m) {
   m.doc() = "Checks on queryset usage.";
   tessary::queryrules::bind(m);
+  tessary::queryrules::bind_fixes(m);
 }

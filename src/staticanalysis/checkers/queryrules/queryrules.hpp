@@ -4,6 +4,7 @@
 
 #include "staticanalysis/helpers/checker_support.hpp"
 #include "staticanalysis/helpers/facade.hpp"
+#include "staticanalysis/helpers/fixes.hpp"
 
 namespace tessary::queryrules {
 
@@ -39,6 +40,17 @@ bool is_compare_not_exists(const py::handle& ops);
 bool is_inefficient_queryset_exists(const Node& compare);
 bool is_queryset_length_exists(const Node& compare);
 bool is_indirect_fk_lookup(const Node& attribute);
+
+// Fixes: each returns the node that takes the visited node's place.
+py::object transform_queryset_length(const Node& node);
+py::object transform_indirect_fk_lookup(const Node& node);
+py::object transform_queryset_exists_compare(const Node& node);
+py::object transform_queryset_exists_count_unaryop(const Node& node);
+py::object transform_queryset_exists_naked_unaryop(const Node& node);
+py::object transform_queryset_exists_count_if(const Node& node);
+py::object transform_queryset_exists_naked_if(const Node& node);
+const std::vector<FixRow>& fix_rules();
+void bind_fixes(py::module_& m);
 
 const py::object& checker_class();
 void bind(py::module_& m);

@@ -1,0 +1,159 @@
+// Fixes of the field findings: each takes a field call its predicate
+// accepted, edits it in place and returns it.
+#include "staticanalysis/helpers/fixes.hpp"
+
+#include <pybind11/gil_safe_call_once.h>
+#include <pybind11/stl.h>
+
+#include "staticanalysis/checkers/fieldrules/fieldrules.hpp"
+#include "staticanalysis/helpers/classify.hpp"
+#include "staticanalysis/helpers/values.hpp"
+
+namespace tessary::fieldrules {
+
+namespace {
+
+bool equal(const py::handle& a, const py::handle& b) {
+  int result = PyObject_RichCompareBool(a.ptr(), b.ptr(), Py_EQ);
+  if (result < 0) {
+    PyErr_Clear();
+    return false;
+  }
+  return result == 1;
+}
+
+// Do the literal choices offer the empty string as a value? Choices that
+// are not literal (value, label) pairs answer nullopt.
+std::optional<bool> choices_allow_empty(const Node& keyword) {
+  py::object choices = astroid_node_to_value(keyword.child(ast().value));
+  PyObject* iterator = PyObject_GetIter(choices.ptr());
+  if (iterator == nullptr) {
+    PyErr_Clear();
+    return std::nullopt;
+  }
+  auto items = py::reinterpret_steal<py::iterator>(iterator);
+  for (py::handle item : items) {
+    if (!py::isinstance<py::list>(item) || py::len(item) != 2) return std::nullopt;
+    if (equal(item[py::int_(0)], py::str(""))) return true;
+  }
+  return false;
+}
+
+void remove_keyword(const Node& call, const Node& keyword) { keywords_of(call).attr("remove")(keyword.obj()); }
+
+}  // namespace
+
+py::object transform_null_to_default_str(const Node& node) {
+  const Astroid& a = ast();
+  std::optional<Node> null_kw, blank_kw, default_kw;
+  for (py::handle handle : keywords_of(node)) {
+    Node keyword = Node::of(handle);
+    std::optional<std::string> arg = keyword.text(a.arg);
+    if (!arg) continue;
+    if (*arg == "choices") {
+      std::optional<bool> allows = choices_allow_empty(keyword);
+      if (!allows || !*allows) return node.obj();
+    } else if (*arg == "unique") {
+      if (astroid_node_to_value(keyword.child(a.value)).is(py::bool_(true))) return node.obj();
+    } else if (*arg == "null") {
+      null_kw = keyword;
+    } else if (*arg == "blank") {
+      blank_kw = keyword;
+    } else if (*arg == "default") {
+      default_kw = keyword;
+    }
+  }
+  py::str empty("");
+  if (blank_kw) {
+    py::setattr(blank_kw->obj(), a.value, make_const(py::bool_(true), *blank_kw).obj());
+  } else {
+    add_to_keywords(keywords_of(node), make_keyword("blank", py::bool_(true), node));
+  }
+  if (null_kw && default_kw) {
+    py::setattr(default_kw->obj(), a.value, make_const(empty, *default_kw).obj());
+    remove_keyword(node, *null_kw);
+  } else if (null_kw) {
+    py::setattr(null_kw->obj(), a.arg, py::str("default"));
+    py::setattr(null_kw->obj(), a.value, make_const(empty, *null_kw).obj());
+  } else if (default_kw) {
+    py::setattr(default_kw->obj(), a.value, make_const(empty, *default_kw).obj());
+  } else {
+    add_to_keywords(keywords_of(node), make_keyword("default", empty, node));
+  }
+  return node.obj();
+}
+
+py::object transform_redundant_kwargs(const Node& node) {
+  FieldCall call(node, nullptr);
+  py::list keywords = keywords_of(node);
+  // Every redundant keyword goes in one pass, last first.
+  for (Py_ssize_t i = static_cast<Py_ssize_t>(keywords.size()) - 1; i >= 0; --i) {
+    if (is_redundant_kwargs(Node(keywords[i]), call)) keywords.attr("pop")(i);
+  }
+  return node.obj();
+}
+
+py::object transform_nullboolean(const Node& node) {
+  set_function_name(node, "BooleanField");
+  set_keyword(node, "null", py::bool_(true));
+  return node.obj();
+}
+
+py::object transform_huge_char_field(const Node& node) {
+  set_function_name(node, "TextField");
+  if (std::optional<Node> max_length = find_keyword(node, "max_length")) remove_keyword(node, *max_length);
+  return node.obj();
+}
+
+py::object transform_add_blank_true(const Node& node) {
+  std::optional<std::string> name = get_function_name(node);
+  if (name && is_django_string_field_name(*name)) return node.obj();
+  set_keyword(node, "blank", py::bool_(true));
+  return node.obj();
+}
+
+namespace {
+
+PYBIND11_CONSTINIT py::gil_safe_call_once_and_store<std::vector<FixRow>> fix_storage;
+
+}  // namespace
+
+const std::vector<FixRow>& fix_rules() { return fix_storage.get_stored(); }
+
+void bind_fixes(py::module_& m) {
+  auto transform = [&m](const char* name, py::object (*fn)(const Node&)) {
+    m.def(name, [fn](py::object node) { return fn(Node(node)); }, py::arg("node"));
+  };
+  transform("transform_null_to_default_str", &transform_null_to_default_str);
+  transform("transform_redundant_kwargs", &transform_redundant_kwargs);
+  transform("transform_add_blank_true", &transform_add_blank_true);
+  transform("transform_huge_char_field", &transform_huge_char_field);
+  transform("transform_nullboolean", &transform_nullboolean);
+
+  fix_storage.call_once_and_store_result([&m] {
+    py::object call = ast().Call;
+    return std::vector<FixRow>{
+        {"C2000", call, m.attr("transform_null_to_default_str"), m.attr("is_null_stringfield")},
+        {"C2002", call, m.attr("transform_redundant_kwargs"), m.attr("has_redundant_kwargs")},
+        {"C2003", call, m.attr("transform_add_blank_true"), m.attr("is_missing_blank_true")},
+        {"C2006", call, m.attr("transform_huge_char_field"), m.attr("is_huge_char_field")},
+        {"C2008", call, m.attr("transform_nullboolean"), m.attr("is_nullboolean")},
+    };
+  });
+  m.def(
+      "build_transformer_visitor",
+      [](py::iterable message_ids) {
+        // Ids are tested against the table in its order.
+        std::vector<std::string> given;
+        for (py::handle id : message_ids) given.push_back(py::str(id));
+        std::vector<std::string> ordered;
+        for (const FixRow& row : fix_rules()) {
+          for (const std::string& id : given)
+            if (id == row.id) ordered.push_back(id);
+        }
+        return transformer_visitor(fix_rules(), ordered);
+      },
+      py::arg("message_ids"));
+}
+
+}  // namespace tessary::fieldrules

@@ -1,0 +1,64 @@
+#include "staticanalysis/helpers/fixes.hpp"
+
+#include "staticanalysis/helpers/values.hpp"
+
+namespace tessary {
+
+py::object transformer_visitor(const std::vector<FixRow>& table, const std::vector<std::string>& ids) {
+  py::object visitor = py::module_::import("astroid.transforms").attr("TransformVisitor")();
+  for (const std::string& id : ids) {
+    for (const FixRow& row : table) {
+      if (row.id == id) visitor.attr("register_transform")(row.kind, row.transform, row.predicate);
+    }
+  }
+  return visitor;
+}
+
+Node make_const(const py::object& value, const Node& parent) {
+  py::object node = ast().astroid.attr("nodes").attr("const_factory")(value);
+  node.attr("parent") = parent.obj();
+  node.attr("lineno") = py::getattr(parent.obj(), ast().lineno, py::none());
+  return Node(node);
+}
+
+Node make_keyword(const std::string& name, const py::object& value, const Node& call) {
+  const Astroid& a = ast();
+  py::object keyword = a.Keyword(py::arg("arg") = name, py::arg("lineno") = call.get(a.lineno),
+                                 py::arg("col_offset") = call.get(a.col_offset), py::arg("parent") = call.obj());
+  keyword.attr("postinit")(py::arg("value") = make_const(value, Node(keyword)).obj());
+  return Node(keyword);
+}
+
+py::list keywords_of(const Node& call) {
+  py::object keywords = call.get(ast().keywords);
+  if (keywords.is_none()) {
+    keywords = py::list();
+    py::setattr(call.obj(), ast().keywords, keywords);
+  }
+  return keywords;
+}
+
+std::optional<Node> find_keyword(const Node& call, const std::string& name) {
+  for (py::handle keyword : keywords_of(call)) {
+    if (Node::of(keyword).text(ast().arg) == std::optional<std::string>(name)) return Node::of(keyword);
+  }
+  return std::nullopt;
+}
+
+void set_keyword(const Node& call, const std::string& name, const py::object& value) {
+  if (std::optional<Node> keyword = find_keyword(call, name)) {
+    py::setattr(keyword->obj(), ast().value, make_const(value, *keyword).obj());
+  } else {
+    add_to_keywords(keywords_of(call), make_keyword(name, value, call));
+  }
+}
+
+std::string receiver_text(const Node& expression) {
+  const Astroid& a = ast();
+  std::string text = expression.as_string();
+  bool primary = expression.isa(a.Name) || expression.isa(a.Attribute) || expression.isa(a.Call) ||
+                 expression.isa(a.Subscript) || expression.isa(a.List) || expression.isa(a.Dict);
+  return primary ? text : "(" + text + ")";
+}
+
+}  // namespace tessary

@@ -1,0 +1,42 @@
+// Shared pieces of the fixes: the rule rows a check module registers, and
+// the small tree edits several fixes make.
+#pragma once
+
+#include <span>
+#include <string>
+
+#include "staticanalysis/helpers/facade.hpp"
+
+namespace tessary {
+
+// One fix: for nodes of `kind`, `transform` rewrites what `predicate`
+// finds. Rows are Python callables so astroid's TransformVisitor can run
+// them.
+struct FixRow {
+  std::string id;
+  py::object kind;
+  py::object transform;
+  py::object predicate;
+};
+
+// A new astroid TransformVisitor holding the rows whose id is in `ids`,
+// taken in the order `ids` gives (each id's rows in table order).
+py::object transformer_visitor(const std::vector<FixRow>& table, const std::vector<std::string>& ids);
+
+// A constant node holding `value`.
+Node make_const(const py::object& value, const Node& parent);
+// A keyword `name=value` of `call` (value converted to a constant).
+Node make_keyword(const std::string& name, const py::object& value, const Node& call);
+// The call's keyword list, made empty when absent.
+py::list keywords_of(const Node& call);
+// The first keyword named `name`, if any.
+std::optional<Node> find_keyword(const Node& call, const std::string& name);
+// Set `name=value` on the call: replace the value of an existing keyword,
+// else add one (before a trailing **mapping).
+void set_keyword(const Node& call, const std::string& name, const py::object& value);
+// The source text of an expression, parenthesised when something bound
+// more loosely than attribute access would change meaning once a method
+// call is appended (`a or b` + `.count()`).
+std::string receiver_text(const Node& expression);
+
+}  // namespace tessary
