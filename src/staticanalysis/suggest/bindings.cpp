@@ -1,4 +1,7 @@
 // Review suggestions and node rendering.
-#include <pybind11/pybind11.h>
+#include "staticanalysis/suggest/render.hpp"
 
-PYBIND11_MODULE(suggest, m) { m.doc() = "Review suggestions and node rendering."; }
+PYBIND11_MODULE(suggest, m) {
+  m.doc() = "Review suggestions and node rendering.";
+  tessary::suggest::bind_render(m);
+}
