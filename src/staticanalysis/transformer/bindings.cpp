@@ -1,4 +1,11 @@
 // The fix engine: apply registered fixes to a module.
-#include <pybind11/pybind11.h>
+#include "staticanalysis/transformer/transform.hpp"
 
-PYBIND11_MODULE(transformer, m) { m.doc() = "The fix engine: apply registered fixes to a module."; }
+PYBIND11_MODULE(transformer, m) {
+  m.doc() = "The fix engine: apply registered fixes to a module.";
+  // The check modules' Python functions back the fix rows.
+  pybind11::module_::import("tessary.staticanalysis.checkers.fieldrules");
+  pybind11::module_::import("tessary.staticanalysis.checkers.queryrules");
+  pybind11::module_::import("tessary.staticanalysis.checkers.migrations");
+  tessary::transformer::bind(m);
+}

@@ -1,0 +1,95 @@
+#include "staticanalysis/transformer/transform.hpp"
+
+#include <pybind11/gil_safe_call_once.h>
+#include <pybind11/stl.h>
+
+#include "staticanalysis/checker/linters.hpp"
+#include "staticanalysis/checkers/fieldrules/fieldrules.hpp"
+#include "staticanalysis/checkers/migrations/migrations.hpp"
+#include "staticanalysis/checkers/queryrules/queryrules.hpp"
+#include "staticanalysis/helpers/tokens.hpp"
+#include "staticanalysis/suggest/render.hpp"
+
+namespace tessary::transformer {
+
+namespace {
+
+PYBIND11_CONSTINIT py::gil_safe_call_once_and_store<std::vector<FixRow>> table_storage;
+
+const FixRow& row_of(const std::vector<FixRow>& rows, const char* id, const py::object& kind) {
+  for (const FixRow& row : rows)
+    if (row.id == id && row.kind.is(kind)) return row;
+  throw std::logic_error(std::string("no fix row for ") + id);
+}
+
+std::vector<FixRow> build_table() {
+  const Astroid& a = ast();
+  const auto& query = queryrules::fix_rules();
+  std::vector<FixRow> table;
+  for (const FixRow& row : migrations::fix_rules()) table.push_back(row);
+  for (const FixRow& row : fieldrules::fix_rules()) table.push_back(row);
+  table.push_back(row_of(query, "C9000", a.Call));
+  table.push_back(row_of(query, "C9002", a.Compare));
+  table.push_back(row_of(query, "C9003", a.UnaryOp));
+  table.push_back(row_of(query, "C9002", a.UnaryOp));
+  table.push_back(row_of(query, "C9003", a.If));
+  table.push_back(row_of(query, "C9002", a.If));
+  table.push_back(row_of(query, "C9001", a.Attribute));
+  // The URL and settings fixes join here when their check modules exist.
+  return table;
+}
+
+std::string module_name(std::string path) {
+  for (size_t at = path.find(".py"); at != std::string::npos; at = path.find(".py")) path.erase(at, 3);
+  std::replace(path.begin(), path.end(), '/', '.');
+  return path;
+}
+
+}  // namespace
+
+const std::vector<FixRow>& rule_table() { return table_storage.call_once_and_store_result(build_table).get_stored(); }
+
+std::pair<std::string, py::set> transform_code(const std::string& code, const std::string& filepath,
+                                               const std::string& settings_modpath, const py::iterable& noise) {
+  py::set ignored;
+  for (py::handle id : noise) ignored.add(id);
+
+  py::object atok = build_atok(code, module_name(filepath), py::str(filepath));
+  py::object visitor = py::module_::import("astroid.transforms").attr("TransformVisitor")();
+  for (const FixRow& row : rule_table()) visitor.attr("register_transform")(row.kind, row.transform, row.predicate);
+  visitor.attr("visit")(atok.attr("tree"));
+  std::string transformed = suggest::node_as_string(atok, atok.attr("tree"));
+
+  // The findings are those of the text as written.
+  py::object linter = checker::create_linter(checker::driver().CodeLinter);
+  linter.attr("set_option")("settings-files", py::list(py::make_tuple(settings_modpath)));
+  linter.attr("check")(code, py::arg("files_or_modules") = py::list(py::make_tuple(filepath)));
+  py::set reasons;
+  for (py::handle record : linter.attr("reporter").attr("messages")) {
+    py::object id = record["message-id"];
+    if (!ignored.contains(id)) reasons.add(id);
+  }
+
+  py::dict style;
+  style["line_length"] = 79;
+  std::string formatted = suggest::format_code(transformed, "", style,
+                                               suggest::get_comma_character_target(atok.attr("text").cast<std::string>()));
+  return {formatted, reasons};
+}
+
+void bind(py::module_& m) {
+  m.def(
+      "transform_code",
+      [](const std::string& code, const std::string& filepath, const std::string& settings_modpath,
+         py::object noise) {
+        auto [formatted, reasons] =
+            transform_code(code, filepath, settings_modpath, noise.is_none() ? py::iterable(py::list()) : py::iterable(noise));
+        return py::make_tuple(formatted, reasons);
+      },
+      py::arg("code"), py::arg("filepath"), py::arg("settings_modpath"), py::arg("noise") = py::none());
+  py::list rules;
+  for (const FixRow& row : rule_table()) rules.append(py::make_tuple(row.id, row.kind, row.transform, row.predicate));
+  m.attr("RULES") = rules;
+}
+
+}  // namespace tessary::transformer

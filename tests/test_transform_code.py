@@ -1,0 +1,67 @@
+"""transform_code: every fix applied, the module rendered and formatted."""
+from tessary.staticanalysis import transformer
+
+MODELS = '''from django.db import models
+
+
+class Book(models.Model):
+    # The title shown in lists.
+    title = models.CharField(max_length=100, null=True)  # nullable for now
+    blurb = models.CharField(max_length=2000)
+    legacy = models.NullBooleanField()
+'''
+
+
+def test_fixes_are_applied_and_comments_and_quote_habit_kept():
+    fixed, reasons = transformer.transform_code(MODELS, "shop/models.py", "site.settings")
+    assert fixed == (
+        "from django.db import models\n\n\n"
+        "class Book(models.Model):\n"
+        "    # The title shown in lists.\n"
+        "    title = models.CharField(\n"
+        '        max_length=100, default="", blank=True\n'
+        "    )  # nullable for now\n"
+        "    blurb = models.TextField()\n"
+        "    legacy = models.BooleanField(null=True)"
+    )
+    assert reasons == {"C2000", "C2006", "C2008"}
+
+
+def test_noise_removes_reasons_but_not_fixes():
+    fixed, reasons = transformer.transform_code(MODELS, "shop/models.py", "site.settings", ["C2000"])
+    assert 'default=""' in fixed and reasons == {"C2006", "C2008"}
+
+
+def test_single_quote_files_stay_single_quoted():
+    code = "from django.db import models\nclass A(models.Model):\n    n = models.CharField(max_length=9, null=True, help_text='x')\n"
+    fixed, _ = transformer.transform_code(code, "a/models.py", "s.settings")
+    assert "default=''" in fixed and "help_text='x'" in fixed
+
+
+def test_nothing_to_fix_is_rerendered_at_line_length_79():
+    code = "x = call(aaaaaaaaaaaaaaaa, bbbbbbbbbbbbbbbbbbbbbbbbb, cccccccccccccccccccccc, ddddddddddddddd)\n"
+    fixed, reasons = transformer.transform_code(code, "pkg/sub/mod.py", "s.settings")
+    assert reasons == set()
+    assert fixed.splitlines()[0] == "x = call("
+    assert all(len(line) <= 79 for line in fixed.splitlines())
+
+
+def test_queryset_and_migration_fixes_through_the_engine():
+    code = (
+        "from django.db import migrations\n"
+        "def forwards(apps, schema_editor):\n    pass\n"
+        "class Migration(migrations.Migration):\n"
+        "    operations = [migrations.RunPython(forwards)]\n"
+    )
+    fixed, reasons = transformer.transform_code(code, "shop/migrations/0002_data.py", "s.settings")
+    assert "migrations.RunPython(forwards, migrations.RunPython.noop)" in fixed and reasons == {"C8001"}
+
+
+def test_rule_table_order():
+    assert [row[0] for row in transformer.RULES] == [
+        "C8001", "C2000", "C2002", "C2003", "C2006", "C2008",
+        "C9000", "C9002", "C9003", "C9002", "C9003", "C9002", "C9001",
+    ]
+    assert [row[1].__name__ for row in transformer.RULES][7:] == [
+        "Compare", "UnaryOp", "UnaryOp", "If", "If", "Attribute",
+    ]
