@@ -185,10 +185,6 @@ void normalize_string_quotes(const QuoteTarget& target, const py::object& leaf) 
   leaf.attr("value") = py::str(prefix + new_quote + new_body + new_quote);
 }
 
-namespace {
-
-// Requote every string token of `code` (black's prefix normalisation, then
-// ours), rewriting only the tokens' own text.
 std::string requote_strings(const std::string& code, const QuoteTarget& target) {
   py::object io = py::module_::import("io");
   py::object tokenize = py::module_::import("tokenize");
@@ -229,8 +225,6 @@ std::string requote_strings(const std::string& code, const QuoteTarget& target) 
   for (const std::string& line : text) out += line;
   return out;
 }
-
-}  // namespace
 
 std::string format_code(const std::string& code, const std::string& indentation, const py::dict& code_style,
                         const QuoteTarget& target) {

@@ -28,6 +28,9 @@ std::string format_code(const std::string& code, const std::string& indentation,
 // Requote one string literal (prefix letters, quotes and body) in place on
 // `leaf.value`.
 void normalize_string_quotes(const QuoteTarget& target, const py::object& leaf);
+// Requote every string token of `code` (black's prefix normalisation, then
+// normalize_string_quotes); nothing else of the text changes.
+std::string requote_strings(const std::string& code, const QuoteTarget& target);
 std::string get_indentation(const std::string& code);
 std::pair<std::string, std::string> read_code_line(const py::list& code_lines, long line_number);
 

@@ -1,4 +1,5 @@
 // The fix engine: apply registered fixes to a module.
+#include "staticanalysis/transformer/fixer.hpp"
 #include "staticanalysis/transformer/transform.hpp"
 
 PYBIND11_MODULE(transformer, m) {
@@ -8,4 +9,5 @@ PYBIND11_MODULE(transformer, m) {
   pybind11::module_::import("tessary.staticanalysis.checkers.queryrules");
   pybind11::module_::import("tessary.staticanalysis.checkers.migrations");
   tessary::transformer::bind(m);
+  tessary::transformer::bind_fixer(m);
 }

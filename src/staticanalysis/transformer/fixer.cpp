@@ -1,0 +1,403 @@
+#include "staticanalysis/transformer/fixer.hpp"
+
+#include <pybind11/stl.h>
+#include <pybind11/stl/filesystem.h>
+
+#include <algorithm>
+#include <fstream>
+#include <sstream>
+
+#include "staticanalysis/checker/linters.hpp"
+#include "staticanalysis/helpers/facade.hpp"
+#include "staticanalysis/helpers/tokens.hpp"
+#include "staticanalysis/suggest/render.hpp"
+#include "staticanalysis/transformer/transform.hpp"
+
+namespace tessary::transformer {
+
+namespace {
+
+// One node a fix changed: its original source range (character offsets of
+// its first and last token) and the node now standing for it.
+struct Edit {
+  long start = 0, end = 0;
+  py::object first_token, last_token;
+  py::object target;
+  std::string id;
+};
+
+std::map<std::string, long> count_findings(const std::string& text, const std::string& path,
+                                           const std::string& settings_modpath) {
+  py::object linter = checker::create_linter(checker::driver().CodeLinter);
+  linter.attr("set_option")("settings-files", py::list(py::make_tuple(settings_modpath)));
+  linter.attr("check")(text, py::arg("files_or_modules") = py::list(py::make_tuple(path)));
+  std::map<std::string, long> counts;
+  for (py::handle record : linter.attr("reporter").attr("messages")) ++counts[py::str(record["message-id"])];
+  return counts;
+}
+
+bool has_tokens(const py::object& node) {
+  return !py::getattr(node, "first_token", py::none()).is_none() &&
+         !py::getattr(node, "last_token", py::none()).is_none();
+}
+
+// The fix rows for the chosen ids, each transform wrapped so that it
+// records what it changed.
+py::object recording_visitor(const std::optional<std::set<std::string>>& ids, std::vector<Edit>& edits) {
+  const Astroid& a = ast();
+  py::object visitor = py::module_::import("astroid.transforms").attr("TransformVisitor")();
+  for (const FixRow& row : rule_table()) {
+    if (ids && !ids->count(row.id)) continue;
+    py::object transform = row.transform;
+    std::string id = row.id;
+    auto record = [&edits, id](const py::object& original, const py::object& target) {
+      if (!has_tokens(original)) return;
+      Edit edit;
+      edit.first_token = original.attr("first_token");
+      edit.last_token = original.attr("last_token");
+      edit.start = edit.first_token.attr("startpos").cast<long>();
+      edit.end = edit.last_token.attr("endpos").cast<long>();
+      edit.target = target;
+      edit.id = id;
+      edits.push_back(edit);
+    };
+    py::cpp_function wrapper([transform, record, &a](py::object node) -> py::object {
+      // What the fix may change: the node, its direct children, and the
+      // operator of a negation around it.
+      std::vector<std::pair<std::string, py::object>> children;
+      for (py::handle field : node.attr("_astroid_fields")) {
+        std::string name = py::str(field);
+        children.emplace_back(name, node.attr(field));
+      }
+      py::object parent = node.attr("parent");
+      bool negated = py::isinstance(parent, a.UnaryOp);
+      py::object parent_op = negated ? py::object(parent.attr("op")) : py::object(py::none());
+
+      py::object result = transform(node);
+      if (negated && !py::object(parent.attr("op")).equal(parent_op)) {
+        // The whole negation is rewritten; by the time it is rendered its
+        // operand is the replacement.
+        record(parent, parent);
+      } else if (!result.is_none() && !result.is(node)) {
+        record(node, result);
+      } else {
+        bool child_replaced = false;
+        bool other_change = false;
+        for (const auto& [name, before] : children) {
+          py::object now = node.attr(name.c_str());
+          if (now.is(before)) continue;
+          if (!before.is_none() && !py::isinstance<py::list>(before) && !py::isinstance<py::list>(now)) {
+            record(before, now);
+            child_replaced = true;
+          } else {
+            other_change = true;
+          }
+        }
+        if (other_change || !child_replaced) record(node, node);
+      }
+      return result;
+    });
+    visitor.attr("register_transform")(row.kind, wrapper, row.predicate);
+  }
+  return visitor;
+}
+
+bool range_has_comment(const py::object& atok, const Edit& edit) {
+  long first = edit.first_token.attr("index").cast<long>();
+  long last = edit.last_token.attr("index").cast<long>();
+  py::list tokens = atok.attr("tokens");
+  int comment = py::module_::import("tokenize").attr("COMMENT").cast<int>();
+  for (long i = first; i <= last; ++i) {
+    if (tokens[static_cast<size_t>(i)].attr("type").cast<int>() == comment) return true;
+  }
+  return false;
+}
+
+// Character offset of the start of each line (line 1 at index 0).
+std::vector<long> line_starts(const py::str& text) {
+  std::vector<long> starts{0};
+  py::str content = text;
+  Py_ssize_t length = PyUnicode_GetLength(content.ptr());
+  for (Py_ssize_t i = 0; i < length; ++i) {
+    if (PyUnicode_ReadChar(content.ptr(), i) == '\n') starts.push_back(static_cast<long>(i + 1));
+  }
+  return starts;
+}
+
+py::str slice(const py::str& text, long start, long end) { return text[py::slice(start, end, 1)]; }
+
+long display_width(const py::str& line) { return static_cast<long>(PyUnicode_GetLength(line.ptr())); }
+
+bool is_simple_statement(const py::object& statement) {
+  return !py::hasattr(statement, "body") && !py::hasattr(statement, "orelse");
+}
+
+}  // namespace
+
+FileFix fix_text(const std::string& original, const std::string& relative_path, const std::string& settings_modpath,
+                 const py::dict& code_style, const std::optional<std::set<std::string>>& ids) {
+  FileFix result;
+  result.text = original;
+  std::map<std::string, long> before = count_findings(original, relative_path, settings_modpath);
+  auto keep_unfixed = [&] {
+    for (const auto& [id, count] : before)
+      if (!ids || ids->count(id)) result.unfixed[id] += count;
+  };
+  bool fixable = false;
+  for (const FixRow& row : rule_table())
+    if (before.count(row.id) && (!ids || ids->count(row.id))) fixable = true;
+  if (!fixable) {
+    keep_unfixed();
+    return result;
+  }
+
+  std::string modname = relative_path;
+  for (size_t at = modname.find(".py"); at != std::string::npos; at = modname.find(".py")) modname.erase(at, 3);
+  std::replace(modname.begin(), modname.end(), '/', '.');
+  py::object atok = build_atok(original, modname, py::str(relative_path));
+  std::vector<Edit> edits;
+  recording_visitor(ids, edits).attr("visit")(atok.attr("tree"));
+
+  // Outermost edits only: an inner change is part of its outer node's text.
+  std::sort(edits.begin(), edits.end(), [](const Edit& x, const Edit& y) {
+    return x.start != y.start ? x.start < y.start : x.end > y.end;
+  });
+  std::vector<Edit> outer;
+  for (const Edit& edit : edits) {
+    if (!outer.empty() && edit.start < outer.back().end) {
+      if (edit.start == outer.back().start && edit.end == outer.back().end) outer.back().target = edit.target;
+      continue;
+    }
+    outer.push_back(edit);
+  }
+
+  py::str text(original);
+  suggest::QuoteTarget quotes = suggest::get_comma_character_target(original);
+  long line_length = code_style.contains("line_length") ? code_style["line_length"].cast<long>() : 88;
+  // Apply right to left so that earlier offsets stay valid.
+  struct Applied {
+    long start, delta;
+    py::object statement;
+  };
+  std::vector<Applied> applied;
+  for (auto it = outer.rbegin(); it != outer.rend(); ++it) {
+    if (range_has_comment(atok, *it)) continue;  // its rendering would drop the comment
+    std::string rendered = py::str(it->target.attr("as_string")());
+    py::str replacement(suggest::requote_strings(rendered, quotes));
+    text = py::str(slice(text, 0, it->start).cast<std::string>() + replacement.cast<std::string>() +
+                   slice(text, it->end, display_width(text)).cast<std::string>());
+    applied.push_back({it->start, display_width(replacement) - (it->end - it->start),
+                       Node(it->target).statement().obj()});
+  }
+  // Where an original offset lies in the new text.
+  auto moved = [&applied](long offset, bool inclusive_end) {
+    long shifted = offset;
+    for (const Applied& edit : applied) {
+      if (edit.start < offset || (inclusive_end && edit.start == offset)) shifted += edit.delta;
+    }
+    return shifted;
+  };
+
+  // A touched simple statement that no longer fits the line length is
+  // formatted on its own; nothing else of the file is.
+  std::vector<long> starts = line_starts(text);
+  auto line_of = [&starts](long offset) {
+    return static_cast<long>(std::upper_bound(starts.begin(), starts.end(), offset) - starts.begin());
+  };
+  py::list lines = text.attr("split")("\n");
+  std::vector<std::pair<long, long>> long_statements;
+  for (const Applied& edit : applied) {
+    const py::object& statement = edit.statement;
+    if (!has_tokens(statement) || !is_simple_statement(statement)) continue;
+    long start = moved(statement.attr("first_token").attr("startpos").cast<long>(), false);
+    long end = moved(statement.attr("last_token").attr("endpos").cast<long>(), true);
+    long first = line_of(start), last = line_of(std::max(start, end - 1));
+    // Only a statement that owns its lines is reformatted.
+    std::string before = slice(text, starts[first - 1], start);
+    std::string after = slice(text, end, last < static_cast<long>(starts.size()) ? starts[last] - 1 : display_width(text));
+    std::string rest = after.substr(std::min(after.find_first_not_of(" \t"), after.size()));
+    if (before.find_first_not_of(" \t") != std::string::npos || !(rest.empty() || rest[0] == '#')) continue;
+    bool too_long = false;
+    for (long line = first; line <= last; ++line)
+      if (display_width(lines[static_cast<size_t>(line - 1)]) > line_length) too_long = true;
+    if (too_long) long_statements.emplace_back(first, last);
+  }
+  std::sort(long_statements.begin(), long_statements.end());
+  long_statements.erase(std::unique(long_statements.begin(), long_statements.end()), long_statements.end());
+  for (auto it = long_statements.rbegin(); it != long_statements.rend(); ++it) {
+    std::string indentation = suggest::get_indentation(py::str(lines[static_cast<size_t>(it->first - 1)]));
+    std::string joined;
+    for (long line = it->first; line <= it->second; ++line) {
+      std::string content = py::str(lines[static_cast<size_t>(line - 1)]);
+      joined += (content.rfind(indentation, 0) == 0 ? content.substr(indentation.size()) : content) + "\n";
+    }
+    std::string formatted;
+    try {
+      formatted = suggest::format_code(joined, indentation, code_style, quotes);
+    } catch (py::error_already_set&) {
+      continue;  // black cannot take the statement alone: keep the long line
+    }
+    lines[py::slice(it->first - 1, it->second, 1)] = py::str(formatted).attr("split")("\n");
+  }
+  text = py::str("\n").attr("join")(lines);
+
+  std::string fixed_text = text;
+  try {
+    py::module_::import("ast").attr("parse")(text);
+  } catch (py::error_already_set& err) {
+    result.refused = "the fixed text does not parse: " + py::str(err.value()).cast<std::string>();
+    keep_unfixed();
+    return result;
+  }
+  std::map<std::string, long> after = count_findings(fixed_text, relative_path, settings_modpath);
+  for (const auto& [id, count] : before) {
+    if (ids && !ids->count(id)) continue;
+    long remaining = after.count(id) ? after.at(id) : 0;
+    if (count > remaining) result.fixed[id] = count - remaining;
+    if (remaining > 0) result.unfixed[id] = std::min(count, remaining);
+  }
+  for (const Edit& edit : outer) {
+    if (edit.id.rfind("C2", 0) != 0) continue;
+    Node frame = Node(edit.target).frame();
+    if (frame.isa(ast().ClassDef)) result.changed_models.insert(*frame.name());
+  }
+  result.text = fixed_text;
+  return result;
+}
+
+namespace {
+
+std::optional<std::string> read_utf8(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return std::nullopt;
+  std::ostringstream buffer;
+  buffer << in.rdbuf();
+  std::string bytes = buffer.str();
+  PyObject* text = PyUnicode_DecodeUTF8(bytes.data(), static_cast<Py_ssize_t>(bytes.size()), "strict");
+  if (text == nullptr) {
+    PyErr_Clear();
+    return std::nullopt;
+  }
+  Py_DECREF(text);
+  return bytes;
+}
+
+// Line endings: the text is fixed with "\n" and written back with the
+// file's own.
+std::string to_lf(const std::string& text, bool& crlf) {
+  crlf = text.find("\r\n") != std::string::npos;
+  if (!crlf) return text;
+  std::string out;
+  out.reserve(text.size());
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') continue;
+    out += text[i];
+  }
+  return out;
+}
+
+std::string from_lf(const std::string& text, bool crlf) {
+  if (!crlf) return text;
+  std::string out;
+  for (char c : text) {
+    if (c == '\n') out += '\r';
+    out += c;
+  }
+  return out;
+}
+
+}  // namespace
+
+py::dict fix_project(const fs::path& project_root, const py::object& whitelist, const std::string& settings_modpath,
+                     const py::dict& code_style) {
+  std::vector<std::pair<std::string, std::optional<std::set<std::string>>>> targets;
+  if (whitelist.is_none()) {
+    std::error_code ec;
+    std::vector<std::string> found;
+    fs::recursive_directory_iterator it(project_root, fs::directory_options::skip_permission_denied, ec), end;
+    for (; it != end; it.increment(ec)) {
+      if (ec) break;
+      std::string name = it->path().filename().string();
+      if (it->is_directory() && (name.empty() || name[0] == '.' || name == "node_modules" || name == "__pycache__" ||
+                                 fs::exists(it->path() / "pyvenv.cfg"))) {
+        it.disable_recursion_pending();
+        continue;
+      }
+      if (it->is_regular_file() && it->path().extension() == ".py")
+        found.push_back(fs::relative(it->path(), project_root).generic_string());
+    }
+    std::sort(found.begin(), found.end());
+    for (const std::string& path : found) targets.emplace_back(path, std::nullopt);
+  } else {
+    for (auto item : py::dict(whitelist)) {
+      std::string path = py::str(item.first);
+      if (path.size() < 3 || path.compare(path.size() - 3, 3, ".py") != 0) continue;
+      std::optional<std::set<std::string>> ids;
+      if (!item.second.is_none()) {
+        ids.emplace();
+        for (py::handle id : item.second) ids->insert(py::str(id));
+      }
+      targets.emplace_back(path, ids);
+    }
+  }
+
+  py::list files;
+  std::map<std::string, long> fixed, unfixed;
+  py::dict refused, changed_models;
+  for (const auto& [path, ids] : targets) {
+    std::optional<std::string> raw = read_utf8(project_root / path);
+    if (!raw) {
+      refused[py::str(path)] = "not readable as UTF-8 text";
+      continue;
+    }
+    bool crlf = false;
+    std::string text = to_lf(*raw, crlf);
+    FileFix fix;
+    try {
+      fix = fix_text(text, path, settings_modpath, code_style, ids);
+    } catch (py::error_already_set& err) {
+      if (!err.matches(py::module_::import("astroid").attr("AstroidSyntaxError"))) throw;
+      refused[py::str(path)] = "does not parse";
+      continue;
+    }
+    if (!fix.refused.empty()) refused[py::str(path)] = fix.refused;
+    for (const auto& [id, n] : fix.fixed) fixed[id] += n;
+    for (const auto& [id, n] : fix.unfixed) unfixed[id] += n;
+    if (!fix.changed_models.empty()) {
+      std::string app = fs::path(path).begin()->string();
+      py::list models = changed_models.attr("setdefault")(app, py::list());
+      for (const std::string& model : fix.changed_models) models.append(model);
+    }
+    if (fix.text != text) files.append(py::make_tuple(from_lf(fix.text, crlf), path));
+  }
+  py::dict out;
+  out["files"] = files;
+  out["fixed"] = fixed;
+  out["unfixed"] = unfixed;
+  out["refused"] = refused;
+  out["changed_models"] = changed_models;
+  return out;
+}
+
+void bind_fixer(py::module_& m) {
+  m.def(
+      "fix_text",
+      [](const std::string& text, const std::string& path, const std::string& settings_modpath, py::dict code_style,
+         py::object ids) {
+        std::optional<std::set<std::string>> chosen;
+        if (!ids.is_none()) chosen = ids.cast<std::set<std::string>>();
+        FileFix fix = fix_text(text, path, settings_modpath, code_style, chosen);
+        py::dict out;
+        out["text"] = fix.text;
+        out["fixed"] = fix.fixed;
+        out["unfixed"] = fix.unfixed;
+        out["changed_models"] = fix.changed_models;
+        out["refused"] = fix.refused;
+        return out;
+      },
+      py::arg("text"), py::arg("path"), py::arg("settings_modpath"), py::arg("code_style"), py::arg("ids") = py::none());
+  m.def("fix_project", &fix_project, py::arg("project_root"), py::arg("whitelist"), py::arg("settings_modpath"),
+        py::arg("code_style"));
+}
+
+}  // namespace tessary::transformer

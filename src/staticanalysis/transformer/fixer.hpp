@@ -1,0 +1,42 @@
+// Fixing whole files with minimal edits: only the source ranges of the
+// nodes a fix changed are rewritten; every other byte stays as it was.
+#pragma once
+
+#include <pybind11/pybind11.h>
+
+#include <filesystem>
+#include <map>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace tessary::transformer {
+
+namespace py = pybind11;
+namespace fs = std::filesystem;
+
+// What fixing one file's text gave.
+struct FileFix {
+  std::string text;                      // the fixed text (the original when nothing changed)
+  std::map<std::string, long> fixed;     // findings that no longer show, per id
+  std::map<std::string, long> unfixed;   // findings still there, per id
+  std::set<std::string> changed_models;  // model classes whose field declarations changed
+  std::string refused;                   // why the file was left as it was, when it was
+};
+
+// Fix `text` (the module `relative_path` of a project) for the ids in
+// `ids` (all fixable ids when nullopt).
+FileFix fix_text(const std::string& text, const std::string& relative_path, const std::string& settings_modpath,
+                 const py::dict& code_style, const std::optional<std::set<std::string>>& ids);
+
+// Fix the project's Python files named by `whitelist` (a map from relative
+// path to a collection of ids, None for every fixable id; None for every
+// file). Returns {"files": [(new text, path)], "fixed": {id: n},
+// "unfixed": {id: n}, "changed_models": {app: [model]}, "refused": {path: why}}.
+py::dict fix_project(const fs::path& project_root, const py::object& whitelist, const std::string& settings_modpath,
+                     const py::dict& code_style);
+
+void bind_fixer(py::module_& m);
+
+}  // namespace tessary::transformer
