@@ -9,9 +9,11 @@ for that file. Every annotated finding must be reported, and every reported
 finding must be annotated.
 """
 import json
+import os
 import pathlib
 import re
 
+import astroid
 import pytest
 
 from tessary.staticanalysis import checker
@@ -48,9 +50,23 @@ def parse_expectations(path):
     return expected, options
 
 
+def forget_other_modules_of_these_names():
+    """astroid caches modules by dotted name for the whole process; texts
+    linted by other tests under the same package names must not stand in
+    for the fixture packages."""
+    packages = {p.name for p in ROOT.iterdir() if p.is_dir()}
+    root = str(ROOT.resolve())
+    cache = astroid.MANAGER.astroid_cache
+    for name in [n for n in cache if n.split(".")[0] in packages]:
+        file = getattr(cache[name], "file", None) or ""
+        if not os.path.realpath(file).startswith(root):
+            del cache[name]
+
+
 @pytest.mark.parametrize("path", FIXTURES, ids=[str(p.relative_to(ROOT)) for p in FIXTURES])
 def test_fixture(path):
     expected, options = parse_expectations(path)
+    forget_other_modules_of_these_names()
     linter = checker.create_linter(linter_class=checker.Linter)
     for name, value in options.items():
         linter.set_option(name, value)

@@ -72,7 +72,7 @@ def test_render_fills_advice_from_the_argument_map():
     assert advice[0]["arguments"] == {"name": "Book.title"}
     assert advice[1]["advice"] == message_templates.E0001
     assert advice[2]["advice"] == "raw text"
-    assert all(a["fixable"] is False for a in advice)
+    assert [a["fixable"] for a in advice] == [True, False, False]
 
 
 def test_fill_template_leaves_unknown_placeholders():

@@ -453,15 +453,91 @@ def print_version_advice(records):
     )
 
 
+def changes_model_fields(msgid):
+    """Field fixes change what makemigrations sees."""
+    return msgid.startswith("C2")
+
+
 def command_rules(args):
     catalogue = rule_catalogue()
     fixable = fixable_ids()
     if args.format == "json":
-        print(json.dumps([dict(rule, fixable=rule["id"] in fixable) for rule in catalogue.values()], indent=2))
+        print(json.dumps([
+            dict(rule, fixable=rule["id"] in fixable,
+                 changes_model_fields=rule["id"] in fixable and changes_model_fields(rule["id"]))
+            for rule in catalogue.values()
+        ], indent=2))
         return EXIT_CLEAN
     for msgid, rule in catalogue.items():
-        fix = "fixable" if msgid in fixable else "-"
+        fix = "-"
+        if msgid in fixable:
+            fix = "fix+mig" if changes_model_fields(msgid) else "fix"
         print(f"{msgid}  {rule['symbol']:30} {fix:8} {rule['description']}")
+    print("\nfix: fixed by 'tessary fix'; fix+mig: the fix changes model fields (run makemigrations after it)")
+    return EXIT_CLEAN
+
+
+def unified_diff(path, before, after):
+    import difflib
+
+    lines = []
+    for line in difflib.unified_diff(
+        before.splitlines(keepends=True), after.splitlines(keepends=True), f"a/{path}", f"b/{path}"
+    ):
+        if not line.endswith("\n"):
+            line += "\n\\ No newline at end of file\n"
+        lines.append(line)
+    return "".join(lines)
+
+
+def command_fix(args):
+    from tessary import meta
+    from tessary.staticanalysis import transformer
+
+    catalogue = rule_catalogue()
+    start = args.paths[0] if args.paths else pathlib.Path.cwd()
+    if not start.exists():
+        raise UsageError(f"{start}: no such file or directory")
+    root = find_project_root(start)
+    settings = front_end_settings(root)
+    select = resolve_ids(args.select.split(",") if args.select else configured_list(settings.get("select")),
+                         catalogue)
+    ignore = resolve_ids(args.ignore.split(",") if args.ignore else configured_list(settings.get("ignore")),
+                         catalogue)
+    ids = None
+    if select or ignore:
+        ids = sorted((select or set(catalogue)) - ignore)
+    files = [f for f in narrow(project_files(root), root, args.paths) if f.endswith(".py")]
+    whitelist = {f: ids for f in files}
+
+    import tessary.staticanalysis.shims  # noqa: F401
+
+    result = transformer.fix_project(str(root), whitelist, meta.get_settings_modpath(str(root)),
+                                     meta.get_code_style(str(root)))
+    changes = result["files"]
+    if args.diff:
+        for text, path in changes:
+            before = (root / path).read_bytes().decode("utf-8")
+            sys.stdout.write(unified_diff(path, before, text))
+    else:
+        transformer.write_files(str(root), changes)
+
+    fixed = sum(result["fixed"].values())
+    unfixed = sum(result["unfixed"].values())
+    verb = "Would fix" if args.diff else "Fixed"
+    summary = f"{verb} {fixed} finding{'s' if fixed != 1 else ''} in {len(changes)} file{'s' if len(changes) != 1 else ''}"
+    summary += f"; {unfixed} finding{'s have' if unfixed != 1 else ' has'} no automatic fix."
+    print(summary, file=sys.stderr if args.diff else sys.stdout)
+    for path, why in sorted(result["refused"].items()):
+        print(f"tessary: {path}: left unchanged: {why}", file=sys.stderr)
+    if result["changed_models"] and not args.diff:
+        for app, models in sorted(result["changed_models"].items()):
+            print(f"Model fields changed in {app}: {', '.join(sorted(set(models)))}.")
+        print("Run 'python manage.py makemigrations' to record them.")
+    if result["refused"]:
+        return EXIT_ERROR
+    if args.diff and changes:
+        return EXIT_FINDINGS
     return EXIT_CLEAN
 
 
@@ -509,6 +585,15 @@ def build_parser():
                        help="lint in N worker processes (default: the number of cores)")
     check.add_argument("--no-progress", action="store_true", help="never show progress on stderr")
     check.set_defaults(handler=command_check)
+
+    fix = commands.add_parser("fix", help="fix what can be fixed automatically")
+    fix.add_argument("paths", nargs="*", type=pathlib.Path, metavar="PATH",
+                     help="files or folders to fix (default: the whole project)")
+    fix.add_argument("--diff", action="store_true",
+                     help="print the changes as a unified diff and write nothing (exit 1 if there are any)")
+    fix.add_argument("--select", metavar="IDS", help="only these ids or symbols, comma separated")
+    fix.add_argument("--ignore", metavar="IDS", help="never these ids or symbols, comma separated")
+    fix.set_defaults(handler=command_fix)
 
     rules = commands.add_parser("rules", help="list every rule")
     rules.add_argument("--format", choices=("text", "json"), default="text")

@@ -1,4 +1,5 @@
 // The fix engine: apply registered fixes to a module.
+#include "staticanalysis/transformer/files.hpp"
 #include "staticanalysis/transformer/fixer.hpp"
 #include "staticanalysis/transformer/transform.hpp"
 
@@ -10,4 +11,5 @@ PYBIND11_MODULE(transformer, m) {
   pybind11::module_::import("tessary.staticanalysis.checkers.migrations");
   tessary::transformer::bind(m);
   tessary::transformer::bind_fixer(m);
+  tessary::transformer::bind_files(m);
 }

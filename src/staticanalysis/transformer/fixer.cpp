@@ -7,6 +7,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "staticanalysis/checker/collect.hpp"
 #include "staticanalysis/checker/linters.hpp"
 #include "staticanalysis/helpers/facade.hpp"
 #include "staticanalysis/helpers/tokens.hpp"
@@ -340,6 +341,26 @@ py::dict fix_project(const fs::path& project_root, const py::object& whitelist, 
       targets.emplace_back(path, ids);
     }
   }
+
+  // Modules built here from text are cached by astroid under their dotted
+  // names; they must not stand in for same-named modules of another
+  // project later in this process.
+  struct Forget {
+    const fs::path& root;
+    const decltype(targets)& paths;
+    ~Forget() {
+      py::dict cache = py::module_::import("astroid").attr("MANAGER").attr("astroid_cache");
+      for (const auto& entry : paths) {
+        std::string modname = entry.first;
+        for (size_t at = modname.find(".py"); at != std::string::npos; at = modname.find(".py")) modname.erase(at, 3);
+        std::replace(modname.begin(), modname.end(), '/', '.');
+        py::str key(modname);
+        if (cache.contains(key) && py::str(py::getattr(cache[key], "file", py::str(""))).cast<std::string>() == entry.first)
+          cache.attr("pop")(key);
+      }
+      checker::forget_modules_under(py::str(root.string()));
+    }
+  } forget{project_root, targets};
 
   py::list files;
   std::map<std::string, long> fixed, unfixed;

@@ -90,6 +90,9 @@ void bind(py::module_& m) {
   py::list rules;
   for (const FixRow& row : rule_table()) rules.append(py::make_tuple(row.id, row.kind, row.transform, row.predicate));
   m.attr("RULES") = rules;
+  py::set fixable;
+  for (const FixRow& row : rule_table()) fixable.add(py::str(row.id));
+  m.attr("FIXABLE_MESSAGE_IDS") = py::frozenset(fixable);
 }
 
 }  // namespace tessary::transformer

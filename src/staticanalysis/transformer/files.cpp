@@ -1,0 +1,95 @@
+#include "staticanalysis/transformer/files.hpp"
+
+#include <pybind11/stl.h>
+#include <pybind11/stl/filesystem.h>
+
+#include "staticanalysis/transformer/fixer.hpp"
+
+namespace tessary::transformer {
+
+py::list transform_files(const py::object& project_root, const py::object& whitelist) {
+  py::object meta = py::module_::import("tessary.meta");
+  std::string settings_modpath = py::str(meta.attr("get_settings_modpath")(project_root));
+  py::dict code_style = meta.attr("get_code_style")(project_root);
+  py::dict result = fix_project(project_root.cast<fs::path>(), whitelist, settings_modpath, code_style);
+  return result["files"];
+}
+
+py::list write_files(const py::object& project_root, const py::iterable& pairs) {
+  py::module_ os = py::module_::import("os");
+  py::object path_module = os.attr("path");
+  std::string root = py::str(path_module.attr("realpath")(project_root));
+
+  // Later texts win; a path keeps its first position.
+  py::dict texts;
+  for (py::handle pair : pairs) {
+    py::tuple items(py::reinterpret_borrow<py::object>(pair));
+    if (items.size() != 2) throw py::value_error("each fixed file is a pair of (text, path)");
+    texts[items[1]] = items[0];
+  }
+  // Every target must lie inside the project before anything is written.
+  std::vector<std::pair<py::object, std::string>> targets;
+  for (auto item : texts) {
+    std::string real = py::str(path_module.attr("realpath")(path_module.attr("join")(project_root, item.first)));
+    if (real != root && real.rfind(root + "/", 0) != 0) {
+      throw py::value_error(py::str(item.first).cast<std::string>() + ": outside the project root " + root);
+    }
+    targets.emplace_back(py::reinterpret_borrow<py::object>(item.first), real);
+  }
+
+  py::list written;
+  for (const auto& [relative, real] : targets) {
+    py::object stat = os.attr("stat")(real);
+    std::string folder = py::str(path_module.attr("dirname")(real));
+    std::string base = py::str(path_module.attr("basename")(real));
+    py::tuple temp = py::module_::import("tempfile").attr("mkstemp")(py::arg("prefix") = "." + base + ".",
+                                                                     py::arg("suffix") = ".tessary",
+                                                                     py::arg("dir") = folder);
+    py::object fd = temp[0];
+    py::object temp_path = temp[1];
+    try {
+      py::bytes data = py::str(texts[relative]).attr("encode")("utf-8");
+      py::ssize_t offset = 0, size = py::len(data);
+      while (offset < size) {
+        py::object chunk = data[py::slice(offset, size, 1)];
+        offset += os.attr("write")(fd, chunk).cast<py::ssize_t>();
+      }
+      os.attr("fsync")(fd);
+      os.attr("fchmod")(fd, py::module_::import("stat").attr("S_IMODE")(stat.attr("st_mode")));
+      try {
+        os.attr("fchown")(fd, stat.attr("st_uid"), stat.attr("st_gid"));
+      } catch (py::error_already_set& err) {
+        if (!err.matches(PyExc_PermissionError)) throw;  // not ours to give away
+      }
+      os.attr("close")(fd);
+      fd = py::none();
+      os.attr("replace")(temp_path, real);
+    } catch (...) {
+      if (!fd.is_none()) {
+        try {
+          os.attr("close")(fd);
+        } catch (py::error_already_set&) {
+        }
+      }
+      try {
+        os.attr("unlink")(temp_path);
+      } catch (py::error_already_set&) {
+      }
+      throw;
+    }
+    written.append(relative);
+  }
+  return written;
+}
+
+py::list trasform_files_in_place(const py::object& project_root, const py::object& whitelist) {
+  return write_files(project_root, transform_files(project_root, whitelist));
+}
+
+void bind_files(py::module_& m) {
+  m.def("transform_files", &transform_files, py::arg("project_root"), py::arg("whitelist"));
+  m.def("write_files", &write_files, py::arg("project_root"), py::arg("pairs"));
+  m.def("trasform_files_in_place", &trasform_files_in_place, py::arg("project_root"), py::arg("whitelist"));
+}
+
+}  // namespace tessary::transformer

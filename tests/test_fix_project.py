@@ -1,0 +1,132 @@
+"""Whole-project fixing: minimal edits, safe writes, and `tessary fix`."""
+import io
+import os
+import pathlib
+import shutil
+import stat
+import subprocess
+import tokenize
+
+import pytest
+
+from tessary import cli
+from tessary.staticanalysis import transformer
+
+DEMO = pathlib.Path(__file__).resolve().parent.parent / "examples" / "bookshop"
+STYLE = {"line_length": 88}
+
+MODELS = (
+    "from django.db import models\n\n\n"
+    "class Book(models.Model):\n"
+    "    title = models.CharField(max_length=10, null=True)  # why null\n"
+    "    blurb = models.CharField(\n"
+    "        max_length=2000,  # keep this comment\n"
+    "    )\n"
+    "    pages = models.IntegerField(null=True)\n"
+)
+
+
+@pytest.fixture
+def project(tmp_path):
+    root = tmp_path / "proj"
+    (root / "shop").mkdir(parents=True)
+    (root / "manage.py").write_text("")
+    (root / "shop" / "__init__.py").write_text("")
+    (root / "shop" / "models.py").write_text(MODELS)
+    return root
+
+
+def comments(text):
+    return [t.string for t in tokenize.generate_tokens(io.StringIO(text).readline) if t.type == tokenize.COMMENT]
+
+
+def test_minimal_edits_keep_everything_else(project):
+    result = transformer.fix_project(str(project), None, "site.settings", STYLE)
+    ((text, path),) = result["files"]
+    assert path == "shop/models.py"
+    assert text == MODELS.replace(
+        "max_length=10, null=True)", 'max_length=10, default="", blank=True)'
+    ).replace("IntegerField(null=True)", "IntegerField(null=True, blank=True)")
+    assert comments(text) == comments(MODELS)
+    # The call with a comment inside is left undone and counted as not fixed.
+    assert result["fixed"] == {"C2000": 1, "C2003": 1} and result["unfixed"] == {"C2006": 1}
+    assert result["changed_models"] == {"shop": ["Book"]}
+
+
+def test_whitelist_selects_files_and_ids(project):
+    result = transformer.fix_project(str(project), {"shop/models.py": ["C2003"]}, "s", STYLE)
+    ((text, _),) = result["files"]
+    assert "null=True, blank=True)" in text and "default=" not in text
+    assert transformer.fix_project(str(project), {"shop/other.py": None}, "s", STYLE)["files"] == []
+
+
+def test_in_place_keeps_line_endings_permissions_and_symlinks(project, tmp_path):
+    models = project / "shop" / "models.py"
+    models.write_bytes(MODELS.replace("\n", "\r\n").encode())
+    models.chmod(0o640)
+    real = tmp_path / "elsewhere.py"
+    real.write_text("from django.db import models\nclass A(models.Model):\n    x = models.IntegerField(null=True)\n")
+    (project / "shop" / "linked.py").symlink_to(real)
+
+    written = transformer.trasform_files_in_place(str(project), {"shop/models.py": None})
+    assert written == ["shop/models.py"]
+    data = models.read_bytes()
+    assert b"blank=True)\r\n" in data and b"\n" not in data.replace(b"\r\n", b"")
+    assert stat.S_IMODE(models.stat().st_mode) == 0o640
+    assert [p.name for p in (project / "shop").iterdir() if p.name.startswith(".")] == []
+    # The symlink's target lies outside the project: refused before writing.
+    with pytest.raises(ValueError, match="outside the project"):
+        transformer.trasform_files_in_place(str(project), {"shop/linked.py": None})
+    assert "blank" not in real.read_text()
+
+
+def test_a_symlink_inside_the_project_stays_a_symlink(project):
+    target = project / "shop" / "real_models.py"
+    target.write_text(MODELS)
+    (project / "shop" / "models.py").unlink()
+    (project / "shop" / "models.py").symlink_to("real_models.py")
+    transformer.write_files(str(project), [("x = 1\n", "shop/models.py")])
+    assert (project / "shop" / "models.py").is_symlink()
+    assert target.read_text() == "x = 1\n"
+
+
+def test_a_failed_write_leaves_the_original_and_no_stray_file(project, monkeypatch):
+    def broken_replace(*args):
+        raise OSError("disk full")
+
+    monkeypatch.setattr(os, "replace", broken_replace)
+    with pytest.raises(OSError, match="disk full"):
+        transformer.trasform_files_in_place(str(project), None)
+    assert (project / "shop" / "models.py").read_text() == MODELS
+    assert sorted(p.name for p in (project / "shop").iterdir()) == ["__init__.py", "models.py"]
+
+
+def test_paths_outside_the_root_are_refused_before_any_write(project):
+    with pytest.raises(ValueError):
+        transformer.write_files(str(project), [("x = 1\n", "shop/models.py"), ("y = 2\n", "../evil.py")])
+    assert (project / "shop" / "models.py").read_text() == MODELS
+    with pytest.raises(ValueError):
+        transformer.write_files(str(project), [("only one part",)])
+
+
+def test_tessary_fix_on_the_demo_project(tmp_path, capsys):
+    root = tmp_path / "demo"
+    shutil.copytree(DEMO, root)
+    subprocess.run(["git", "init", "-q"], cwd=root, check=True)
+    code = cli.main(["fix", "--diff", str(root)])
+    patch, err = capsys.readouterr()
+    assert code == 1 and patch.startswith("--- a/") and err.startswith("Would fix ")
+    (tmp_path / "demo.patch").write_text(patch)
+    subprocess.run(["git", "apply", "--check", str(tmp_path / "demo.patch")], cwd=root, check=True)
+
+    assert cli.main(["fix", str(root)]) == 0
+    out, _ = capsys.readouterr()
+    assert out.startswith("Fixed ") and "makemigrations" in out
+    cli.main(["check", "--no-progress", "--format", "json", str(root)])
+    out, _ = capsys.readouterr()
+    assert not {"C2000", "C2006", "C2008", "C8001", "C9000", "C9001", "C9002", "C9003"} & {
+        e["message-id"] for e in __import__("json").loads(out)
+    }
+    before = {p: p.read_bytes() for p in root.rglob("*.py")}
+    assert cli.main(["fix", str(root)]) == 0
+    assert {p: p.read_bytes() for p in root.rglob("*.py")} == before
