@@ -244,7 +244,18 @@ FileFix fix_text(const std::string& original, const std::string& relative_path, 
 
   std::string fixed_text = text;
   try {
-    py::module_::import("ast").attr("parse")(text);
+    // Parsing only: warnings about the project's own escapes are not ours.
+    py::object warnings = py::module_::import("warnings");
+    py::object guard = warnings.attr("catch_warnings")();
+    guard.attr("__enter__")();
+    warnings.attr("simplefilter")("ignore");
+    try {
+      py::module_::import("ast").attr("parse")(text);
+    } catch (...) {
+      guard.attr("__exit__")(py::none(), py::none(), py::none());
+      throw;
+    }
+    guard.attr("__exit__")(py::none(), py::none(), py::none());
   } catch (py::error_already_set& err) {
     result.refused = "the fixed text does not parse: " + py::str(err.value()).cast<std::string>();
     keep_unfixed();
@@ -365,7 +376,44 @@ py::dict fix_project(const fs::path& project_root, const py::object& whitelist, 
   py::list files;
   std::map<std::string, long> fixed, unfixed;
   py::dict refused, changed_models;
+  // One lint of all the files tells which of them have something to fix;
+  // only those are fixed (and counted again, before and after, alike).
+  py::dict found_per_file;
+  {
+    py::list absolute;
+    for (const auto& entry : targets) absolute.append(py::str((project_root / entry.first).string()));
+    py::object linter = checker::create_linter(checker::driver().Linter);
+    linter.attr("set_option")("settings-files", py::list(py::make_tuple(settings_modpath)));
+    linter.attr("check")(absolute);
+    py::object realpath = py::module_::import("os.path").attr("realpath");
+    for (py::handle record : linter.attr("reporter").attr("messages")) {
+      py::object key = realpath(record["abspath"]);
+      if (!found_per_file.contains(key)) found_per_file[key] = py::list();
+      found_per_file[key].attr("append")(record["message-id"]);
+    }
+  }
+  std::set<std::string> fixable_ids;
+  for (const FixRow& row : rule_table()) fixable_ids.insert(row.id);
+  py::object realpath = py::module_::import("os.path").attr("realpath");
+
   for (const auto& [path, ids] : targets) {
+    py::object key = realpath(py::str((project_root / path).string()));
+    bool needs_fixer = false;
+    if (found_per_file.contains(key)) {
+      for (py::handle id : found_per_file[key]) {
+        std::string text_id = py::str(id);
+        if (fixable_ids.count(text_id) && (!ids || ids->count(text_id))) needs_fixer = true;
+      }
+    }
+    if (!needs_fixer) {
+      if (found_per_file.contains(key)) {
+        for (py::handle id : found_per_file[key]) {
+          std::string text_id = py::str(id);
+          if (!ids || ids->count(text_id)) ++unfixed[text_id];
+        }
+      }
+      continue;
+    }
     std::optional<std::string> raw = read_utf8(project_root / path);
     if (!raw) {
       refused[py::str(path)] = "not readable as UTF-8 text";
