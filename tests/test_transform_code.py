@@ -65,3 +65,18 @@ def test_rule_table_order():
     assert [row[1].__name__ for row in transformer.RULES][7:] == [
         "Compare", "UnaryOp", "UnaryOp", "If", "If", "Attribute",
     ]
+
+
+def test_module_names_come_from_the_path():
+    admin_class = "from django.contrib import admin\nclass BookAdmin(admin.ModelAdmin):\n    pass\n"
+    assert transformer.transform_code(admin_class, "shop/models.py", "s")[1] == {"C5000"}
+    assert transformer.transform_code(admin_class, "shop/admin.py", "s")[1] == set()
+    # every ".py" goes, not only the suffix: old.py_files/admin.py is old_files.admin
+    assert transformer.transform_code(admin_class, "old.py_files/admin.py", "s")[1] == set()
+
+
+def test_same_path_twice_is_written_once_with_the_later_text(tmp_path):
+    (tmp_path / "a.py").write_text("x = 0\n")
+    (tmp_path / "b.py").write_text("y = 0\n")
+    written = transformer.write_files(str(tmp_path), [("x = 1\n", "a.py"), ("y = 1\n", "b.py"), ("x = 2\n", "a.py")])
+    assert written == ["a.py", "b.py"] and (tmp_path / "a.py").read_text() == "x = 2\n"
