@@ -63,6 +63,33 @@ py::object code_linter_check(py::object self, py::object code, py::args args, py
   return driver().Linter.attr("check")(self, *args, **kwargs);
 }
 
+// Report a text that does not parse the way pylint reports a file that
+// does not parse: one syntax-error finding, and the run goes on.
+void report_syntax_error(py::object self, py::error_already_set& err) {
+  py::object error = err.value().attr("error");
+  py::object line = py::getattr(error, "lineno", py::none());
+  if (line.is_none()) line = py::int_(0);
+  py::object offset = py::getattr(error, "offset", py::none());
+  self.attr("add_message")("syntax-error", py::arg("line") = line, py::arg("col_offset") = offset,
+                           py::arg("args") = py::str("Parsing failed: '{}'").format(error),
+                           py::arg("confidence") = import_attr("pylint.interfaces", "HIGH"));
+}
+
+// The tree of the stored text, built plainly: what the fixer needs to
+// count findings, without the token map the fixes need.
+py::object text_linter_get_ast(py::object self, const std::string& filepath, const std::string& modname,
+                               py::object /*data*/) {
+  std::string code = self.attr("tessary_provided_code").cast<std::string>();
+  try {
+    return ast().builder_class().attr("string_build")(code, py::arg("modname") = modname,
+                                                        py::arg("path") = filepath);
+  } catch (py::error_already_set& err) {
+    if (!err.matches(import_attr("astroid", "AstroidSyntaxError"))) throw;
+    report_syntax_error(self, err);
+    return py::none();
+  }
+}
+
 py::object code_linter_get_ast(py::object self, const std::string& filepath, const std::string& modname,
                                py::object /*data*/) {
   std::string code = self.attr("tessary_provided_code").cast<std::string>();
@@ -73,13 +100,7 @@ py::object code_linter_get_ast(py::object self, const std::string& filepath, con
     // Report a text that does not parse the way pylint reports a file that
     // does not parse: one syntax-error finding, and the run goes on.
     if (!err.matches(import_attr("astroid", "AstroidSyntaxError"))) throw;
-    py::object error = err.value().attr("error");
-    py::object line = py::getattr(error, "lineno", py::none());
-    if (line.is_none()) line = py::int_(0);
-    py::object offset = py::getattr(error, "offset", py::none());
-    self.attr("add_message")("syntax-error", py::arg("line") = line, py::arg("col_offset") = offset,
-                             py::arg("args") = py::str("Parsing failed: '{}'").format(error),
-                             py::arg("confidence") = import_attr("pylint.interfaces", "HIGH"));
+    report_syntax_error(self, err);
     return py::none();
   }
   py::object tree = atok.attr("tree");
@@ -169,6 +190,10 @@ Driver load() {
   add_method(d.CodeLinter, "_iterate_file_descrs", &code_linter_iterate_file_descrs,
              py::arg("files_or_modules"));
 
+  d.TextLinter = make_class("TextLinter", py::make_tuple(d.CodeLinter), py::dict(), module);
+  add_method(d.TextLinter, "get_ast", &text_linter_get_ast, py::arg("filepath"), py::arg("modname"),
+             py::arg("data") = py::none());
+
   d.python_checker_classes = build_python_checker_classes();
   d.html_checker_classes = py::list();
   d.html_checker_classes.append(templates::checker_class());
@@ -251,6 +276,7 @@ void bind(py::module_& m) {
   const Driver& d = driver();
   m.attr("Linter") = d.Linter;
   m.attr("CodeLinter") = d.CodeLinter;
+  m.attr("TextLinter") = d.TextLinter;
   m.attr("JSONReporter") = d.Reporter;
   m.attr("ignore_old_style_string_formatting") = d.ignore_old_style_string_formatting;
   m.attr("python_checker_classes") = d.python_checker_classes;

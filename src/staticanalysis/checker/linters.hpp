@@ -14,6 +14,7 @@ namespace py = pybind11;
 struct Driver {
   py::object Linter;      // PyLinter with the replaced syntax-error entry
   py::object CodeLinter;  // lints a text handed in, never the file on disk
+  py::object TextLinter;  // a CodeLinter that parses the text plainly (no token map, no name pre-pass)
   py::object Reporter;    // JSON reporter that keeps dict records
   py::object ignore_old_style_string_formatting;
   py::list python_checker_classes;

@@ -2,7 +2,10 @@
 
 #include <pybind11/stl.h>
 
+#include <pybind11/gil_safe_call_once.h>
+
 #include <algorithm>
+#include <unordered_map>
 
 namespace tessary {
 
@@ -20,6 +23,64 @@ Node placeholder_call(const std::string& text) {
   return Node(ast().extract_node("print(\"" + text + "\")"));
 }
 
+// The node astroid's statement-by-line search finds for each line: the
+// first, in a depth-first walk with parents first, whose line (the class
+// or def line for definitions) is that line. Built once per token map so
+// that placing every blank line and comment stays linear.
+class LineIndex {
+ public:
+  explicit LineIndex(const Node& tree) {
+    std::vector<py::object> stack{tree.obj()};
+    while (!stack.empty()) {
+      py::object node = stack.back();
+      stack.pop_back();
+      remember(node);
+      std::vector<py::object> children;
+      for (py::handle child : node.attr("get_children")()) children.push_back(py::reinterpret_borrow<py::object>(child));
+      for (auto it = children.rbegin(); it != children.rend(); ++it) stack.push_back(*it);
+    }
+  }
+
+  void remember(const py::object& node) {
+    const Astroid& a = ast();
+    bool definition = py::isinstance(node, a.ClassDef) || py::isinstance(node, a.FunctionDef) ||
+                      py::isinstance(node, match_case());
+    py::object line = py::getattr(node, definition ? a.fromlineno : a.lineno, py::none());
+    if (line.is_none()) return;
+    lines_.try_emplace(line.cast<long>(), node);
+  }
+
+  // find_node_parent, answered from the index.
+  Node parent_for(const Node& tree, long line) const {
+    for (; line >= 0; --line) {
+      auto found = lines_.find(line);
+      if (found == lines_.end()) continue;
+      return Node(Node(found->second).statement().obj().attr("scope")());
+    }
+    return tree;
+  }
+
+ private:
+  static const py::object& match_case() {
+    PYBIND11_CONSTINIT static py::gil_safe_call_once_and_store<py::object> storage;
+    return storage.call_once_and_store_result([] { return py::object(py::module_::import("astroid.nodes").attr("MatchCase")); })
+        .get_stored();
+  }
+  std::unordered_map<long, py::object> lines_;
+};
+
+// add_node with the parent taken from the index.
+void place(const Node& tree, LineIndex& index, const Node& node, long line_number) {
+  const Astroid& a = ast();
+  Node parent = index.parent_for(tree, line_number);
+  py::setattr(node.obj(), a.lineno, py::int_(line_number));
+  py::list body = parent.get(a.body);
+  body.append(node.obj());
+  py::setattr(node.obj(), a.parent, parent.obj());
+  body.attr("sort")(py::arg("key") = py::module_::import("operator").attr("attrgetter")("lineno"));
+  index.remember(node.obj());
+}
+
 }  // namespace
 
 py::object build_atok(const std::string& source, const std::string& modname,
@@ -34,11 +95,12 @@ py::object build_atok(const std::string& source, const std::string& modname,
 
   py::dict tok_name = py::module_::import("token").attr("tok_name");
   Node module(atok.attr("tree"));
+  LineIndex index(module);
   for (py::handle token : atok.attr("tokens")) {
     std::string kind = py::str(tok_name[token.attr("type")]);
     long line_number = token.attr("start")[py::int_(0)].cast<long>();
     if (kind == "NL" && token.attr("line").cast<std::string>() == "\n") {
-      add_node(module, placeholder_call(""), line_number);
+      place(module, index, placeholder_call(""), line_number);
       extra_line_map[py::int_(line_number)] = py::str("");
     } else if (kind == "COMMENT") {
       py::object previous = atok.attr("prev_token")(token);
@@ -54,7 +116,7 @@ py::object build_atok(const std::string& source, const std::string& modname,
         // backslash) gets no placeholder.
         continue;
       }
-      add_node(module, node, line_number);
+      place(module, index, node, line_number);
       extra_line_map[py::int_(line_number)] = py::str(comment);
     }
   }

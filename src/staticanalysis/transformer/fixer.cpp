@@ -29,7 +29,7 @@ struct Edit {
 
 std::map<std::string, long> count_findings(const std::string& text, const std::string& path,
                                            const std::string& settings_modpath) {
-  py::object linter = checker::create_linter(checker::driver().CodeLinter);
+  py::object linter = checker::create_linter(checker::driver().TextLinter);
   linter.attr("set_option")("settings-files", py::list(py::make_tuple(settings_modpath)));
   linter.attr("check")(text, py::arg("files_or_modules") = py::list(py::make_tuple(path)));
   std::map<std::string, long> counts;
