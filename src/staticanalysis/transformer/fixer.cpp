@@ -136,10 +136,11 @@ bool is_simple_statement(const py::object& statement) {
 }  // namespace
 
 FileFix fix_text(const std::string& original, const std::string& relative_path, const std::string& settings_modpath,
-                 const py::dict& code_style, const std::optional<std::set<std::string>>& ids) {
+                 const py::dict& code_style, const std::optional<std::set<std::string>>& ids,
+                 const std::optional<std::map<std::string, long>>& known) {
   FileFix result;
   result.text = original;
-  std::map<std::string, long> before = count_findings(original, relative_path, settings_modpath);
+  std::map<std::string, long> before = known ? *known : count_findings(original, relative_path, settings_modpath);
   auto keep_unfixed = [&] {
     for (const auto& [id, count] : before)
       if (!ids || ids->count(id)) result.unfixed[id] += count;
@@ -421,9 +422,11 @@ py::dict fix_project(const fs::path& project_root, const py::object& whitelist, 
     }
     bool crlf = false;
     std::string text = to_lf(*raw, crlf);
+    std::map<std::string, long> before;
+    for (py::handle id : found_per_file[key]) ++before[py::str(id)];
     FileFix fix;
     try {
-      fix = fix_text(text, path, settings_modpath, code_style, ids);
+      fix = fix_text(text, path, settings_modpath, code_style, ids, before);
     } catch (py::error_already_set& err) {
       if (!err.matches(py::module_::import("astroid").attr("AstroidSyntaxError"))) throw;
       refused[py::str(path)] = "does not parse";

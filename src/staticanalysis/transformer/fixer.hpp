@@ -26,9 +26,11 @@ struct FileFix {
 };
 
 // Fix `text` (the module `relative_path` of a project) for the ids in
-// `ids` (all fixable ids when nullopt).
+// `ids` (all fixable ids when nullopt). `before` holds the findings of the
+// text per id when the caller linted it already.
 FileFix fix_text(const std::string& text, const std::string& relative_path, const std::string& settings_modpath,
-                 const py::dict& code_style, const std::optional<std::set<std::string>>& ids);
+                 const py::dict& code_style, const std::optional<std::set<std::string>>& ids,
+                 const std::optional<std::map<std::string, long>>& before = std::nullopt);
 
 // Fix the project's Python files named by `whitelist` (a map from relative
 // path to a collection of ids, None for every fixable id; None for every
