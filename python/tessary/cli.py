@@ -385,10 +385,9 @@ def front_end_settings(root):
         raise UsageError(str(error)) from None
 
 
-def command_check(args):
-    catalogue = rule_catalogue()
-    if args.jobs < 1:
-        raise UsageError("--jobs takes a number of processes, 1 or more")
+def scope(args, catalogue):
+    """The project root, the selected and ignored ids, and the files the
+    command's PATH arguments name."""
     start = args.paths[0] if args.paths else pathlib.Path.cwd()
     if not start.exists():
         raise UsageError(f"{start}: no such file or directory")
@@ -398,8 +397,14 @@ def command_check(args):
                          catalogue)
     ignore = resolve_ids(args.ignore.split(",") if args.ignore else configured_list(settings.get("ignore")),
                          catalogue)
+    return root, select, ignore, narrow(project_files(root), root, args.paths)
 
-    files = narrow(project_files(root), root, args.paths)
+
+def command_check(args):
+    catalogue = rule_catalogue()
+    if args.jobs < 1:
+        raise UsageError("--jobs takes a number of processes, 1 or more")
+    root, select, ignore, files = scope(args, catalogue)
     if args.diff is not None:
         rev = args.diff or default_base(root)
         changes = changed_lines(root, rev)
@@ -495,19 +500,11 @@ def command_fix(args):
     from tessary.staticanalysis import transformer
 
     catalogue = rule_catalogue()
-    start = args.paths[0] if args.paths else pathlib.Path.cwd()
-    if not start.exists():
-        raise UsageError(f"{start}: no such file or directory")
-    root = find_project_root(start)
-    settings = front_end_settings(root)
-    select = resolve_ids(args.select.split(",") if args.select else configured_list(settings.get("select")),
-                         catalogue)
-    ignore = resolve_ids(args.ignore.split(",") if args.ignore else configured_list(settings.get("ignore")),
-                         catalogue)
+    root, select, ignore, files = scope(args, catalogue)
     ids = None
     if select or ignore:
         ids = sorted((select or set(catalogue)) - ignore)
-    files = [f for f in narrow(project_files(root), root, args.paths) if f.endswith(".py")]
+    files = [f for f in files if f.endswith(".py")]
     whitelist = {f: ids for f in files}
 
     import tessary.staticanalysis.shims  # noqa: F401

@@ -1,5 +1,7 @@
 #include "staticanalysis/helpers/fixes.hpp"
 
+#include <algorithm>
+
 #include "staticanalysis/helpers/values.hpp"
 
 namespace tessary {
@@ -12,6 +14,28 @@ py::object transformer_visitor(const std::vector<FixRow>& table, const std::vect
     }
   }
   return visitor;
+}
+
+void def_transformer_visitor(py::module_& m, const std::vector<FixRow>& (*rules)(), IdOrder order) {
+  m.def(
+      "build_transformer_visitor",
+      [rules, order](py::iterable message_ids) {
+        std::vector<std::string> given;
+        for (py::handle id : message_ids) given.push_back(py::str(id));
+        if (order == IdOrder::sorted) std::sort(given.begin(), given.end());
+        if (order != IdOrder::table) return transformer_visitor(rules(), given);
+        std::vector<std::string> ordered;
+        for (const FixRow& row : rules()) {
+          for (const std::string& id : given)
+            if (id == row.id) ordered.push_back(id);
+        }
+        return transformer_visitor(rules(), ordered);
+      },
+      py::arg("message_ids"));
+}
+
+void def_transform(py::module_& m, const char* name, Transform fn) {
+  m.def(name, [fn](py::object node) { return fn(Node(node)); }, py::arg("node"));
 }
 
 Node make_const(const py::object& value, const Node& parent) {

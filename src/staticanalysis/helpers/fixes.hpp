@@ -23,6 +23,15 @@ struct FixRow {
 // taken in the order `ids` gives (each id's rows in table order).
 py::object transformer_visitor(const std::vector<FixRow>& table, const std::vector<std::string>& ids);
 
+// How a module's build_transformer_visitor takes the ids it is given.
+enum class IdOrder { as_given, sorted, table };
+// Bind build_transformer_visitor(message_ids) over the module's fix table.
+void def_transformer_visitor(py::module_& m, const std::vector<FixRow>& (*rules)(), IdOrder order);
+
+// Bind a fix as the module function `name` of one node.
+using Transform = py::object (*)(const Node&);
+void def_transform(py::module_& m, const char* name, Transform fn);
+
 // A constant node holding `value`.
 Node make_const(const py::object& value, const Node& parent);
 // A keyword `name=value` of `call` (value converted to a constant).

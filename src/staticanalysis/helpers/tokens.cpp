@@ -5,6 +5,8 @@
 #include <pybind11/gil_safe_call_once.h>
 
 #include <algorithm>
+#include <fstream>
+#include <sstream>
 #include <unordered_map>
 
 namespace tessary {
@@ -181,6 +183,23 @@ py::list read_code_from_file(const std::string& path) {
   }
   handle.attr("close")();
   return lines;
+}
+
+std::optional<py::str> read_utf8_file(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) {
+    PyErr_SetFromErrnoWithFilename(PyExc_OSError, path.c_str());
+    throw py::error_already_set();
+  }
+  std::ostringstream buffer;
+  buffer << in.rdbuf();
+  std::string bytes = buffer.str();
+  PyObject* text = PyUnicode_DecodeUTF8(bytes.data(), static_cast<Py_ssize_t>(bytes.size()), "strict");
+  if (text == nullptr) {
+    PyErr_Clear();
+    return std::nullopt;
+  }
+  return py::reinterpret_steal<py::str>(text);
 }
 
 std::optional<double> get_middleware_position(const std::vector<std::string>& middlewares,

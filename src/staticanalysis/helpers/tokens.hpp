@@ -20,6 +20,9 @@ Node find_node_parent(const Node& tree, long line);
 void preserve_metadata(const Node& new_node, const Node& old_node);
 std::string module_path_from_file(const std::string& path);
 py::list read_code_from_file(const std::string& path);
+// A file's text when it is valid UTF-8; nullopt when it does not decode.
+// A file that cannot be opened raises OSError.
+std::optional<py::str> read_utf8_file(const std::string& path);
 std::optional<double> get_middleware_position(const std::vector<std::string>& middlewares,
                                               const std::string& middleware);
 py::str normalize_django_template(const py::str& template_content);

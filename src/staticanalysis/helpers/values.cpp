@@ -123,6 +123,15 @@ void set_function_name(const Node& call, const std::string& new_name) {
   }
 }
 
+bool py_equal(const py::handle& a, const py::handle& b) {
+  int result = PyObject_RichCompareBool(a.ptr(), b.ptr(), Py_EQ);
+  if (result < 0) {
+    PyErr_Clear();
+    return false;
+  }
+  return result == 1;
+}
+
 py::object serializer(const py::handle& obj) {
   py::object Decimal = py::module_::import("decimal").attr("Decimal");
   if (py::isinstance(obj, Decimal)) return py::int_(py::reinterpret_borrow<py::object>(obj));

@@ -23,6 +23,9 @@ void add_to_keywords(py::list keywords, const Node& keyword);
 // Rename the callee (attribute or plain name).
 void set_function_name(const Node& call, const std::string& new_name);
 
+// Python's == between plain values; a comparison that fails is unequal.
+bool py_equal(const py::handle& a, const py::handle& b);
+
 // JSON encoder fallback for decimals and sets.
 py::object serializer(const py::handle& obj);
 

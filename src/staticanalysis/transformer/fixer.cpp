@@ -280,21 +280,6 @@ FileFix fix_text(const std::string& original, const std::string& relative_path, 
 
 namespace {
 
-std::optional<std::string> read_utf8(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return std::nullopt;
-  std::ostringstream buffer;
-  buffer << in.rdbuf();
-  std::string bytes = buffer.str();
-  PyObject* text = PyUnicode_DecodeUTF8(bytes.data(), static_cast<Py_ssize_t>(bytes.size()), "strict");
-  if (text == nullptr) {
-    PyErr_Clear();
-    return std::nullopt;
-  }
-  Py_DECREF(text);
-  return bytes;
-}
-
 // Line endings: the text is fixed with "\n" and written back with the
 // file's own.
 std::string to_lf(const std::string& text, bool& crlf) {
@@ -415,13 +400,18 @@ py::dict fix_project(const fs::path& project_root, const py::object& whitelist, 
       }
       continue;
     }
-    std::optional<std::string> raw = read_utf8(project_root / path);
+    std::optional<py::str> raw;
+    try {
+      raw = read_utf8_file((project_root / path).string());
+    } catch (py::error_already_set& err) {
+      if (!err.matches(PyExc_OSError)) throw;
+    }
     if (!raw) {
       refused[py::str(path)] = "not readable as UTF-8 text";
       continue;
     }
     bool crlf = false;
-    std::string text = to_lf(*raw, crlf);
+    std::string text = to_lf(raw->cast<std::string>(), crlf);
     std::map<std::string, long> before;
     for (py::handle id : found_per_file[key]) ++before[py::str(id)];
     FileFix fix;

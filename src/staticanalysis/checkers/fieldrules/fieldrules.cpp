@@ -19,16 +19,6 @@ py::object get_or_none(const py::dict& map, const char* key) {
 
 bool truthy(const py::handle& value) { return PyObject_IsTrue(value.ptr()) == 1; }
 
-// Python's == between plain values; a comparison that fails is unequal.
-bool equal(const py::handle& a, const py::handle& b) {
-  int result = PyObject_RichCompareBool(a.ptr(), b.ptr(), Py_EQ);
-  if (result < 0) {
-    PyErr_Clear();
-    return false;
-  }
-  return result == 1;
-}
-
 }  // namespace
 
 CallFacts& CallFactsCache::at(const Node& call) {
@@ -140,7 +130,7 @@ bool is_redundant_kwargs(const Node& keyword, FieldCall& parent) {
   const py::dict& defaults = parent.default_args();
   if (arg.is_none() || !defaults.contains(arg)) return false;
   py::object value = astroid_node_to_value(keyword.child(ast().value));
-  return equal(value, defaults[arg]);
+  return py_equal(value, defaults[arg]);
 }
 
 bool has_redundant_kwargs(FieldCall& call) {

@@ -13,15 +13,6 @@ namespace tessary::fieldrules {
 
 namespace {
 
-bool equal(const py::handle& a, const py::handle& b) {
-  int result = PyObject_RichCompareBool(a.ptr(), b.ptr(), Py_EQ);
-  if (result < 0) {
-    PyErr_Clear();
-    return false;
-  }
-  return result == 1;
-}
-
 // Do the literal choices offer the empty string as a value? Choices that
 // are not literal (value, label) pairs answer nullopt.
 std::optional<bool> choices_allow_empty(const Node& keyword) {
@@ -34,7 +25,7 @@ std::optional<bool> choices_allow_empty(const Node& keyword) {
   auto items = py::reinterpret_steal<py::iterator>(iterator);
   for (py::handle item : items) {
     if (!py::isinstance<py::list>(item) || py::len(item) != 2) return std::nullopt;
-    if (equal(item[py::int_(0)], py::str(""))) return true;
+    if (py_equal(item[py::int_(0)], py::str(""))) return true;
   }
   return false;
 }
@@ -121,14 +112,11 @@ PYBIND11_CONSTINIT py::gil_safe_call_once_and_store<std::vector<FixRow>> fix_sto
 const std::vector<FixRow>& fix_rules() { return fix_storage.get_stored(); }
 
 void bind_fixes(py::module_& m) {
-  auto transform = [&m](const char* name, py::object (*fn)(const Node&)) {
-    m.def(name, [fn](py::object node) { return fn(Node(node)); }, py::arg("node"));
-  };
-  transform("transform_null_to_default_str", &transform_null_to_default_str);
-  transform("transform_redundant_kwargs", &transform_redundant_kwargs);
-  transform("transform_add_blank_true", &transform_add_blank_true);
-  transform("transform_huge_char_field", &transform_huge_char_field);
-  transform("transform_nullboolean", &transform_nullboolean);
+  def_transform(m, "transform_null_to_default_str", &transform_null_to_default_str);
+  def_transform(m, "transform_redundant_kwargs", &transform_redundant_kwargs);
+  def_transform(m, "transform_add_blank_true", &transform_add_blank_true);
+  def_transform(m, "transform_huge_char_field", &transform_huge_char_field);
+  def_transform(m, "transform_nullboolean", &transform_nullboolean);
 
   fix_storage.call_once_and_store_result([&m] {
     py::object call = ast().Call;
@@ -140,20 +128,8 @@ void bind_fixes(py::module_& m) {
         {"C2008", call, m.attr("transform_nullboolean"), m.attr("is_nullboolean")},
     };
   });
-  m.def(
-      "build_transformer_visitor",
-      [](py::iterable message_ids) {
-        // Ids are tested against the table in its order.
-        std::vector<std::string> given;
-        for (py::handle id : message_ids) given.push_back(py::str(id));
-        std::vector<std::string> ordered;
-        for (const FixRow& row : fix_rules()) {
-          for (const std::string& id : given)
-            if (id == row.id) ordered.push_back(id);
-        }
-        return transformer_visitor(fix_rules(), ordered);
-      },
-      py::arg("message_ids"));
+  // Ids are tested against the table in its order.
+  def_transformer_visitor(m, &fix_rules, IdOrder::table);
 }
 
 }  // namespace tessary::fieldrules

@@ -38,18 +38,11 @@ PYBIND11_CONSTINIT py::gil_safe_call_once_and_store<std::vector<FixRow>> fix_sto
 const std::vector<FixRow>& fix_rules() { return fix_storage.get_stored(); }
 
 void bind_fixes(py::module_& m) {
-  m.def("add_reverse_code", [](py::object node) { return add_reverse_code(Node(node)); }, py::arg("node"));
+  def_transform(m, "add_reverse_code", &add_reverse_code);
   fix_storage.call_once_and_store_result([&m] {
     return std::vector<FixRow>{{"C8001", ast().Call, m.attr("add_reverse_code"), m.attr("is_missing_reverse")}};
   });
-  m.def(
-      "build_transformer_visitor",
-      [](py::iterable message_ids) {
-        std::vector<std::string> ids;
-        for (py::handle id : message_ids) ids.push_back(py::str(id));
-        return transformer_visitor(fix_rules(), ids);
-      },
-      py::arg("message_ids"));
+  def_transformer_visitor(m, &fix_rules, IdOrder::as_given);
 }
 
 }  // namespace tessary::migrations

@@ -85,16 +85,13 @@ PYBIND11_CONSTINIT py::gil_safe_call_once_and_store<std::vector<FixRow>> fix_sto
 const std::vector<FixRow>& fix_rules() { return fix_storage.get_stored(); }
 
 void bind_fixes(py::module_& m) {
-  auto transform = [&m](const char* name, py::object (*fn)(const Node&)) {
-    m.def(name, [fn](py::object node) { return fn(Node(node)); }, py::arg("node"));
-  };
-  transform("transform_queryset_length", &transform_queryset_length);
-  transform("transform_indirect_fk_lookup", &transform_indirect_fk_lookup);
-  transform("transform_queryset_exists_compare", &transform_queryset_exists_compare);
-  transform("transform_queryset_exists_count_unaryop", &transform_queryset_exists_count_unaryop);
-  transform("transform_queryset_exists_naked_unaryop", &transform_queryset_exists_naked_unaryop);
-  transform("transform_queryset_exists_count_if", &transform_queryset_exists_count_if);
-  transform("transform_queryset_exists_naked_if", &transform_queryset_exists_naked_if);
+  def_transform(m, "transform_queryset_length", &transform_queryset_length);
+  def_transform(m, "transform_indirect_fk_lookup", &transform_indirect_fk_lookup);
+  def_transform(m, "transform_queryset_exists_compare", &transform_queryset_exists_compare);
+  def_transform(m, "transform_queryset_exists_count_unaryop", &transform_queryset_exists_count_unaryop);
+  def_transform(m, "transform_queryset_exists_naked_unaryop", &transform_queryset_exists_naked_unaryop);
+  def_transform(m, "transform_queryset_exists_count_if", &transform_queryset_exists_count_if);
+  def_transform(m, "transform_queryset_exists_naked_if", &transform_queryset_exists_naked_if);
 
   fix_storage.call_once_and_store_result([&m] {
     const Astroid& a = ast();
@@ -112,15 +109,7 @@ void bind_fixes(py::module_& m) {
         {"C9003", a.If, m.attr("transform_queryset_exists_naked_if"), on_child(a.test, &queryrules::is_queryset)},
     };
   });
-  m.def(
-      "build_transformer_visitor",
-      [](py::iterable message_ids) {
-        std::vector<std::string> ids;
-        for (py::handle id : message_ids) ids.push_back(py::str(id));
-        std::sort(ids.begin(), ids.end());
-        return transformer_visitor(fix_rules(), ids);
-      },
-      py::arg("message_ids"));
+  def_transformer_visitor(m, &fix_rules, IdOrder::sorted);
 }
 
 }  // namespace tessary::queryrules

@@ -21,14 +21,7 @@ std::optional<std::pair<std::string, py::object>> single_comparison(const py::ha
   return std::make_pair(op, astroid_node_to_value(Node(pair[py::int_(1)])));
 }
 
-bool value_equals(const py::object& value, long expected) {
-  int result = PyObject_RichCompareBool(value.ptr(), py::int_(expected).ptr(), Py_EQ);
-  if (result < 0) {
-    PyErr_Clear();
-    return false;
-  }
-  return result == 1;
-}
+bool value_equals(const py::object& value, long expected) { return py_equal(value, py::int_(expected)); }
 
 bool instance_of(const Node& value, bool (*predicate)(const Node&)) {
   if (!value.isa(ast().instance_class) || !value.truthy()) return false;

@@ -6,6 +6,7 @@
 #include <sstream>
 
 #include "staticanalysis/helpers/pyclass.hpp"
+#include "staticanalysis/helpers/tokens.hpp"
 #include "staticanalysis/helpers/values.hpp"
 
 namespace tessary::templates {
@@ -14,30 +15,12 @@ namespace {
 
 constexpr const char* kModule = "tessary.staticanalysis.checkers.templates";
 
-// Templates are UTF-8 text, as Django reads them; nullopt when the bytes
-// do not decode.
-std::optional<py::str> read_template(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
-    PyErr_SetFromErrnoWithFilename(PyExc_OSError, path.c_str());
-    throw py::error_already_set();
-  }
-  std::ostringstream buffer;
-  buffer << in.rdbuf();
-  std::string bytes = buffer.str();
-  PyObject* text = PyUnicode_DecodeUTF8(bytes.data(), static_cast<Py_ssize_t>(bytes.size()), "strict");
-  if (text == nullptr) {
-    PyErr_Clear();
-    return std::nullopt;
-  }
-  return py::reinterpret_steal<py::str>(text);
-}
-
 void check(py::object self, py::list files) {
   self.attr("messages") = py::list();
   for (py::handle path : files) {
     self.attr("current_file_path") = path;
-    std::optional<py::str> text = read_template(py::str(path));
+    // Templates are UTF-8 text, as Django reads them.
+    std::optional<py::str> text = read_utf8_file(py::str(path));
     if (!text) continue;
     self.attr("feed")(*text);
     self.attr("reset")();
