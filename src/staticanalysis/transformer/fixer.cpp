@@ -153,10 +153,7 @@ FileFix fix_text(const std::string& original, const std::string& relative_path, 
     return result;
   }
 
-  std::string modname = relative_path;
-  for (size_t at = modname.find(".py"); at != std::string::npos; at = modname.find(".py")) modname.erase(at, 3);
-  std::replace(modname.begin(), modname.end(), '/', '.');
-  py::object atok = build_atok(original, modname, py::str(relative_path));
+  py::object atok = build_atok(original, module_name(relative_path), py::str(relative_path));
   std::vector<Edit> edits;
   recording_visitor(ids, edits).attr("visit")(atok.attr("tree"));
 
@@ -346,12 +343,16 @@ py::dict fix_project(const fs::path& project_root, const py::object& whitelist, 
     const fs::path& root;
     const decltype(targets)& paths;
     ~Forget() {
+      try {
+        forget();
+      } catch (...) {
+        // Never throw from here; a stale cache entry only costs a re-read.
+      }
+    }
+    void forget() const {
       py::dict cache = py::module_::import("astroid").attr("MANAGER").attr("astroid_cache");
       for (const auto& entry : paths) {
-        std::string modname = entry.first;
-        for (size_t at = modname.find(".py"); at != std::string::npos; at = modname.find(".py")) modname.erase(at, 3);
-        std::replace(modname.begin(), modname.end(), '/', '.');
-        py::str key(modname);
+        py::str key(module_name(entry.first));
         if (cache.contains(key) && py::str(py::getattr(cache[key], "file", py::str(""))).cast<std::string>() == entry.first)
           cache.attr("pop")(key);
       }

@@ -39,13 +39,13 @@ std::vector<FixRow> build_table() {
   return table;
 }
 
+}  // namespace
+
 std::string module_name(std::string path) {
   for (size_t at = path.find(".py"); at != std::string::npos; at = path.find(".py")) path.erase(at, 3);
   std::replace(path.begin(), path.end(), '/', '.');
   return path;
 }
-
-}  // namespace
 
 const std::vector<FixRow>& rule_table() { return table_storage.call_once_and_store_result(build_table).get_stored(); }
 
