@@ -13,8 +13,9 @@ QUERIES = (
     "qs = Book.objects.filter(pk=1)\nother = Book.objects.all()\nbook = Book.objects.get(pk=1)\n"
     "{}\n"
 )
+FIELD_EXPRESSION = "from django.db import models\nclass M(models.Model):\n    {}\n"
 MIGRATION = (
-    "from django.db import migrations\nfrom django.db import migrations as m\n"
+    "from django.db import migrations, models\nfrom django.db import migrations as m\n"
     "def forwards(apps, schema_editor):\n    pass\n"
     "class Migration(migrations.Migration):\n    operations = [{}]\n"
 )
@@ -44,6 +45,13 @@ CASES = [
     (fieldrules, ["C2002"], FIELDS, "models.CharField(max_length=10, null=False, blank=False)",
      "models.CharField(max_length=10)"),
     (fieldrules, ["C2001", "C2004"], FIELDS, "models.NullBooleanField()", "models.NullBooleanField()"),
+    # only what the checks report: a call not declaring a field, a migration's fields
+    (fieldrules, ["C2008"], FIELD_EXPRESSION, "models.NullBooleanField()", "models.NullBooleanField()"),
+    (fieldrules, ["C2000", "C2002", "C2006", "C2008"], MIGRATION,
+     "migrations.AddField('book', 'title', models.CharField(max_length=1000, null=True, blank=False))",
+     "migrations.AddField('book', 'title', models.CharField(max_length=1000, null=True, blank=False))"),
+    (fieldrules, ["C2008"], MIGRATION, "migrations.AddField('book', 'flag', models.NullBooleanField())",
+     "migrations.AddField('book', 'flag', models.NullBooleanField())"),
     # querysets
     (queryrules, ["C9000"], QUERIES, "x = len(qs)", "x = qs.count()"),
     (queryrules, ["C9000"], QUERIES, "x = len(qs or other)", "x = (qs or other).count()"),
@@ -72,7 +80,7 @@ CASES = [
 
 def last_statement_text(tree, template):
     text = tree.body[-1].as_string()
-    if template is FIELDS:
+    if template in (FIELDS, FIELD_EXPRESSION):
         return tree.body[-1].body[-1].value.as_string()
     if template is MIGRATION:
         return tree.body[-1].body[-1].value.elts[0].as_string()

@@ -82,6 +82,41 @@ Derived() #@
     assert "other" in defaults
 
 
+def test_default_arguments_are_a_fresh_map_per_call(extract):
+    first, second = extract("from django.db import models\nmodels.CharField() #@\nmodels.CharField() #@\n")
+    defaults = helpers.get_node_default_arguments(first)
+    defaults["null"] = "changed by a caller"
+    assert helpers.get_node_default_arguments(second)["null"] is False
+
+
+def test_calls_that_do_not_simply_instantiate_their_class(extract):
+    # What a call makes is what astroid's call protocol says, whether the
+    # class is plain, has a metaclass __call__ of its own, or is a type.
+    plain, custom, made_type, error = extract(
+        """
+from django.db import models
+class Factory(type):
+    def __call__(cls, *args, **kwargs):
+        return models.CharField()
+class Made(metaclass=Factory):
+    pass
+class Plain:
+    pass
+class Failure(Exception):
+    pass
+Plain() #@
+Made() #@
+Factory("Name", (), {}) #@
+Failure() #@
+"""
+    )
+    assert not helpers.is_model_field(plain)
+    assert helpers.is_model_field(custom)
+    assert not helpers.is_model_field(made_type)
+    assert not helpers.is_model_field(error)
+    assert type(error.inferred()[0]).__name__ == "ExceptionInstance"
+
+
 def test_add_to_keywords_keeps_mapping_unpack_last():
     call = astroid.extract_node("f(a=1, **rest)")
     new = astroid.extract_node("f(b=2)").keywords[0]

@@ -24,22 +24,18 @@ bool is_model_field(const Node& node) {
 
 bool is_migration_file(const Node& node) {
   const Astroid& a = ast();
-  for (const Node& cls : node.root().descendants(a.ClassDef)) {
+  // Walked lazily: the first class usually decides.
+  for (py::handle cls : node.root().get(a.nodes_of_class)(a.ClassDef)) {
     Node inferred;
     try {
-      inferred = safe_infer(cls);
+      inferred = safe_infer(Node::of(cls));
     } catch (py::error_already_set&) {
       continue;
     }
     if (!inferred.present()) continue;
     // The first class whose ancestry can be computed decides.
     try {
-      py::object classes = inferred.get(a.mro)();
-      for (py::handle c : classes) {
-        py::object name = c.attr(a.qname)();
-        if (name.cast<std::string_view>() == qnames::migration) return true;
-      }
-      return false;
+      return ancestry_contains(ancestry(inferred), qnames::migration);
     } catch (py::error_already_set&) {
       continue;
     }

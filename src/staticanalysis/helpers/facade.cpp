@@ -108,6 +108,10 @@ Astroid load() {
   a.frame_ = intern("frame");
   a.scope_ = intern("scope");
   a.proxied = intern("_proxied");
+  a.ancestry_cache = intern("_tessary_ancestry");
+  a.instance_type_cache = intern("_tessary_instance_type");
+  a.init_defaults_cache = intern("_tessary_init_defaults");
+  a.explicit_inference = intern("_explicit_inference");
   return a;
 }
 
@@ -156,10 +160,6 @@ std::vector<Node> Node::descendants(const py::object& cls) const {
   return out;
 }
 
-Node safe_infer(const Node& node) {
-  if (node.is_none()) return Node();
-  return Node(ast().safe_infer_fn(node.obj()));
-}
 
 std::optional<Node> infer_first(const Node& node) {
   try {
@@ -174,19 +174,99 @@ std::optional<Node> infer_first(const Node& node) {
   }
 }
 
+namespace {
+
+py::tuple compute_ancestry(const py::object& cls) {
+  const Astroid& a = ast();
+  py::list pairs;
+  for (py::handle c : cls.attr(a.mro)()) pairs.append(py::make_tuple(c, c.attr(a.qname)()));
+  return py::tuple(pairs);
+}
+
+// What calling the class makes when the call goes the plain way (not a
+// subclass of type, no metaclass __call__ of its own): the instance class
+// astroid's instantiate_class picks for it. None for any other class.
+py::object plain_instance_type(const py::object& cls) {
+  const Astroid& a = ast();
+  return class_fact(Node(cls), a.instance_type_cache, [&](const py::object&) -> py::object {
+    try {
+      if (cls.attr("is_subtype_of")("builtins.type").cast<bool>()) return py::none();
+      py::object metaclass = cls.attr("metaclass")();
+      if (!metaclass.is_none() && py::dict(metaclass.attr(a.locals)).contains("__call__")) return py::none();
+      return py::type::of(cls.attr(a.instantiate_class)());
+    } catch (py::error_already_set&) {
+      return py::none();
+    }
+  });
+}
+
+// safe_infer of a call whose callee infers to one plainly called class:
+// an instance of it, whatever the arguments. astroid's call protocol
+// answers the same but walks the class's ancestry anew on every call.
+std::optional<Node> instance_of_called_class(const Node& call) {
+  const Astroid& a = ast();
+  if (!call.get(a.explicit_inference).is_none()) return std::nullopt;  // an inference tip decides
+  py::object cls;
+  try {
+    py::iterator values = py::iter(call.get(a.func).attr(a.infer)());
+    if (values == py::iterator::sentinel()) return std::nullopt;
+    cls = py::reinterpret_borrow<py::object>(*values);
+    if (++values != py::iterator::sentinel()) return std::nullopt;
+  } catch (py::error_already_set&) {
+    return std::nullopt;  // the full protocol reports it as it should
+  }
+  if (!py::isinstance(cls, a.ClassDef)) return std::nullopt;
+  py::object instance_type = plain_instance_type(cls);
+  if (instance_type.is_none()) return std::nullopt;
+  return Node(instance_type(cls));
+}
+
+}  // namespace
+
+Node safe_infer(const Node& node) {
+  if (node.is_none()) return Node();
+  if (node.isa(ast().Call)) {
+    if (std::optional<Node> instance = instance_of_called_class(node)) return *instance;
+  }
+  return Node(ast().safe_infer_fn(node.obj()));
+}
+
+py::object class_fact(const Node& node, const py::str& key,
+                      const std::function<py::object(const py::object&)>& compute) {
+  const Astroid& a = ast();
+  py::object cls = node.obj();
+  if (!py::isinstance(cls, a.ClassDef)) {
+    py::object proxied = py::getattr(cls, a.proxied, py::none());
+    if (!py::isinstance(proxied, a.ClassDef)) return compute(cls);
+    cls = proxied;
+  }
+  // Kept in the node's own dictionary: the attribute is ours alone.
+  py::dict own = cls.attr("__dict__");
+  if (own.contains(key)) return own[key];
+  py::object value = compute(cls);
+  own[key] = value;
+  return value;
+}
+
+py::tuple ancestry(const Node& node) {
+  return py::reinterpret_borrow<py::tuple>(class_fact(node, ast().ancestry_cache, compute_ancestry));
+}
+
+bool ancestry_contains(const py::tuple& classes, std::string_view qname) {
+  for (py::handle pair : classes) {
+    PyObject* name = PyTuple_GET_ITEM(pair.ptr(), 1);
+    if (PyUnicode_Check(name) && py::handle(name).cast<std::string_view>() == qname) return true;
+  }
+  return false;
+}
+
 bool has_ancestor(const Node& node, std::string_view qname) {
   if (!node.present()) return false;
-  const Astroid& a = ast();
   try {
-    py::object classes = node.obj().attr(a.mro)();
-    for (py::handle cls : classes) {
-      py::object name = cls.attr(a.qname)();
-      if (PyUnicode_Check(name.ptr()) && name.cast<std::string_view>() == qname) return true;
-    }
+    return ancestry_contains(ancestry(node), qname);
   } catch (py::error_already_set&) {
     return false;
   }
-  return false;
 }
 
 void raise_python(const py::object& exc_class) {

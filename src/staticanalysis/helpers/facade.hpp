@@ -9,6 +9,7 @@
 
 #include <pybind11/pybind11.h>
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -45,7 +46,8 @@ struct Astroid {
       instantiate_class, as_string, get_children, first_token, last_token,
       pytype, test, operand, op, left, ops, file, end_lineno, end_col_offset,
       fromlineno, bases, decorators, frame_, scope_, previous_sibling, proxied,
-      generic_foreign_key_field_names;
+      generic_foreign_key_field_names, ancestry_cache,
+      instance_type_cache, init_defaults_cache, explicit_inference;
 };
 
 // The process-wide cache; first use imports astroid and pylint.
@@ -102,10 +104,25 @@ class Node {
   py::object obj_;
 };
 
-// pylint's safe_infer: the single inferred value or None.
+// pylint's safe_infer: the single inferred value or None. A call of one
+// plainly instantiated class is answered from a per-class memo.
 Node safe_infer(const Node& node);
 // First value of node.infer(); nullopt when inference raises.
 std::optional<Node> infer_first(const Node& node);
+
+// A fact about a class, or an instance's class, that no later inference
+// can change: computed once by `compute` (given the class) and kept on the
+// class node under `key`, so it lives and dies with the tree. Anything
+// else is given to `compute` as it is, uncached.
+py::object class_fact(const Node& node, const py::str& key,
+                      const std::function<py::object(const py::object&)>& compute);
+
+// The linearised ancestry (mro) of a class, or of an instance's class, as
+// a tuple of (class, qualified name) pairs; a class fact, as astroid
+// computes it afresh on every call. Raises as mro() does.
+py::tuple ancestry(const Node& node);
+// Does an ancestry hold a class whose qualified name is `qname`?
+bool ancestry_contains(const py::tuple& classes, std::string_view qname);
 
 // Ancestry test: does the linearised ancestry of the class or instance hold
 // a class whose qualified name is `qname`? False on any failure.

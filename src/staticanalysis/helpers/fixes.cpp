@@ -34,8 +34,22 @@ void def_transformer_visitor(py::module_& m, const std::vector<FixRow>& (*rules)
       py::arg("message_ids"));
 }
 
+namespace {
+
+std::uint64_t generation = 0;
+
+}  // namespace
+
+std::uint64_t fix_generation() { return generation; }
+
 void def_transform(py::module_& m, const char* name, Transform fn) {
-  m.def(name, [fn](py::object node) { return fn(Node(node)); }, py::arg("node"));
+  m.def(
+      name,
+      [fn](py::object node) {
+        ++generation;  // before: a fix that fails half-way has still changed the tree
+        return fn(Node(node));
+      },
+      py::arg("node"));
 }
 
 Node make_const(const py::object& value, const Node& parent) {

@@ -2,6 +2,7 @@
 // the small tree edits several fixes make.
 #pragma once
 
+#include <cstdint>
 #include <span>
 #include <string>
 
@@ -31,6 +32,32 @@ void def_transformer_visitor(py::module_& m, const std::vector<FixRow>& (*rules)
 // Bind a fix as the module function `name` of one node.
 using Transform = py::object (*)(const Node&);
 void def_transform(py::module_& m, const char* name, Transform fn);
+
+// Bumped whenever a fix bound with def_transform runs: what was learnt
+// about a tree before may no longer hold.
+std::uint64_t fix_generation();
+
+// What the fix predicates learn about the node they are asked about.
+// astroid's TransformVisitor asks every predicate registered for a node
+// class about the same node in turn, so they share one inference. The
+// facts are dropped when another node is asked about or a fix has run.
+template <class Facts>
+class LastNodeFacts {
+ public:
+  Facts& at(const Node& node) {
+    if (node_.is_none() || !node_.is(node.obj()) || generation_ != fix_generation()) {
+      node_ = node.obj();
+      generation_ = fix_generation();
+      facts_ = Facts{};
+    }
+    return facts_;
+  }
+
+ private:
+  py::object node_ = py::none();
+  std::uint64_t generation_ = 0;
+  Facts facts_;
+};
 
 // A constant node holding `value`.
 Node make_const(const py::object& value, const Node& parent);

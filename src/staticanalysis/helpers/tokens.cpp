@@ -85,13 +85,15 @@ void place(const Node& tree, LineIndex& index, const Node& node, long line_numbe
 
 }  // namespace
 
+py::object build_token_tree(const std::string& source, const std::string& modname, py::object absolute_path) {
+  py::object tree = ast().builder_class().attr("string_build")(source, py::arg("modname") = modname,
+                                                             py::arg("path") = absolute_path);
+  return py::module_::import("asttokens").attr("ASTTokens")(source, py::arg("tree") = tree);
+}
+
 py::object build_atok(const std::string& source, const std::string& modname,
                       py::object absolute_path) {
-  const Astroid& a = ast();
-  py::object builder = a.builder_class();
-  py::object tree = builder.attr("string_build")(source, py::arg("modname") = modname,
-                                                 py::arg("path") = absolute_path);
-  py::object atok = py::module_::import("asttokens").attr("ASTTokens")(source, py::arg("tree") = tree);
+  py::object atok = build_token_tree(source, modname, std::move(absolute_path));
   py::dict extra_line_map;
   atok.attr("extra_line_map") = extra_line_map;
 

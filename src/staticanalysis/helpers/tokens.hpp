@@ -10,8 +10,12 @@
 
 namespace tessary {
 
-// asttokens' ASTTokens over an astroid tree, with `extra_line_map` of blank
-// and comment lines and a placeholder print("...") node at each of them.
+// asttokens' ASTTokens over the astroid tree of `source`: every node knows
+// its first and last token.
+py::object build_token_tree(const std::string& source, const std::string& modname, py::object absolute_path);
+// The same, with `extra_line_map` of blank and comment lines and a
+// placeholder print("...") node at each of them, for renderings that
+// keep them.
 py::object build_atok(const std::string& source, const std::string& modname = "",
                       py::object absolute_path = py::none());
 void add_node(const Node& tree, const Node& node, long line_number);

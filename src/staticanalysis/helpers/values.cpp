@@ -75,13 +75,14 @@ py::dict get_node_explicit_arguments(const Node& call) {
   return out;
 }
 
-py::dict get_node_default_arguments(const Node& call) {
+namespace {
+
+// The constructor defaults a class and its ancestors declare, nearest first.
+py::dict constructor_defaults(const py::object& cls) {
   const Astroid& a = ast();
   py::dict out;
-  Node inferred = safe_infer(call);
-  if (!inferred.truthy()) return out;
-  for (py::handle cls : inferred.get(a.mro)()) {
-    std::optional<Node> init = own_definition(Node::of(cls), "__init__");
+  for (py::handle pair : ancestry(Node(cls))) {
+    std::optional<Node> init = own_definition(Node::of(PyTuple_GET_ITEM(pair.ptr(), 0)), "__init__");
     if (!init || !init->isa(a.FunctionDef)) continue;
     Node params = init->child(a.args);
     std::vector<Node> positional = params.nodes(a.posonlyargs);
@@ -96,6 +97,17 @@ py::dict get_node_default_arguments(const Node& call) {
     }
   }
   return out;
+}
+
+}  // namespace
+
+py::dict get_node_default_arguments(const Node& call) {
+  Node inferred = safe_infer(call);
+  if (!inferred.truthy()) return py::dict();
+  // Every call of a field class asks the same; the class keeps the answer
+  // and each caller gets its own copy.
+  py::object defaults = class_fact(inferred, ast().init_defaults_cache, constructor_defaults);
+  return defaults.attr("copy")();
 }
 
 void add_to_keywords(py::list keywords, const Node& keyword) {

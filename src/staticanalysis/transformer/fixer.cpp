@@ -153,7 +153,9 @@ FileFix fix_text(const std::string& original, const std::string& relative_path, 
     return result;
   }
 
-  py::object atok = build_atok(original, module_name(relative_path), py::str(relative_path));
+  // Blank-line and comment placeholders are of no use here: only the
+  // changed nodes are rendered, and comments are checked on the tokens.
+  py::object atok = build_token_tree(original, module_name(relative_path), py::str(relative_path));
   std::vector<Edit> edits;
   recording_visitor(ids, edits).attr("visit")(atok.attr("tree"));
 

@@ -76,7 +76,7 @@ struct CallFacts {
 };
 
 // Facts about the calls of one module. Lives for one linter run only: the
-// fixes change trees, so they never consult it.
+// fixes change trees, so they keep theirs per node (LastNodeFacts).
 class CallFactsCache {
  public:
   CallFacts& at(const Node& call);
@@ -90,6 +90,7 @@ class CallFactsCache {
 class FieldCall {
  public:
   FieldCall(const Node& call, CallFactsCache* cache);
+  FieldCall(const Node& call, CallFacts& facts) : call_(call), facts_(&facts) {}
   const Node& node() const { return call_; }
   const Node& inferred();
   bool is_model_field();

@@ -106,6 +106,32 @@ py::object transform_add_blank_true(const Node& node) {
 namespace {
 
 PYBIND11_CONSTINIT py::gil_safe_call_once_and_store<std::vector<FixRow>> fix_storage;
+PYBIND11_CONSTINIT py::gil_safe_call_once_and_store<LastNodeFacts<CallFacts>> facts_storage;
+
+// Which calls the check looks at: a call-level finding is only reported
+// on a call assigned to a name (a field declaration); a keyword finding on
+// any field call.
+enum class Reported { on_declarations, on_any_call };
+
+// The condition of a field fix: the check's predicate, asked only where
+// the check reports, with the facts shared among the predicates asked
+// about the same call. A historical migration records fields as they were
+// when it was written; the checks never report there and the fixes never
+// touch it.
+py::cpp_function fix_condition(const char* name, bool (*predicate)(FieldCall&), Reported where) {
+  return py::cpp_function(
+      [predicate, where](py::object node) {
+        Node call(node);
+        if (where == Reported::on_declarations) {
+          std::optional<std::string> member = get_member_name(call);
+          if (!member || member->empty()) return false;
+        }
+        auto& facts = facts_storage.call_once_and_store_result([] { return LastNodeFacts<CallFacts>(); }).get_stored();
+        FieldCall field(call, facts.at(call));
+        return predicate(field) && !is_migration_file(call);
+      },
+      py::name(name), py::arg("node"));
+}
 
 }  // namespace
 
@@ -121,11 +147,11 @@ void bind_fixes(py::module_& m) {
   fix_storage.call_once_and_store_result([&m] {
     py::object call = ast().Call;
     return std::vector<FixRow>{
-        {"C2000", call, m.attr("transform_null_to_default_str"), m.attr("is_null_stringfield")},
-        {"C2002", call, m.attr("transform_redundant_kwargs"), m.attr("has_redundant_kwargs")},
-        {"C2003", call, m.attr("transform_add_blank_true"), m.attr("is_missing_blank_true")},
-        {"C2006", call, m.attr("transform_huge_char_field"), m.attr("is_huge_char_field")},
-        {"C2008", call, m.attr("transform_nullboolean"), m.attr("is_nullboolean")},
+        {"C2000", call, m.attr("transform_null_to_default_str"), fix_condition("is_null_stringfield", &is_null_stringfield, Reported::on_declarations)},
+        {"C2002", call, m.attr("transform_redundant_kwargs"), fix_condition("has_redundant_kwargs", &has_redundant_kwargs, Reported::on_any_call)},
+        {"C2003", call, m.attr("transform_add_blank_true"), fix_condition("is_missing_blank_true", &is_missing_blank_true, Reported::on_declarations)},
+        {"C2006", call, m.attr("transform_huge_char_field"), fix_condition("is_huge_char_field", &is_huge_char_field, Reported::on_declarations)},
+        {"C2008", call, m.attr("transform_nullboolean"), fix_condition("is_nullboolean", &is_nullboolean, Reported::on_declarations)},
     };
   });
   // Ids are tested against the table in its order.
