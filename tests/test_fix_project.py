@@ -53,6 +53,35 @@ def test_minimal_edits_keep_everything_else(project):
     assert result["changed_models"] == {"shop": ["Book"]}
 
 
+def test_only_what_a_fix_made_too_long_is_formatted(project):
+    untouched = '        migrations.CreateModel(name="Book", fields=[("id", models.AutoField(primary_key=True))]),\n'
+    migration = (
+        "from django.db import migrations, models\n\n\n"
+        "def forwards(apps, schema_editor):\n    pass\n\n\n"
+        "class Migration(migrations.Migration):\n"
+        "    operations = [\n" + untouched + "        migrations.RunPython(forwards),\n    ]\n"
+    )
+    (project / "shop" / "migrations").mkdir()
+    (project / "shop" / "migrations" / "__init__.py").write_text("")
+    (project / "shop" / "migrations" / "0001_initial.py").write_text(migration)
+    (project / "shop" / "models.py").write_text(
+        "from django.db import models\n\n\n"
+        "class Book(models.Model):\n"
+        "    title = models.CharField(max_length=10, null=True, verbose_name='title of the book')\n"
+    )
+    result = transformer.fix_project(str(project), None, "s", STYLE)
+    fixed = {path: text for text, path in result["files"]}
+    # The operations list already had a long line: only the fixed line changes.
+    assert fixed["shop/migrations/0001_initial.py"] == migration.replace(
+        "RunPython(forwards)", "RunPython(forwards, migrations.RunPython.noop)")
+    # The field line grew past the line length: that statement alone is formatted.
+    assert fixed["shop/models.py"].endswith(
+        "    title = models.CharField(\n"
+        "        max_length=10, default='', verbose_name='title of the book', blank=True\n"
+        "    )\n"
+    )
+
+
 def test_whitelist_selects_files_and_ids(project):
     result = transformer.fix_project(str(project), {"shop/models.py": ["C2003"]}, "s", STYLE)
     ((text, _),) = result["files"]
@@ -60,9 +89,9 @@ def test_whitelist_selects_files_and_ids(project):
     assert transformer.fix_project(str(project), {"shop/other.py": None}, "s", STYLE)["files"] == []
 
 
-def test_in_place_keeps_line_endings_permissions_and_symlinks(project, tmp_path):
+def test_in_place_keeps_line_endings_byte_order_mark_permissions_and_symlinks(project, tmp_path):
     models = project / "shop" / "models.py"
-    models.write_bytes(MODELS.replace("\n", "\r\n").encode())
+    models.write_bytes(b"\xef\xbb\xbf" + MODELS.replace("\n", "\r\n").encode())
     models.chmod(0o640)
     real = tmp_path / "elsewhere.py"
     real.write_text("from django.db import models\nclass A(models.Model):\n    x = models.IntegerField(null=True)\n")
@@ -72,6 +101,7 @@ def test_in_place_keeps_line_endings_permissions_and_symlinks(project, tmp_path)
     assert written == ["shop/models.py"]
     data = models.read_bytes()
     assert b"blank=True)\r\n" in data and b"\n" not in data.replace(b"\r\n", b"")
+    assert data.startswith(b"\xef\xbb\xbffrom django")  # the byte-order mark stays
     assert stat.S_IMODE(models.stat().st_mode) == 0o640
     assert [p.name for p in (project / "shop").iterdir() if p.name.startswith(".")] == []
     # The symlink's target lies outside the project: refused before writing.

@@ -37,15 +37,22 @@ void def_transform(py::module_& m, const char* name, Transform fn);
 // about a tree before may no longer hold.
 std::uint64_t fix_generation();
 
+// How long a fact about a node holds: until a fix changes the tree, or
+// (for what no fix changes, such as whether a module is a migration) for
+// as long as the same node is asked about.
+enum class Holds { until_a_fix, whatever_is_fixed };
+
 // What the fix predicates learn about the node they are asked about.
 // astroid's TransformVisitor asks every predicate registered for a node
 // class about the same node in turn, so they share one inference. The
-// facts are dropped when another node is asked about or a fix has run.
-template <class Facts>
+// facts are dropped when another node is asked about or, unless they hold
+// whatever is fixed, when a fix has run.
+template <class Facts, Holds holds = Holds::until_a_fix>
 class LastNodeFacts {
  public:
   Facts& at(const Node& node) {
-    if (node_.is_none() || !node_.is(node.obj()) || generation_ != fix_generation()) {
+    bool outdated = holds == Holds::until_a_fix && generation_ != fix_generation();
+    if (node_.is_none() || !node_.is(node.obj()) || outdated) {
       node_ = node.obj();
       generation_ = fix_generation();
       facts_ = Facts{};

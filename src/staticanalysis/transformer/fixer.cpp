@@ -27,10 +27,32 @@ struct Edit {
   std::string id;
 };
 
+// The findings of `text` per id. Given `owners_of`, only the checkers that
+// own one of those ids run, and `counted` receives every id they own: the
+// others were not looked for.
 std::map<std::string, long> count_findings(const std::string& text, const std::string& path,
-                                           const std::string& settings_modpath) {
+                                           const std::string& settings_modpath,
+                                           const std::set<std::string>* owners_of = nullptr,
+                                           std::set<std::string>* counted = nullptr) {
   py::object linter = checker::create_linter(checker::driver().TextLinter);
   linter.attr("set_option")("settings-files", py::list(py::make_tuple(settings_modpath)));
+  if (owners_of) {
+    for (py::handle owner : linter.attr("get_checkers")()) {
+      if (owner.is(linter)) continue;
+      std::vector<std::string> owned;
+      bool wanted = false;
+      for (auto item : py::dict(owner.attr("msgs"))) {
+        py::handle id = item.first;
+        owned.push_back(py::str(id));
+        wanted = wanted || owners_of->count(owned.back());
+      }
+      // pylint leaves out a checker all of whose messages are disabled.
+      for (const std::string& id : owned) {
+        if (wanted) counted->insert(id);
+        else linter.attr("disable")(id);
+      }
+    }
+  }
   linter.attr("check")(text, py::arg("files_or_modules") = py::list(py::make_tuple(path)));
   std::map<std::string, long> counts;
   for (py::handle record : linter.attr("reporter").attr("messages")) ++counts[py::str(record["message-id"])];
@@ -137,25 +159,29 @@ bool is_simple_statement(const py::object& statement) {
 
 FileFix fix_text(const std::string& original, const std::string& relative_path, const std::string& settings_modpath,
                  const py::dict& code_style, const std::optional<std::set<std::string>>& ids,
-                 const std::optional<std::map<std::string, long>>& known) {
+                 const std::optional<LintedText>& linted) {
   FileFix result;
   result.text = original;
-  std::map<std::string, long> before = known ? *known : count_findings(original, relative_path, settings_modpath);
+  std::map<std::string, long> before =
+      linted ? linted->findings : count_findings(original, relative_path, settings_modpath);
   auto keep_unfixed = [&] {
     for (const auto& [id, count] : before)
       if (!ids || ids->count(id)) result.unfixed[id] += count;
   };
-  bool fixable = false;
+  std::set<std::string> fixable_found;
   for (const FixRow& row : rule_table())
-    if (before.count(row.id) && (!ids || ids->count(row.id))) fixable = true;
-  if (!fixable) {
+    if (before.count(row.id) && (!ids || ids->count(row.id))) fixable_found.insert(row.id);
+  if (fixable_found.empty()) {
     keep_unfixed();
     return result;
   }
 
-  // Blank-line and comment placeholders are of no use here: only the
-  // changed nodes are rendered, and comments are checked on the tokens.
-  py::object atok = build_token_tree(original, module_name(relative_path), py::str(relative_path));
+  // The linter's own tree of this text saves parsing it again. Blank-line
+  // and comment placeholders are of no use here: only the changed nodes
+  // are rendered, and comments are checked on the tokens.
+  py::object atok = linted && !linted->tree.is_none()
+                        ? py::module_::import("asttokens").attr("ASTTokens")(original, py::arg("tree") = linted->tree)
+                        : build_token_tree(original, module_name(relative_path), py::str(relative_path));
   std::vector<Edit> edits;
   recording_visitor(ids, edits).attr("visit")(atok.attr("tree"));
 
@@ -177,7 +203,7 @@ FileFix fix_text(const std::string& original, const std::string& relative_path, 
   long line_length = code_style.contains("line_length") ? code_style["line_length"].cast<long>() : 88;
   // Apply right to left so that earlier offsets stay valid.
   struct Applied {
-    long start, delta;
+    long start, end, delta;  // the original range and how much longer its replacement is
     py::object statement;
   };
   std::vector<Applied> applied;
@@ -187,7 +213,7 @@ FileFix fix_text(const std::string& original, const std::string& relative_path, 
     py::str replacement(suggest::requote_strings(rendered, quotes));
     text = py::str(slice(text, 0, it->start).cast<std::string>() + replacement.cast<std::string>() +
                    slice(text, it->end, display_width(text)).cast<std::string>());
-    applied.push_back({it->start, display_width(replacement) - (it->end - it->start),
+    applied.push_back({it->start, it->end, display_width(replacement) - (it->end - it->start),
                        Node(it->target).statement().obj()});
   }
   // Where an original offset lies in the new text.
@@ -199,17 +225,32 @@ FileFix fix_text(const std::string& original, const std::string& relative_path, 
     return shifted;
   };
 
-  // A touched simple statement that no longer fits the line length is
-  // formatted on its own; nothing else of the file is.
+  // A simple statement that a fix made too long for the line length is
+  // formatted on its own; nothing else of the file is. A line that was
+  // already too long is the author's choice and stays as it is.
   std::vector<long> starts = line_starts(text);
-  auto line_of = [&starts](long offset) {
-    return static_cast<long>(std::upper_bound(starts.begin(), starts.end(), offset) - starts.begin());
+  std::vector<long> original_starts = line_starts(py::str(original));
+  auto line_in = [](const std::vector<long>& line_starts, long offset) {
+    return static_cast<long>(std::upper_bound(line_starts.begin(), line_starts.end(), offset) - line_starts.begin());
   };
+  auto line_of = [&](long offset) { return line_in(starts, offset); };
   py::list lines = text.attr("split")("\n");
+  py::list original_lines = py::str(original).attr("split")("\n");
+  auto any_too_long = [line_length](const py::list& all, long first, long last) {
+    for (long line = first; line <= last; ++line)
+      if (display_width(all[static_cast<size_t>(line - 1)]) > line_length) return true;
+    return false;
+  };
   std::vector<std::pair<long, long>> long_statements;
   for (const Applied& edit : applied) {
+    long new_start = moved(edit.start, false);
+    long new_end = new_start + (edit.end - edit.start) + edit.delta;
+    bool made_too_long =
+        any_too_long(lines, line_of(new_start), line_of(std::max(new_start, new_end - 1))) &&
+        !any_too_long(original_lines, line_in(original_starts, edit.start),
+                      line_in(original_starts, std::max(edit.start, edit.end - 1)));
     const py::object& statement = edit.statement;
-    if (!has_tokens(statement) || !is_simple_statement(statement)) continue;
+    if (!made_too_long || !has_tokens(statement) || !is_simple_statement(statement)) continue;
     long start = moved(statement.attr("first_token").attr("startpos").cast<long>(), false);
     long end = moved(statement.attr("last_token").attr("endpos").cast<long>(), true);
     long first = line_of(start), last = line_of(std::max(start, end - 1));
@@ -218,10 +259,7 @@ FileFix fix_text(const std::string& original, const std::string& relative_path, 
     std::string after = slice(text, end, last < static_cast<long>(starts.size()) ? starts[last] - 1 : display_width(text));
     std::string rest = after.substr(std::min(after.find_first_not_of(" \t"), after.size()));
     if (before.find_first_not_of(" \t") != std::string::npos || !(rest.empty() || rest[0] == '#')) continue;
-    bool too_long = false;
-    for (long line = first; line <= last; ++line)
-      if (display_width(lines[static_cast<size_t>(line - 1)]) > line_length) too_long = true;
-    if (too_long) long_statements.emplace_back(first, last);
+    long_statements.emplace_back(first, last);
   }
   std::sort(long_statements.begin(), long_statements.end());
   long_statements.erase(std::unique(long_statements.begin(), long_statements.end()), long_statements.end());
@@ -261,10 +299,15 @@ FileFix fix_text(const std::string& original, const std::string& relative_path, 
     keep_unfixed();
     return result;
   }
-  std::map<std::string, long> after = count_findings(fixed_text, relative_path, settings_modpath);
+  // Linting the fixed text tells what the fixes fixed. Only the checkers
+  // whose findings were fixed run: a fix edits what its own check
+  // reported, and leaves the other checkers' findings as they were.
+  std::set<std::string> counted;
+  std::map<std::string, long> after =
+      count_findings(fixed_text, relative_path, settings_modpath, &fixable_found, &counted);
   for (const auto& [id, count] : before) {
     if (ids && !ids->count(id)) continue;
-    long remaining = after.count(id) ? after.at(id) : 0;
+    long remaining = !counted.count(id) ? count : after.count(id) ? after.at(id) : 0;
     if (count > remaining) result.fixed[id] = count - remaining;
     if (remaining > 0) result.unfixed[id] = std::min(count, remaining);
   }
@@ -279,28 +322,56 @@ FileFix fix_text(const std::string& original, const std::string& relative_path, 
 
 namespace {
 
-// Line endings: the text is fixed with "\n" and written back with the
-// file's own.
-std::string to_lf(const std::string& text, bool& crlf) {
-  crlf = text.find("\r\n") != std::string::npos;
-  if (!crlf) return text;
+// How a file spells what Python reads the same either way: its line
+// endings and a leading byte-order mark. The text is fixed with "\n" and no
+// mark, and written back as the file had it.
+struct Spelling {
+  bool crlf = false;
+  bool bom = false;
+};
+
+constexpr std::string_view kBom = "\xEF\xBB\xBF";
+
+std::string to_plain(const std::string& text, Spelling& spelling) {
+  spelling.bom = text.rfind(kBom, 0) == 0;
+  std::string_view body(text);
+  if (spelling.bom) body.remove_prefix(kBom.size());
+  spelling.crlf = body.find("\r\n") != std::string_view::npos;
+  if (!spelling.crlf) return std::string(body);
   std::string out;
-  out.reserve(text.size());
-  for (size_t i = 0; i < text.size(); ++i) {
-    if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') continue;
-    out += text[i];
+  out.reserve(body.size());
+  for (size_t i = 0; i < body.size(); ++i) {
+    if (body[i] == '\r' && i + 1 < body.size() && body[i + 1] == '\n') continue;
+    out += body[i];
   }
   return out;
 }
 
-std::string from_lf(const std::string& text, bool crlf) {
-  if (!crlf) return text;
-  std::string out;
+std::string from_plain(const std::string& text, const Spelling& spelling) {
+  std::string out = spelling.bom ? std::string(kBom) : std::string();
+  if (!spelling.crlf) return out + text;
   for (char c : text) {
     if (c == '\n') out += '\r';
     out += c;
   }
   return out;
+}
+
+// What tells that a file changed: its modification time and size.
+struct FileStamp {
+  fs::file_time_type modified{};
+  std::uintmax_t size = 0;
+  bool operator==(const FileStamp&) const = default;
+};
+
+FileStamp stamp_of(const fs::path& path) {
+  std::error_code ec;
+  FileStamp stamp;
+  stamp.modified = fs::last_write_time(path, ec);
+  if (ec) return {};
+  stamp.size = fs::file_size(path, ec);
+  if (ec) return {};
+  return stamp;
 }
 
 }  // namespace
@@ -368,6 +439,11 @@ py::dict fix_project(const fs::path& project_root, const py::object& whitelist, 
   // One lint of all the files tells which of them have something to fix;
   // only those are fixed (and counted again, before and after, alike).
   py::dict found_per_file;
+  // The linter's trees, by real path, with what each file looked like
+  // before it was linted: a tree is reused for a file unchanged since.
+  py::dict trees;
+  std::map<std::string, FileStamp> stamps;
+  for (const auto& entry : targets) stamps[entry.first] = stamp_of(project_root / entry.first);
   {
     py::list absolute;
     for (const auto& entry : targets) absolute.append(py::str((project_root / entry.first).string()));
@@ -379,6 +455,12 @@ py::dict fix_project(const fs::path& project_root, const py::object& whitelist, 
       py::object key = realpath(record["abspath"]);
       if (!found_per_file.contains(key)) found_per_file[key] = py::list();
       found_per_file[key].attr("append")(record["message-id"]);
+    }
+    for (py::handle module : py::dict(ast().manager.attr("astroid_cache")).attr("values")()) {
+      py::object file = py::getattr(module, ast().file, py::none());
+      if (file.is_none()) continue;
+      py::object key = realpath(file);
+      if (found_per_file.contains(key)) trees[key] = module;
     }
   }
   std::set<std::string> fixable_ids;
@@ -413,13 +495,19 @@ py::dict fix_project(const fs::path& project_root, const py::object& whitelist, 
       refused[py::str(path)] = "not readable as UTF-8 text";
       continue;
     }
-    bool crlf = false;
-    std::string text = to_lf(raw->cast<std::string>(), crlf);
-    std::map<std::string, long> before;
-    for (py::handle id : found_per_file[key]) ++before[py::str(id)];
+    Spelling spelling;
+    std::string text = to_plain(raw->cast<std::string>(), spelling);
+    LintedText linted;
+    for (py::handle id : found_per_file[key]) ++linted.findings[py::str(id)];
+    // The linter read the file with universal newlines and without its
+    // byte-order mark: its tree is of this very text unless the file
+    // changed since, or holds a lone carriage return.
+    bool same_text =
+        stamp_of(project_root / path) == stamps[path] && text.find('\r') == std::string::npos;
+    if (same_text && trees.contains(key)) linted.tree = trees[key];
     FileFix fix;
     try {
-      fix = fix_text(text, path, settings_modpath, code_style, ids, before);
+      fix = fix_text(text, path, settings_modpath, code_style, ids, linted);
     } catch (py::error_already_set& err) {
       if (!err.matches(py::module_::import("astroid").attr("AstroidSyntaxError"))) throw;
       refused[py::str(path)] = "does not parse";
@@ -433,7 +521,7 @@ py::dict fix_project(const fs::path& project_root, const py::object& whitelist, 
       py::list models = changed_models.attr("setdefault")(app, py::list());
       for (const std::string& model : fix.changed_models) models.append(model);
     }
-    if (fix.text != text) files.append(py::make_tuple(from_lf(fix.text, crlf), path));
+    if (fix.text != text) files.append(py::make_tuple(from_plain(fix.text, spelling), path));
   }
   py::dict out;
   out["files"] = files;

@@ -25,12 +25,18 @@ struct FileFix {
   std::string refused;                   // why the file was left as it was, when it was
 };
 
+// What a caller that linted a text already knows of it: its findings per
+// id, and the tree the linter built from exactly that text.
+struct LintedText {
+  std::map<std::string, long> findings;
+  py::object tree = py::none();
+};
+
 // Fix `text` (the module `relative_path` of a project) for the ids in
-// `ids` (all fixable ids when nullopt). `before` holds the findings of the
-// text per id when the caller linted it already.
+// `ids` (all fixable ids when nullopt).
 FileFix fix_text(const std::string& text, const std::string& relative_path, const std::string& settings_modpath,
                  const py::dict& code_style, const std::optional<std::set<std::string>>& ids,
-                 const std::optional<std::map<std::string, long>>& before = std::nullopt);
+                 const std::optional<LintedText>& linted = std::nullopt);
 
 // Fix the project's Python files named by `whitelist` (a map from relative
 // path to a collection of ids, None for every fixable id; None for every

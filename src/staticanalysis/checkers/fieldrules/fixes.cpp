@@ -107,6 +107,15 @@ namespace {
 
 PYBIND11_CONSTINIT py::gil_safe_call_once_and_store<std::vector<FixRow>> fix_storage;
 PYBIND11_CONSTINIT py::gil_safe_call_once_and_store<LastNodeFacts<CallFacts>> facts_storage;
+using ModuleFacts = LastNodeFacts<std::optional<bool>, Holds::whatever_is_fixed>;
+PYBIND11_CONSTINIT py::gil_safe_call_once_and_store<ModuleFacts> migration_storage;
+
+bool in_migration(const Node& call) {
+  auto& known =
+      migration_storage.call_once_and_store_result([] { return ModuleFacts(); }).get_stored().at(call.root());
+  if (!known) known = is_migration_file(call);
+  return *known;
+}
 
 // Which calls the check looks at: a call-level finding is only reported
 // on a call assigned to a name (a field declaration); a keyword finding on
@@ -126,9 +135,10 @@ py::cpp_function fix_condition(const char* name, bool (*predicate)(FieldCall&), 
           std::optional<std::string> member = get_member_name(call);
           if (!member || member->empty()) return false;
         }
+        if (in_migration(call)) return false;
         auto& facts = facts_storage.call_once_and_store_result([] { return LastNodeFacts<CallFacts>(); }).get_stored();
         FieldCall field(call, facts.at(call));
-        return predicate(field) && !is_migration_file(call);
+        return predicate(field);
       },
       py::name(name), py::arg("node"));
 }
