@@ -7,17 +7,30 @@
 // analysed code or runs it: astroid parses, we only ask questions.
 #pragma once
 
+#include <pybind11/gil_safe_call_once.h>
 #include <pybind11/pybind11.h>
 
 #include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <vector>
 
 namespace tessary {
 
 namespace py = pybind11;
+
+// What `make` returns, made on first use and kept for the life of the
+// process (never destroyed: it may hold Python objects). Each lambda is a
+// type of its own, so each call site keeps its own value:
+// `return made_once([] { return make_class(...); });`.
+template <class Make>
+std::invoke_result_t<Make>& made_once(Make make) {
+  static_assert(std::is_class_v<Make>, "made_once takes a lambda: function pointers of one type would share a value");
+  PYBIND11_CONSTINIT static py::gil_safe_call_once_and_store<std::invoke_result_t<Make>> storage;
+  return storage.call_once_and_store_result(make).get_stored();
+}
 
 // Modules, classes, functions and interned attribute names, cached once.
 struct Astroid {

@@ -2,7 +2,6 @@
 
 #include <pybind11/stl.h>
 
-#include <pybind11/gil_safe_call_once.h>
 
 #include <algorithm>
 #include <fstream>
@@ -64,9 +63,7 @@ class LineIndex {
 
  private:
   static const py::object& match_case() {
-    PYBIND11_CONSTINIT static py::gil_safe_call_once_and_store<py::object> storage;
-    return storage.call_once_and_store_result([] { return py::object(py::module_::import("astroid.nodes").attr("MatchCase")); })
-        .get_stored();
+    return made_once([] { return py::object(py::module_::import("astroid.nodes").attr("MatchCase")); });
   }
   std::unordered_map<long, py::object> lines_;
 };

@@ -1,6 +1,5 @@
 #include "staticanalysis/helpers/values.hpp"
 
-#include <pybind11/gil_safe_call_once.h>
 
 #include "staticanalysis/helpers/classify.hpp"
 #include "staticanalysis/helpers/pyclass.hpp"
@@ -45,14 +44,11 @@ py::object astroid_node_to_value(const Node& node) {
 }
 
 const py::object& node_value_undefinable_class() {
-  PYBIND11_CONSTINIT static py::gil_safe_call_once_and_store<py::object> storage;
-  return storage
-      .call_once_and_store_result([] {
-        py::tuple bases = py::make_tuple(py::reinterpret_borrow<py::object>(PyExc_TypeError));
-        return make_class("NodeValueUndefinable", bases, py::dict(),
-                          "tessary.staticanalysis.helpers");
-      })
-      .get_stored();
+  return made_once([] {
+    py::tuple bases = py::make_tuple(py::reinterpret_borrow<py::object>(PyExc_TypeError));
+    return make_class("NodeValueUndefinable", bases, py::dict(),
+                      "tessary.staticanalysis.helpers");
+  });
 }
 
 py::object get_astroid_node_constant_values(const Node& scope, const std::string& key) {
@@ -155,16 +151,13 @@ py::object serializer(const py::handle& obj) {
 }
 
 const py::object& context_string_class() {
-  PYBIND11_CONSTINIT static py::gil_safe_call_once_and_store<py::object> storage;
-  return storage
-      .call_once_and_store_result([] {
-        py::object str_type = py::reinterpret_borrow<py::object>(reinterpret_cast<PyObject*>(&PyUnicode_Type));
-        py::object cls = make_class("context_string", py::make_tuple(str_type), py::dict(),
-                                    "tessary.staticanalysis.helpers");
-        add_method(cls, "__mod__", [](py::object /*self*/, py::object kwargs) { return kwargs; });
-        return cls;
-      })
-      .get_stored();
+  return made_once([] {
+    py::object str_type = py::reinterpret_borrow<py::object>(reinterpret_cast<PyObject*>(&PyUnicode_Type));
+    py::object cls = make_class("context_string", py::make_tuple(str_type), py::dict(),
+                                "tessary.staticanalysis.helpers");
+    add_method(cls, "__mod__", [](py::object /*self*/, py::object kwargs) { return kwargs; });
+    return cls;
+  });
 }
 
 py::object context_string(const char* text) { return context_string_class()(py::str(text)); }

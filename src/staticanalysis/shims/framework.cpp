@@ -1,6 +1,5 @@
 #include "staticanalysis/shims/framework.hpp"
 
-#include <pybind11/gil_safe_call_once.h>
 
 #include <array>
 #include <string_view>
@@ -47,24 +46,21 @@ Node instantiate(const Node& cls) { return Node(cls.get(ast().instantiate_class)
 }  // namespace
 
 const py::object& queryset_node_class() {
-  PYBIND11_CONSTINIT static py::gil_safe_call_once_and_store<py::object> storage;
-  return storage
-      .call_once_and_store_result([] {
-        const Astroid& a = ast();
-        py::object cls = make_class("QuerySetNode", py::make_tuple(a.ClassDef, a.List), py::dict(),
-                                    "tessary.staticanalysis.shims");
-        auto qualified = [](py::object /*self*/) { return py::str(kQuerySetQname.data(), kQuerySetQname.size()); };
-        add_method(cls, "qname", qualified);
-        add_method(cls, "pytype", qualified);
-        add_method(
-            cls, "getitem",
-            [](py::object self, py::object /*index*/, py::object /*context*/) {
-              return py::list(self.attr("elts"))[0];
-            },
-            py::arg("index"), py::arg("context") = py::none());
-        return cls;
-      })
-      .get_stored();
+  return made_once([] {
+    const Astroid& a = ast();
+    py::object cls = make_class("QuerySetNode", py::make_tuple(a.ClassDef, a.List), py::dict(),
+                                "tessary.staticanalysis.shims");
+    auto qualified = [](py::object /*self*/) { return py::str(kQuerySetQname.data(), kQuerySetQname.size()); };
+    add_method(cls, "qname", qualified);
+    add_method(cls, "pytype", qualified);
+    add_method(
+        cls, "getitem",
+        [](py::object self, py::object /*index*/, py::object /*context*/) {
+          return py::list(self.attr("elts"))[0];
+        },
+        py::arg("index"), py::arg("context") = py::none());
+    return cls;
+  });
 }
 
 Node make_queryset_node(const Node& instance) {

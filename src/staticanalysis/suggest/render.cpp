@@ -1,6 +1,5 @@
 #include "staticanalysis/suggest/render.hpp"
 
-#include <pybind11/gil_safe_call_once.h>
 #include <pybind11/stl.h>
 
 #include <algorithm>
@@ -56,39 +55,36 @@ std::string handle_comment_suffix(const py::object& self, const py::object& func
 }  // namespace
 
 const py::object& comment_aware_visitor_class() {
-  PYBIND11_CONSTINIT static py::gil_safe_call_once_and_store<py::object> storage;
-  return storage
-      .call_once_and_store_result([] {
-        py::object base = py::module_::import("astroid.nodes.as_string").attr("AsStringVisitor");
-        py::object cls = make_class("CommentAwareAsStringVisitor", py::make_tuple(base), py::dict(), kModule);
-        // Construction stores the token map and hands the rest to the base.
-        py::cpp_function setup(
-            [base](py::object self, py::object atok, py::kwargs settings) {
-              base.attr("__init__")(self, **settings);
-              self.attr("atok") = atok;
-            },
-            py::name("setup"), py::is_method(cls), py::arg("atok"));
-        py::setattr(cls, "__init__", setup);
-        add_method(cls, "with_comment_decorator", [](py::object self, py::object func) {
-          return py::cpp_function([self, func](py::object node) { return handle_comment_suffix(self, func, node); });
-        });
-        add_method(cls, "visit_call", [base](py::object self, py::object node) -> py::object {
-          py::object atok = self.attr("atok");
-          if (in_extra_lines(atok, node)) return py::dict(atok.attr("extra_line_map"))[node.attr("lineno")];
-          return base.attr("visit_call")(self, node);
-        });
-        // Every visit_ operation, the base renderer's nested ones included,
-        // passes through handle_comment_suffix.
-        py::object object_getattribute = py::reinterpret_borrow<py::object>(
-            reinterpret_cast<PyObject*>(&PyBaseObject_Type)).attr("__getattribute__");
-        add_method(cls, "__getattribute__", [object_getattribute](py::object self, py::str name) -> py::object {
-          py::object found = object_getattribute(self, name);
-          if (name.cast<std::string>().rfind("visit_", 0) != 0) return found;
-          return object_getattribute(self, "with_comment_decorator")(found);
-        });
-        return cls;
-      })
-      .get_stored();
+  return made_once([] {
+    py::object base = py::module_::import("astroid.nodes.as_string").attr("AsStringVisitor");
+    py::object cls = make_class("CommentAwareAsStringVisitor", py::make_tuple(base), py::dict(), kModule);
+    // Construction stores the token map and hands the rest to the base.
+    py::cpp_function setup(
+        [base](py::object self, py::object atok, py::kwargs settings) {
+          base.attr("__init__")(self, **settings);
+          self.attr("atok") = atok;
+        },
+        py::name("setup"), py::is_method(cls), py::arg("atok"));
+    py::setattr(cls, "__init__", setup);
+    add_method(cls, "with_comment_decorator", [](py::object self, py::object func) {
+      return py::cpp_function([self, func](py::object node) { return handle_comment_suffix(self, func, node); });
+    });
+    add_method(cls, "visit_call", [base](py::object self, py::object node) -> py::object {
+      py::object atok = self.attr("atok");
+      if (in_extra_lines(atok, node)) return py::dict(atok.attr("extra_line_map"))[node.attr("lineno")];
+      return base.attr("visit_call")(self, node);
+    });
+    // Every visit_ operation, the base renderer's nested ones included,
+    // passes through handle_comment_suffix.
+    py::object object_getattribute = py::reinterpret_borrow<py::object>(
+        reinterpret_cast<PyObject*>(&PyBaseObject_Type)).attr("__getattribute__");
+    add_method(cls, "__getattribute__", [object_getattribute](py::object self, py::str name) -> py::object {
+      py::object found = object_getattribute(self, name);
+      if (name.cast<std::string>().rfind("visit_", 0) != 0) return found;
+      return object_getattribute(self, "with_comment_decorator")(found);
+    });
+    return cls;
+  });
 }
 
 std::string node_as_string(const py::object& atok, const py::object& node) {

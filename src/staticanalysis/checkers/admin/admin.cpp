@@ -1,6 +1,5 @@
 #include "staticanalysis/checkers/admin/admin.hpp"
 
-#include <pybind11/gil_safe_call_once.h>
 
 #include "staticanalysis/helpers/classify.hpp"
 #include "staticanalysis/helpers/pyclass.hpp"
@@ -26,17 +25,13 @@ void leave_classdef(py::object self, py::object node_obj) {
 }  // namespace
 
 const py::object& checker_class() {
-  PYBIND11_CONSTINIT static py::gil_safe_call_once_and_store<py::object> storage;
-  return storage
-      .call_once_and_store_result([] {
-        py::object cls = make_checker_class(kModule, "admin", kRules, {},
-                                            {
-                                                {"visit_module", &visit_module},
-                                                {"leave_classdef", &leave_classdef}
-                                            });
-        return cls;
-      })
-      .get_stored();
+  return made_once([] {
+    return make_checker_class(kModule, "admin", kRules, {},
+                              {
+                                  {"visit_module", &visit_module},
+                                  {"leave_classdef", &leave_classdef}
+                              });
+  });
 }
 
 void bind(py::module_& m) {

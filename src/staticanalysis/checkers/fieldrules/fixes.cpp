@@ -106,13 +106,9 @@ py::object transform_add_blank_true(const Node& node) {
 namespace {
 
 PYBIND11_CONSTINIT py::gil_safe_call_once_and_store<std::vector<FixRow>> fix_storage;
-PYBIND11_CONSTINIT py::gil_safe_call_once_and_store<LastNodeFacts<CallFacts>> facts_storage;
-using ModuleFacts = LastNodeFacts<std::optional<bool>, Holds::whatever_is_fixed>;
-PYBIND11_CONSTINIT py::gil_safe_call_once_and_store<ModuleFacts> migration_storage;
-
 bool in_migration(const Node& call) {
-  auto& known =
-      migration_storage.call_once_and_store_result([] { return ModuleFacts(); }).get_stored().at(call.root());
+  auto& known = made_once([] { return LastNodeFacts<std::optional<bool>, Holds::whatever_is_fixed>(); })
+                    .at(call.root());
   if (!known) known = is_migration_file(call);
   return *known;
 }
@@ -136,8 +132,7 @@ py::cpp_function fix_condition(const char* name, bool (*predicate)(FieldCall&), 
           if (!member || member->empty()) return false;
         }
         if (in_migration(call)) return false;
-        auto& facts = facts_storage.call_once_and_store_result([] { return LastNodeFacts<CallFacts>(); }).get_stored();
-        FieldCall field(call, facts.at(call));
+        FieldCall field(call, made_once([] { return LastNodeFacts<CallFacts>(); }).at(call));
         return predicate(field);
       },
       py::name(name), py::arg("node"));

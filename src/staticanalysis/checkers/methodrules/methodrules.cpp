@@ -1,6 +1,5 @@
 #include "staticanalysis/checkers/methodrules/methodrules.hpp"
 
-#include <pybind11/gil_safe_call_once.h>
 #include <pybind11/stl.h>
 
 #include <algorithm>
@@ -150,23 +149,20 @@ void leave_module(py::object self, py::object node_obj) {
 }  // namespace
 
 const py::object& checker_class() {
-  PYBIND11_CONSTINIT static py::gil_safe_call_once_and_store<py::object> storage;
-  return storage
-      .call_once_and_store_result([] {
-        py::object cls = make_checker_class(kModule, "models", kRules, kOptions,
-                                            {
-                                                {"visit_module", &visit_module},
-                                                {"visit_classdef", &visit_classdef},
-                                                {"visit_functiondef", &visit_functiondef},
-                                                {"visit_call", &visit_call},
-                                                {"leave_module", &leave_module}
-                                            });
-        add_method(cls, "check_attribute_order",
-                   [](py::object self, py::object node) { check_attribute_order(self, Node(node)); },
-                   py::arg("node"));
-        return cls;
-      })
-      .get_stored();
+  return made_once([] {
+    py::object cls = make_checker_class(kModule, "models", kRules, kOptions,
+                                        {
+                                            {"visit_module", &visit_module},
+                                            {"visit_classdef", &visit_classdef},
+                                            {"visit_functiondef", &visit_functiondef},
+                                            {"visit_call", &visit_call},
+                                            {"leave_module", &leave_module}
+                                        });
+    add_method(cls, "check_attribute_order",
+               [](py::object self, py::object node) { check_attribute_order(self, Node(node)); },
+               py::arg("node"));
+    return cls;
+  });
 }
 
 void bind(py::module_& m) {

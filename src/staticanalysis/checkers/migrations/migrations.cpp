@@ -1,6 +1,5 @@
 #include "staticanalysis/checkers/migrations/migrations.hpp"
 
-#include <pybind11/gil_safe_call_once.h>
 
 #include "staticanalysis/helpers/classify.hpp"
 #include "staticanalysis/helpers/pyclass.hpp"
@@ -103,19 +102,15 @@ void visit_call(py::object self, py::object node_obj) {
 }  // namespace
 
 const py::object& checker_class() {
-  PYBIND11_CONSTINIT static py::gil_safe_call_once_and_store<py::object> storage;
-  return storage
-      .call_once_and_store_result([] {
-        py::object cls = make_checker_class(kModule, "migrations", kRules, {},
-                                            {
-                                                {"visit_module", &visit_module},
-                                                {"visit_importfrom", &visit_importfrom},
-                                                {"visit_attribute", &visit_attribute},
-                                                {"visit_call", &visit_call}
-                                            });
-        return cls;
-      })
-      .get_stored();
+  return made_once([] {
+    return make_checker_class(kModule, "migrations", kRules, {},
+                              {
+                                  {"visit_module", &visit_module},
+                                  {"visit_importfrom", &visit_importfrom},
+                                  {"visit_attribute", &visit_attribute},
+                                  {"visit_call", &visit_call}
+                              });
+  });
 }
 
 void bind(py::module_& m) {

@@ -1,6 +1,5 @@
 #include "staticanalysis/checkers/queryrules/queryrules.hpp"
 
-#include <pybind11/gil_safe_call_once.h>
 
 #include "staticanalysis/helpers/classify.hpp"
 #include "staticanalysis/helpers/pyclass.hpp"
@@ -149,20 +148,16 @@ void visit_unaryop(py::object self, py::object node_obj) {
 }  // namespace
 
 const py::object& checker_class() {
-  PYBIND11_CONSTINIT static py::gil_safe_call_once_and_store<py::object> storage;
-  return storage
-      .call_once_and_store_result([] {
-        py::object cls = make_checker_class(kModule, "queryrules", kRules, {},
-                                            {
-                                                {"visit_call", &visit_call},
-                                                {"visit_attribute", &visit_attribute},
-                                                {"visit_compare", &visit_compare},
-                                                {"visit_if", &visit_if},
-                                                {"visit_unaryop", &visit_unaryop}
-                                            });
-        return cls;
-      })
-      .get_stored();
+  return made_once([] {
+    return make_checker_class(kModule, "queryrules", kRules, {},
+                              {
+                                  {"visit_call", &visit_call},
+                                  {"visit_attribute", &visit_attribute},
+                                  {"visit_compare", &visit_compare},
+                                  {"visit_if", &visit_if},
+                                  {"visit_unaryop", &visit_unaryop}
+                              });
+  });
 }
 
 void bind(py::module_& m) {

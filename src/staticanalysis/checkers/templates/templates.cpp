@@ -1,6 +1,5 @@
 #include "staticanalysis/checkers/templates/templates.hpp"
 
-#include <pybind11/gil_safe_call_once.h>
 
 #include <fstream>
 #include <sstream>
@@ -73,45 +72,39 @@ bool is_hardcoded_path(const py::handle& path) {
 }
 
 const py::object& base_checker_class() {
-  PYBIND11_CONSTINIT static py::gil_safe_call_once_and_store<py::object> storage;
-  return storage
-      .call_once_and_store_result([] {
-        py::object parser = py::module_::import("html.parser").attr("HTMLParser");
-        py::object cls = make_class("BaseTemplateChecker", py::make_tuple(parser), py::dict(), kModule);
-        add_method(cls, "check", &check, py::arg("files"));
-        add_method(cls, "add_message", &add_message, py::arg("code"), py::arg("args") = py::dict());
-        add_method(cls, "add_one_message", &add_one_message, py::arg("code"), py::arg("args") = py::dict());
-        add_method(cls, "handle_starttag", &handle_starttag, py::arg("tag"), py::arg("attrs"));
-        return cls;
-      })
-      .get_stored();
+  return made_once([] {
+    py::object parser = py::module_::import("html.parser").attr("HTMLParser");
+    py::object cls = make_class("BaseTemplateChecker", py::make_tuple(parser), py::dict(), kModule);
+    add_method(cls, "check", &check, py::arg("files"));
+    add_method(cls, "add_message", &add_message, py::arg("code"), py::arg("args") = py::dict());
+    add_method(cls, "add_one_message", &add_one_message, py::arg("code"), py::arg("args") = py::dict());
+    add_method(cls, "handle_starttag", &handle_starttag, py::arg("tag"), py::arg("attrs"));
+    return cls;
+  });
 }
 
 const py::object& checker_class() {
-  PYBIND11_CONSTINIT static py::gil_safe_call_once_and_store<py::object> storage;
-  return storage
-      .call_once_and_store_result([] {
-        py::dict ns;
-        ns["msgs"] = messages_table(kRules);
-        py::object cls = make_class("Checker", py::make_tuple(base_checker_class()), ns, kModule);
-        add_method(
-            cls, "visit_a", [](py::object self, py::object attrs) { report_paths(self, attrs, "href", "C7000", false); },
-            py::arg("attrs"));
-        add_method(
-            cls, "visit_link",
-            [](py::object self, py::object attrs) { report_paths(self, attrs, "href", "C7001", true); },
-            py::arg("attrs"));
-        add_method(
-            cls, "visit_element_with_src",
-            [](py::object self, py::object attrs) { report_paths(self, attrs, "src", "C7001", true); },
-            py::arg("attrs"));
-        for (std::string_view tag : kSrcTags) {
-          std::string name = "visit_" + std::string(tag);
-          py::setattr(cls, name.c_str(), cls.attr("__dict__")["visit_element_with_src"]);
-        }
-        return cls;
-      })
-      .get_stored();
+  return made_once([] {
+    py::dict ns;
+    ns["msgs"] = messages_table(kRules);
+    py::object cls = make_class("Checker", py::make_tuple(base_checker_class()), ns, kModule);
+    add_method(
+        cls, "visit_a", [](py::object self, py::object attrs) { report_paths(self, attrs, "href", "C7000", false); },
+        py::arg("attrs"));
+    add_method(
+        cls, "visit_link",
+        [](py::object self, py::object attrs) { report_paths(self, attrs, "href", "C7001", true); },
+        py::arg("attrs"));
+    add_method(
+        cls, "visit_element_with_src",
+        [](py::object self, py::object attrs) { report_paths(self, attrs, "src", "C7001", true); },
+        py::arg("attrs"));
+    for (std::string_view tag : kSrcTags) {
+      std::string name = "visit_" + std::string(tag);
+      py::setattr(cls, name.c_str(), cls.attr("__dict__")["visit_element_with_src"]);
+    }
+    return cls;
+  });
 }
 
 void bind(py::module_& m) {
