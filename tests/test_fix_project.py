@@ -10,7 +10,7 @@ import tokenize
 import pytest
 
 from tessary import cli
-from tessary.staticanalysis import transformer
+from tessary.staticanalysis import checker, transformer
 
 DEMO = pathlib.Path(__file__).resolve().parent.parent / "examples" / "bookshop"
 STYLE = {"line_length": 88}
@@ -80,6 +80,18 @@ def test_only_what_a_fix_made_too_long_is_formatted(project):
         "        max_length=10, default='', verbose_name='title of the book', blank=True\n"
         "    )\n"
     )
+
+
+def test_files_changed_since_an_earlier_lint_in_the_process_are_read_afresh(project):
+    models = project / "shop" / "models.py"
+    checker.create_linter(linter_class=checker.Linter).check([str(models)])  # astroid now caches the file
+    changed = MODELS.replace("    pages = models.IntegerField(null=True)\n",
+                             "    # a new comment moves every line below\n    pages = models.IntegerField(null=True)\n")
+    models.write_text(changed)
+    result = transformer.fix_project(str(project), None, "s", STYLE)
+    ((text, _),) = result["files"]
+    assert text == changed.replace("max_length=10, null=True)", 'max_length=10, default="", blank=True)').replace(
+        "IntegerField(null=True)", "IntegerField(null=True, blank=True)")
 
 
 def test_whitelist_selects_files_and_ids(project):

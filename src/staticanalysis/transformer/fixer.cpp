@@ -432,6 +432,10 @@ py::dict fix_project(const fs::path& project_root, const py::object& whitelist, 
       checker::forget_modules_under(py::str(root.string()));
     }
   } forget{project_root, targets};
+  // What astroid cached of these files earlier in this process may be out
+  // of date; the lint below reads them afresh, and the fixer edits the
+  // trees it builds.
+  forget.forget();
 
   py::list files;
   std::map<std::string, long> fixed, unfixed;
