@@ -160,7 +160,6 @@ std::vector<Node> Node::descendants(const py::object& cls) const {
   return out;
 }
 
-
 std::optional<Node> infer_first(const Node& node) {
   try {
     py::iterator it = py::iter(node.obj().attr(ast().infer)());
@@ -186,18 +185,15 @@ py::tuple compute_ancestry(const py::object& cls) {
 // What calling the class makes when the call goes the plain way (not a
 // subclass of type, no metaclass __call__ of its own): the instance class
 // astroid's instantiate_class picks for it. None for any other class.
-py::object plain_instance_type(const py::object& cls) {
-  const Astroid& a = ast();
-  return class_fact(Node(cls), a.instance_type_cache, [&](const py::object&) -> py::object {
-    try {
-      if (cls.attr("is_subtype_of")("builtins.type").cast<bool>()) return py::none();
-      py::object metaclass = cls.attr("metaclass")();
-      if (!metaclass.is_none() && py::dict(metaclass.attr(a.locals)).contains("__call__")) return py::none();
-      return py::type::of(cls.attr(a.instantiate_class)());
-    } catch (py::error_already_set&) {
-      return py::none();
-    }
-  });
+py::object compute_plain_instance_type(const py::object& cls) {
+  try {
+    if (cls.attr("is_subtype_of")("builtins.type").cast<bool>()) return py::none();
+    py::object metaclass = cls.attr("metaclass")();
+    if (!metaclass.is_none() && py::dict(metaclass.attr(ast().locals)).contains("__call__")) return py::none();
+    return py::type::of(cls.attr(ast().instantiate_class)());
+  } catch (py::error_already_set&) {
+    return py::none();
+  }
 }
 
 // safe_infer of a call whose callee infers to one plainly called class:
@@ -216,7 +212,7 @@ std::optional<Node> instance_of_called_class(const Node& call) {
     return std::nullopt;  // the full protocol reports it as it should
   }
   if (!py::isinstance(cls, a.ClassDef)) return std::nullopt;
-  py::object instance_type = plain_instance_type(cls);
+  py::object instance_type = class_fact(Node(cls), a.instance_type_cache, compute_plain_instance_type);
   if (instance_type.is_none()) return std::nullopt;
   return Node(instance_type(cls));
 }

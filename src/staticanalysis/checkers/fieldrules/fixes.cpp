@@ -106,6 +106,9 @@ py::object transform_add_blank_true(const Node& node) {
 namespace {
 
 PYBIND11_CONSTINIT py::gil_safe_call_once_and_store<std::vector<FixRow>> fix_storage;
+
+// Whether the call's module is a migration; no fix changes the answer, so
+// it is asked once per module.
 bool in_migration(const Node& call) {
   auto& known = made_once([] { return LastNodeFacts<std::optional<bool>, Holds::whatever_is_fixed>(); })
                     .at(call.root());
