@@ -24,3 +24,13 @@ def extract():
         return astroid.extract_node(code, modname)
 
     return _extract
+
+
+def make_project(tmp_path, models):
+    """A small Django project: manage.py and an app `shop` with `models`."""
+    root = tmp_path / "proj"
+    (root / "shop").mkdir(parents=True)
+    (root / "manage.py").write_text("")
+    (root / "shop" / "__init__.py").write_text("")
+    (root / "shop" / "models.py").write_text(models)
+    return root

@@ -8,6 +8,8 @@ import textwrap
 import jsonschema
 import pytest
 
+from tests.conftest import make_project
+
 from tessary import cli
 
 DEMO = pathlib.Path(__file__).resolve().parent.parent / "examples" / "bookshop"
@@ -32,11 +34,7 @@ def run(capsys, *argv):
 
 @pytest.fixture
 def project(tmp_path):
-    root = tmp_path / "proj"
-    (root / "shop").mkdir(parents=True)
-    (root / "manage.py").write_text("")
-    (root / "shop" / "__init__.py").write_text("")
-    (root / "shop" / "models.py").write_text(MODELS)
+    root = make_project(tmp_path, MODELS)
     (root / "shop" / "page.html").write_text("<p>fine</p>\n")
     return root
 

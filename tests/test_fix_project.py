@@ -9,6 +9,8 @@ import tokenize
 
 import pytest
 
+from tests.conftest import make_project
+
 from tessary import cli
 from tessary.staticanalysis import checker, transformer
 
@@ -28,11 +30,7 @@ MODELS = (
 
 @pytest.fixture
 def project(tmp_path):
-    root = tmp_path / "proj"
-    (root / "shop").mkdir(parents=True)
-    (root / "manage.py").write_text("")
-    (root / "shop" / "__init__.py").write_text("")
-    (root / "shop" / "models.py").write_text(MODELS)
+    root = make_project(tmp_path, MODELS)
     return root
 
 
