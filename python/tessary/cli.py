@@ -453,7 +453,7 @@ def print_version_advice(records):
     print(
         f"Django requirement {body['specs'] or '(unpinned)'} in {records[0]['path']}: "
         f"oldest admitted minor version {body['minor']}; "
-        f"{len(body['matching_versions'])} known 2.x/3.x releases match.",
+        f"{len(body['matching_versions'])} known releases from 2.0 on match.",
         file=sys.stderr,
     )
 

@@ -8,6 +8,9 @@ treats every public name of this module as an id with advice.
 # Syntax errors keep their own text.
 E0001 = "The module does not parse; fix its syntax so it can be analysed."
 
+# A module that could not be analysed at all.
+F0001 = "tessary could not analyse this module: {reason}."
+
 # Framework version advice.
 C1000 = (
     "The Django requirement {specs} admits versions from {minor}; "

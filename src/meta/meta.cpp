@@ -2,6 +2,8 @@
 
 #include <pybind11/gil_safe_call_once.h>
 
+#include <algorithm>
+#include <cstdlib>
 #include <fstream>
 #include <regex>
 #include <sstream>
@@ -104,7 +106,7 @@ const py::object& manage_file_missing_error() {
 namespace {
 
 // Keys of [tool.tessary] that configure the command line, not the linter.
-bool front_end_key(const std::string& key) { return key == "select" || key == "ignore"; }
+bool front_end_key(const std::string& key) { return key == "select" || key == "ignore" || key == "python"; }
 
 // [tool.tessary] with hyphenated keys, split into linter and front-end keys.
 py::dict tessary_table(const fs::path& project_root, bool front_end) {
@@ -200,6 +202,207 @@ py::dict get_code_style(const fs::path& project_root) {
   py::dict style;
   style["line_length"] = py::isinstance<py::int_>(length) ? length : py::int_(kDefaultLineLength);
   return style;
+}
+
+}  // namespace tessary::meta
+
+namespace tessary::meta {
+
+namespace {
+
+std::string lower(std::string text) {
+  std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) { return std::tolower(c); });
+  return text;
+}
+
+bool same_folder(const fs::path& a, const fs::path& b) {
+  std::error_code ec;
+  return !a.empty() && !b.empty() && fs::equivalent(a, b, ec);
+}
+
+// The `key = value` entries of pyvenv.cfg.
+std::optional<std::string> pyvenv_value(const fs::path& prefix, const std::string& key) {
+  std::optional<std::string> text = read_text(prefix / "pyvenv.cfg");
+  if (!text) return std::nullopt;
+  std::stringstream lines(*text);
+  for (std::string line; std::getline(lines, line);) {
+    size_t eq = line.find('=');
+    if (eq == std::string::npos) continue;
+    auto trim = [](std::string s) {
+      size_t a = s.find_first_not_of(" \t\r"), b = s.find_last_not_of(" \t\r");
+      return a == std::string::npos ? std::string() : s.substr(a, b - a + 1);
+    };
+    if (lower(trim(line.substr(0, eq))) == key) return trim(line.substr(eq + 1));
+  }
+  return std::nullopt;
+}
+
+// site-packages of one prefix: lib/pythonX.Y/site-packages (POSIX, also
+// lib64) or Lib/site-packages (Windows).
+std::vector<fs::path> site_packages_of(const fs::path& prefix) {
+  std::vector<fs::path> found;
+  std::error_code ec;
+  for (const char* lib : {"lib", "lib64"}) {
+    std::vector<fs::path> versions;
+    for (const auto& entry : fs::directory_iterator(prefix / lib, ec)) {
+      std::string name = entry.path().filename().string();
+      if (name.rfind("python", 0) == 0 && fs::is_directory(entry.path() / "site-packages"))
+        versions.push_back(entry.path() / "site-packages");
+    }
+    std::sort(versions.begin(), versions.end());
+    for (const fs::path& path : versions) {
+      bool known = std::any_of(found.begin(), found.end(), [&](const fs::path& p) { return same_folder(p, path); });
+      if (!known) found.push_back(path);
+    }
+  }
+  if (fs::is_directory(prefix / "Lib" / "site-packages") &&
+      !std::any_of(found.begin(), found.end(), [&](const fs::path& p) { return same_folder(p, prefix / "Lib" / "site-packages"); }))
+    found.push_back(prefix / "Lib" / "site-packages");
+  return found;
+}
+
+// The folders a site-packages folder's .pth files add. Lines that start
+// with "import" are code, run by the interpreter at start-up: never here.
+std::vector<fs::path> pth_folders(const fs::path& site) {
+  std::vector<fs::path> files, out;
+  std::error_code ec;
+  for (const auto& entry : fs::directory_iterator(site, ec))
+    if (entry.path().extension() == ".pth") files.push_back(entry.path());
+  std::sort(files.begin(), files.end());
+  for (const fs::path& file : files) {
+    std::optional<std::string> text = read_text(file);
+    if (!text) continue;
+    std::stringstream lines(*text);
+    for (std::string line; std::getline(lines, line);) {
+      while (!line.empty() && (line.back() == '\r' || line.back() == ' ' || line.back() == '\t')) line.pop_back();
+      if (line.empty() || line[0] == '#' || line.rfind("import ", 0) == 0 || line.rfind("import\t", 0) == 0) continue;
+      fs::path folder = fs::path(line).is_absolute() ? fs::path(line) : site / line;
+      if (fs::is_directory(folder, ec)) out.push_back(folder.lexically_normal());
+    }
+  }
+  return out;
+}
+
+// A virtual environment folder, or the folder of one given by its
+// interpreter (bin/python, Scripts/python.exe).
+fs::path environment_prefix(const fs::path& given) {
+  std::error_code ec;
+  if (fs::is_directory(given, ec)) return given;
+  fs::path folder = given.parent_path();
+  std::string name = lower(folder.filename().string());
+  if (name == "bin" || name == "scripts") return folder.parent_path();
+  return folder;
+}
+
+}  // namespace
+
+std::vector<fs::path> environment_paths(const fs::path& prefix) {
+  std::vector<fs::path> out;
+  auto add = [&](const fs::path& path) {
+    if (std::none_of(out.begin(), out.end(), [&](const fs::path& p) { return same_folder(p, path); }))
+      out.push_back(path);
+  };
+  std::vector<fs::path> sites = site_packages_of(prefix);
+  // A virtual environment made with --system-site-packages sees its base
+  // interpreter's packages too, after its own.
+  if (std::optional<std::string> shared = pyvenv_value(prefix, "include-system-site-packages");
+      shared && lower(*shared) == "true") {
+    if (std::optional<std::string> home = pyvenv_value(prefix, "home")) {
+      fs::path base = fs::path(*home);
+      std::string last = lower(base.filename().string());
+      if (last == "bin" || last == "scripts") base = base.parent_path();
+      for (const fs::path& site : site_packages_of(base)) sites.push_back(site);
+    }
+  }
+  for (const fs::path& site : sites) {
+    add(site);
+    for (const fs::path& folder : pth_folders(site)) add(folder);
+  }
+  return out;
+}
+
+PythonEnvironment find_python_environment(const fs::path& project_root,
+                                          const std::optional<fs::path>& explicit_python,
+                                          const fs::path& own_prefix) {
+  auto chosen = [&](const fs::path& given, std::string source) {
+    PythonEnvironment env;
+    env.prefix = fs::absolute(environment_prefix(given)).lexically_normal();
+    env.source = std::move(source);
+    env.paths = environment_paths(env.prefix);
+    if (env.paths.empty())
+      throw py::value_error(env.source + " " + given.string() + ": not a Python environment (no site-packages folder)");
+    return env;
+  };
+  if (explicit_python) return chosen(*explicit_python, "--python");
+  py::object configured = tool_table(read_pyproject(project_root), "tessary").attr("get")("python", py::none());
+  if (!configured.is_none()) {
+    if (!py::isinstance<py::str>(configured))
+      throw py::value_error((project_root / "pyproject.toml").string() +
+                            ": [tool.tessary] python must be a path text");
+    fs::path path(configured.cast<std::string>());
+    return chosen(path.is_absolute() ? path : project_root / path, "[tool.tessary] python");
+  }
+  // An environment variable that names tessary's own environment (a
+  // pre-commit hook's, pipx's) says nothing about the project.
+  for (const char* variable : {"VIRTUAL_ENV"}) {
+    const char* value = std::getenv(variable);
+    if (value && *value && fs::is_directory(value) && !same_folder(value, own_prefix))
+      return chosen(value, std::string("$") + variable);
+  }
+  std::vector<fs::path> candidates;
+  std::error_code ec;
+  for (const auto& entry : fs::directory_iterator(project_root, ec))
+    if (entry.is_directory(ec) && fs::is_regular_file(entry.path() / "pyvenv.cfg")) candidates.push_back(entry.path());
+  // The usual names first, then any other folder, by name.
+  auto rank = [](const fs::path& p) {
+    static const std::vector<std::string> usual = {".venv", "venv", "env", ".env", "virtualenv"};
+    auto at = std::find(usual.begin(), usual.end(), p.filename().string());
+    return std::make_pair(static_cast<long>(at - usual.begin()), p.filename().string());
+  };
+  std::sort(candidates.begin(), candidates.end(), [&](const fs::path& a, const fs::path& b) { return rank(a) < rank(b); });
+  for (const fs::path& folder : candidates) {
+    if (same_folder(folder, own_prefix)) break;  // the project's environment is tessary's own
+    if (!environment_paths(folder).empty()) return chosen(folder, "the project's " + folder.filename().string());
+  }
+  bool own_in_project = std::any_of(candidates.begin(), candidates.end(),
+                                    [&](const fs::path& folder) { return same_folder(folder, own_prefix); });
+  const char* conda = std::getenv("CONDA_PREFIX");
+  if (!own_in_project && conda && *conda && fs::is_directory(conda) && !same_folder(conda, own_prefix) && !site_packages_of(conda).empty())
+    return chosen(conda, "$CONDA_PREFIX");
+  PythonEnvironment own;
+  own.source = "tessary's own";
+  return own;
+}
+
+std::optional<std::string> installed_version(const std::vector<fs::path>& paths, const std::string& distribution) {
+  static const std::regex info(R"(^([A-Za-z0-9_.\-]+?)-([0-9][^-]*?)(?:-py[0-9.]+)?\.(?:dist|egg)-info$)");
+  static const std::regex version_tuple(R"(\nVERSION\s*=\s*\(\s*(\d+)\s*,\s*(\d+)\s*,\s*(\d+))");
+  std::string wanted = lower(distribution);
+  std::replace(wanted.begin(), wanted.end(), '-', '_');
+  std::error_code ec;
+  for (const fs::path& folder : paths) {
+    std::vector<fs::path> entries;
+    for (const auto& entry : fs::directory_iterator(folder, ec)) entries.push_back(entry.path());
+    std::sort(entries.begin(), entries.end());
+    for (const fs::path& entry : entries) {
+      std::string name = entry.filename().string();
+      std::smatch match;
+      if (!std::regex_match(name, match, info)) continue;
+      std::string dist = lower(match[1].str());
+      std::replace(dist.begin(), dist.end(), '-', '_');
+      std::replace(dist.begin(), dist.end(), '.', '_');
+      if (dist == wanted) return match[2].str();
+    }
+    fs::path package = folder / wanted / "__init__.py";
+    if (fs::is_regular_file(package, ec)) {
+      std::optional<std::string> text = read_text(package);
+      std::smatch match;
+      if (text && std::regex_search(*text, match, version_tuple))
+        return match[1].str() + "." + match[2].str() + "." + match[3].str();
+      return std::string("unknown");
+    }
+  }
+  return std::nullopt;
 }
 
 }  // namespace tessary::meta

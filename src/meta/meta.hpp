@@ -36,3 +36,32 @@ py::dict get_code_style(const fs::path& project_root);
 fs::path get_manage_file(const fs::path& project_root);
 
 }  // namespace tessary::meta
+
+namespace tessary::meta {
+
+// The Python environment a project is analysed against: where astroid
+// looks for the project's third-party packages. Found from the folder
+// layout and pyvenv.cfg only; nothing of the environment runs.
+struct PythonEnvironment {
+  fs::path prefix;                 // empty: tessary's own environment
+  std::string source;              // how it was chosen ("--python", "$VIRTUAL_ENV", ...)
+  std::vector<fs::path> paths;     // its site-packages and the folders its .pth files name
+};
+
+// The first of: `explicit_python` (a virtual environment folder or its
+// interpreter), [tool.tessary] python, $VIRTUAL_ENV, a folder at the
+// project root holding pyvenv.cfg, $CONDA_PREFIX; else tessary's own
+// (empty prefix and paths). An environment named explicitly that has no
+// site-packages is a value error.
+PythonEnvironment find_python_environment(const fs::path& project_root,
+                                          const std::optional<fs::path>& explicit_python,
+                                          const fs::path& own_prefix);
+// The site-packages folders of an environment and the folders its .pth
+// files name (lines that run code are skipped).
+std::vector<fs::path> environment_paths(const fs::path& prefix);
+// The version of a distribution installed in one of `paths` (first found),
+// read from its .dist-info / .egg-info folder name or, for a bare package
+// folder, from nothing: "unknown".
+std::optional<std::string> installed_version(const std::vector<fs::path>& paths, const std::string& distribution);
+
+}  // namespace tessary::meta

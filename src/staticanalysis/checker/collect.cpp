@@ -71,7 +71,7 @@ py::list get_all_message_codes() {
 }
 
 py::list get_python_messages(const py::object& project_root, const py::dict& files, const std::string& django_version,
-                             const py::dict& config) {
+                             const py::dict& config, const py::object& search_paths, const py::object& progress) {
   py::object meta = py::module_::import("tessary.meta");
   py::object linter = create_linter(driver().Linter);
   for (auto item : config) linter.attr("set_option")(item.first, item.second);
@@ -93,7 +93,9 @@ py::list get_python_messages(const py::object& project_root, const py::dict& fil
     targets.append(target);
     wanted_by_absolute[absolute(target)] = item.second;
   }
+  if (!progress.is_none()) linter.attr("tessary_progress") = progress;
   try {
+    SearchPathScope environment(search_paths);
     linter.attr("check")(py::arg("files_or_modules") = targets);
   } catch (...) {
     forget_modules_under(project_root);
@@ -114,7 +116,10 @@ py::list get_python_messages(const py::object& project_root, const py::dict& fil
     // others) is not the caller's business.
     py::object key = absolute(record["abspath"]);
     if (!wanted_by_absolute.contains(key)) continue;
-    if (line_wanted(wanted_by_absolute[key], record["line"])) in_range.append(record);
+    // A module that could not be analysed is reported whatever lines are
+    // wanted: its findings on them are unknown.
+    bool fatal = py::str(record["type"]).cast<std::string>() == "fatal";
+    if (fatal || line_wanted(wanted_by_absolute[key], record["line"])) in_range.append(record);
   }
   return in_range;
 }
@@ -142,11 +147,12 @@ py::list get_meta_messages(const py::object& project_root) {
   py::list out;
   if (details.is_none() || py::len(details) == 0) return out;
   py::object specifier = py::module_::import("packaging.specifiers").attr("SpecifierSet")(details["specs"]);
+  // Every known feature release from 2.0 on, patch releases 0 to 29.
   py::list candidates;
-  for (int major : {2, 3})
-    for (int minor : {0, 1, 2})
-      for (int patch = 0; patch < 30; ++patch)
-        candidates.append(py::str(std::to_string(major) + "." + std::to_string(minor) + "." + std::to_string(patch)));
+  for (std::string_view version : dependencies::kVersions) {
+    if (version.starts_with("1.")) continue;
+    for (int patch = 0; patch < 30; ++patch) candidates.append(py::str(std::string(version) + "." + std::to_string(patch)));
+  }
   py::dict body;
   body["specs"] = details["specs"];
   body["minor"] = details["version"];
@@ -160,14 +166,19 @@ py::list get_meta_messages(const py::object& project_root) {
   return out;
 }
 
-py::list get_messages(const py::object& project_root, const py::dict& files, const std::string& default_django_version) {
+py::list get_messages(const py::object& project_root, const py::dict& files, const std::string& default_django_version,
+                      const py::object& search_paths, const py::object& progress) {
   py::object meta = py::module_::import("tessary.meta");
   py::dict config = meta.attr("get_toml_config")(project_root);
   py::object details = dependencies::resolve_django_version(project_root.cast<std::filesystem::path>());
   std::string version = default_django_version;
   if (!details.is_none() && py::len(details) > 0) version = py::str(details["version"]);
   py::list html = get_html_messages(project_root, files);
-  py::list python = get_python_messages(project_root, files, version, config);
+  if (!progress.is_none()) {
+    for (auto item : files)
+      if (ends_with(py::str(item.first), ".html")) progress();
+  }
+  py::list python = get_python_messages(project_root, files, version, config, search_paths, progress);
   py::list messages;
   for (py::handle record : python) messages.append(record);
   for (py::handle record : html) messages.append(record);
@@ -179,9 +190,11 @@ py::list get_messages(const py::object& project_root, const py::dict& files, con
 
 void bind_collect(py::module_& m) {
   m.def("get_messages", &get_messages, py::arg("project_root"), py::arg("files"),
-        py::arg("default_django_version") = "3.2");
+        py::arg("default_django_version") = "3.2", py::arg("search_paths") = py::none(),
+        py::arg("progress") = py::none());
   m.def("get_python_messages", &get_python_messages, py::arg("project_root"), py::arg("files"),
-        py::arg("django_version"), py::arg("config") = py::dict());
+        py::arg("django_version"), py::arg("config") = py::dict(), py::arg("search_paths") = py::none(),
+        py::arg("progress") = py::none());
   m.def("get_html_messages", &get_html_messages, py::arg("project_root"), py::arg("files"));
   m.def("get_meta_messages", &get_meta_messages, py::arg("project_root"));
   m.def("get_all_message_codes", &get_all_message_codes);

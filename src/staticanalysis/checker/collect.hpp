@@ -8,10 +8,14 @@ namespace tessary::checker {
 
 namespace py = pybind11;
 
+// `search_paths`: the analysed environment's folders (see SearchPathScope);
+// `progress`: called with no argument after each file is linted.
 py::list get_messages(const py::object& project_root, const py::dict& files,
-                      const std::string& default_django_version = "3.2");
+                      const std::string& default_django_version = "3.2", const py::object& search_paths = py::none(),
+                      const py::object& progress = py::none());
 py::list get_python_messages(const py::object& project_root, const py::dict& files,
-                             const std::string& django_version, const py::dict& config);
+                             const std::string& django_version, const py::dict& config,
+                             const py::object& search_paths = py::none(), const py::object& progress = py::none());
 py::list get_html_messages(const py::object& project_root, const py::dict& files);
 py::list get_meta_messages(const py::object& project_root);
 py::list get_all_message_codes();

@@ -1,6 +1,8 @@
 #include "staticanalysis/checker/linters.hpp"
 
 #include <pybind11/gil_safe_call_once.h>
+
+#include <algorithm>
 #include <pybind11/stl.h>
 
 #include "staticanalysis/checkers/admin/admin.hpp"
@@ -58,13 +60,73 @@ py::object process_tokens(py::object self, py::list tokens) {
   return import_attr("pylint.lint", "PyLinter").attr("process_tokens")(self, tokens);
 }
 
+// The caller's progress callback, if any, after each file.
+void file_done(const py::object& self) {
+  py::object progress = py::getattr(self, "tessary_progress", py::none());
+  if (!progress.is_none()) progress();
+}
+
+// One line on why an exception stopped the analysis of a module.
+std::string exception_line(py::error_already_set& err) {
+  std::string text = py::str(err.value());
+  std::replace(text.begin(), text.end(), '\n', ' ');
+  std::string kind = py::str(err.type().attr("__name__"));
+  return text.empty() ? kind : kind + ": " + text;
+}
+
+// A module that could not be analysed is a finding of its own, never a
+// silent gap in the results.
+void report_fatal(const py::object& self, const std::string& reason) {
+  py::dict arguments;
+  arguments["reason"] = reason;
+  self.attr("add_message")("fatal", py::arg("line") = 1, py::arg("args") = arguments,
+                           py::arg("confidence") = import_attr("pylint.interfaces", "HIGH"));
+}
+
+bool is_exception(py::error_already_set& err) { return err.matches(PyExc_Exception); }
+
+// Report a text that does not parse the way pylint reports a file that
+// does not parse: one syntax-error finding, and the run goes on.
+void report_syntax_error(py::object self, py::error_already_set& err);
+
+py::object linter_get_ast(py::object self, py::object filepath, py::object modname, py::object data) {
+  const Astroid& a = ast();
+  try {
+    if (data.is_none()) return a.manager.attr("ast_from_file")(filepath, modname, py::arg("source") = true);
+    return a.builder_class(a.manager).attr("string_build")(data, modname, filepath);
+  } catch (py::error_already_set& err) {
+    if (!is_exception(err)) throw;
+    if (err.matches(import_attr("astroid", "AstroidSyntaxError"))) {
+      report_syntax_error(self, err);
+    } else if (err.matches(import_attr("astroid", "AstroidBuildingError"))) {
+      report_fatal(self, "it could not be read: " + exception_line(err));
+    } else {
+      report_fatal(self, "its syntax tree could not be built (" + exception_line(err) + ")");
+    }
+    file_done(self);
+    return py::none();
+  }
+}
+
+py::object linter_check_astroid_module(py::object self, py::object node, py::object walker, py::object rawcheckers,
+                                       py::object tokencheckers) {
+  py::object result = py::none();
+  try {
+    result = import_attr("pylint.lint", "PyLinter").attr("check_astroid_module")(self, node, walker, rawcheckers,
+                                                                                 tokencheckers);
+  } catch (py::error_already_set& err) {
+    if (!is_exception(err)) throw;
+    report_fatal(self, "a check failed on it (" + exception_line(err) + ")");
+  }
+  file_done(self);
+  return result;
+}
+
 py::object code_linter_check(py::object self, py::object code, py::args args, py::kwargs kwargs) {
   self.attr("tessary_provided_code") = code;
   return driver().Linter.attr("check")(self, *args, **kwargs);
 }
 
-// Report a text that does not parse the way pylint reports a file that
-// does not parse: one syntax-error finding, and the run goes on.
 void report_syntax_error(py::object self, py::error_already_set& err) {
   py::object error = err.value().attr("error");
   py::object line = py::getattr(error, "lineno", py::none());
@@ -178,10 +240,21 @@ Driver load() {
                                    "Used when a syntax error is raised for a module.");
   if (original.size() > 3) entry = entry + py::make_tuple(original[3]);
   msgs["E0001"] = entry;
+  // A module that could not be analysed carries the reason as its argument
+  // map, as every finding of ours does.
+  py::tuple fatal = msgs["F0001"];
+  py::tuple fatal_entry = py::make_tuple(d.ignore_old_style_string_formatting("%s"), "fatal",
+                                         "Used when a module could not be analysed.");
+  if (fatal.size() > 3) fatal_entry = fatal_entry + py::make_tuple(fatal[3]);
+  msgs["F0001"] = fatal_entry;
   py::dict linter_ns;
   linter_ns["msgs"] = msgs;
   d.Linter = make_class("Linter", py::make_tuple(PyLinter), linter_ns, module);
   add_method(d.Linter, "process_tokens", &process_tokens, py::arg("tokens"));
+  add_method(d.Linter, "get_ast", &linter_get_ast, py::arg("filepath"), py::arg("modname"),
+             py::arg("data") = py::none());
+  add_method(d.Linter, "check_astroid_module", &linter_check_astroid_module, py::arg("ast_node"),
+             py::arg("walker"), py::arg("rawcheckers"), py::arg("tokencheckers"));
 
   d.CodeLinter = make_class("CodeLinter", py::make_tuple(d.Linter), py::dict(), module);
   add_method(d.CodeLinter, "check", &code_linter_check, py::arg("code"));
@@ -262,6 +335,41 @@ py::object check_code(const std::string& code, const std::string& filepath, cons
       py::arg("messages") = messages, py::arg("project_root") = "/some/fake/root/",
       py::arg("settings") = py::dict(), py::arg("settings_modpath") = settings_modpath,
       py::arg("code_style") = py::dict(), py::arg("code_reader") = code_reader);
+}
+
+SearchPathScope::SearchPathScope(const py::object& paths) {
+  if (paths.is_none() || py::len(paths) == 0) return;
+  for (const char* name : {"astroid", "pylint.lint", "asttokens", "black", "packaging.specifiers", "dparse"})
+    py::module_::import(name);
+  py::list path = py::module_::import("sys").attr("path");
+  py::object site = py::module_::import("site");
+  py::set own_sites(site.attr("getsitepackages")());
+  own_sites.add(site.attr("getusersitepackages")());
+  py::object basename = import_attr("os.path", "basename");
+  size_t at = 0;
+  for (; at < path.size(); ++at) {
+    py::object entry = path[at];
+    if (own_sites.contains(entry)) break;
+    std::string last = py::str(basename(entry));
+    if (last == "site-packages" || last == "dist-packages") break;
+  }
+  py::list changed;
+  for (size_t i = 0; i < at; ++i) changed.append(path[i]);
+  for (py::handle entry : paths)
+    if (!path.contains(entry)) changed.append(entry);
+  for (size_t i = at; i < path.size(); ++i) changed.append(path[i]);
+  saved_ = path[py::slice(0, static_cast<py::ssize_t>(path.size()), 1)];
+  path[py::slice(0, static_cast<py::ssize_t>(path.size()), 1)] = changed;
+}
+
+SearchPathScope::~SearchPathScope() {
+  if (!saved_) return;
+  try {
+    py::list path = py::module_::import("sys").attr("path");
+    path[py::slice(0, static_cast<py::ssize_t>(path.size()), 1)] = saved_;
+  } catch (py::error_already_set& err) {
+    err.discard_as_unraisable("restoring the module search path");
+  }
 }
 
 void HtmlLinter::check(const py::list& files) {

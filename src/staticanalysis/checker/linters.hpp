@@ -35,6 +35,22 @@ void check_names(const py::object& tree);
 // Log every fatal record ("Fatal message: <record>").
 void log_fatal_records(const py::list& records);
 
+// While alive, the analysed environment's folders (`paths`, a list of
+// path texts; None or empty changes nothing) are on the module search path,
+// after the standard library and ahead of tessary's own site-packages, so
+// astroid finds the project's packages there first. tessary's own packages
+// are imported before the path changes and never come from it.
+class SearchPathScope {
+ public:
+  explicit SearchPathScope(const py::object& paths);
+  ~SearchPathScope();
+  SearchPathScope(const SearchPathScope&) = delete;
+  SearchPathScope& operator=(const SearchPathScope&) = delete;
+
+ private:
+  py::object saved_;
+};
+
 // The template linter: runs the template checkers over HTML files.
 class HtmlLinter {
  public:

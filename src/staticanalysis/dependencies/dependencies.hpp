@@ -13,8 +13,10 @@ namespace tessary::dependencies {
 namespace py = pybind11;
 namespace fs = std::filesystem;
 
-// The known minor versions, oldest first.
-inline constexpr std::string_view kVersions[] = {"1.11", "2.0", "2.1", "2.2", "3.0", "3.1", "3.2"};
+// The known feature releases, oldest first. A new one needs its defaults in
+// tessary/library_default_settings (tools/default_settings.py writes them).
+inline constexpr std::string_view kVersions[] = {"1.11", "2.0", "2.1", "2.2", "3.0", "3.1", "3.2", "4.0",
+                                                 "4.1",  "4.2", "5.0", "5.1", "5.2", "6.0", "6.1"};
 
 // Version details {"path", "version", "specs"}, or None.
 py::object resolve_django_version(const fs::path& project_root);

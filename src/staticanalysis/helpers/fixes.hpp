@@ -18,6 +18,9 @@ struct FixRow {
   py::object kind;
   py::object transform;
   py::object predicate;
+  // The fix changes a model field as Django's migration autodetector sees
+  // it, so makemigrations is due after it.
+  bool changes_schema = false;
 };
 
 // A new astroid TransformVisitor holding the rows whose id is in `ids`,

@@ -55,7 +55,9 @@ std::map<std::string, long> count_findings(const std::string& text, const std::s
   }
   linter.attr("check")(text, py::arg("files_or_modules") = py::list(py::make_tuple(path)));
   std::map<std::string, long> counts;
-  for (py::handle record : linter.attr("reporter").attr("messages")) ++counts[py::str(record["message-id"])];
+  py::set codes(checker::get_all_message_codes());
+  for (py::handle record : linter.attr("reporter").attr("messages"))
+    if (codes.contains(record["message-id"])) ++counts[py::str(record["message-id"])];
   return counts;
 }
 
@@ -311,8 +313,11 @@ FileFix fix_text(const std::string& original, const std::string& relative_path, 
     if (count > remaining) result.fixed[id] = count - remaining;
     if (remaining > 0) result.unfixed[id] = std::min(count, remaining);
   }
+  std::set<std::string> schema_ids;
+  for (const FixRow& row : rule_table())
+    if (row.changes_schema) schema_ids.insert(row.id);
   for (const Edit& edit : outer) {
-    if (edit.id.rfind("C2", 0) != 0) continue;
+    if (!schema_ids.count(edit.id)) continue;
     Node frame = Node(edit.target).frame();
     if (frame.isa(ast().ClassDef)) result.changed_models.insert(*frame.name());
   }
@@ -321,6 +326,21 @@ FileFix fix_text(const std::string& original, const std::string& relative_path, 
 }
 
 namespace {
+
+// The label of the app a module belongs to: the folder, from the module's
+// own upward, that holds the app's models.py, models package or apps.py
+// (so a src/ layout names the app, not "src"); else the first folder.
+std::string app_label(const fs::path& project_root, const std::string& relative_path) {
+  fs::path relative(relative_path);
+  std::error_code ec;
+  for (fs::path folder = relative.parent_path(); !folder.empty(); folder = folder.parent_path()) {
+    fs::path here = project_root / folder;
+    if (fs::is_regular_file(here / "models.py", ec) || fs::is_regular_file(here / "apps.py", ec) ||
+        fs::is_regular_file(here / "models" / "__init__.py", ec))
+      return folder.filename().string();
+  }
+  return relative.begin()->string();
+}
 
 // How a file spells what Python reads the same either way: its line
 // endings and a leading byte-order mark. The text is fixed with "\n" and no
@@ -377,7 +397,8 @@ FileStamp stamp_of(const fs::path& path) {
 }  // namespace
 
 py::dict fix_project(const fs::path& project_root, const py::object& whitelist, const std::string& settings_modpath,
-                     const py::dict& code_style) {
+                     const py::dict& code_style, const py::object& search_paths) {
+  checker::SearchPathScope environment(search_paths);
   std::vector<std::pair<std::string, std::optional<std::set<std::string>>>> targets;
   if (whitelist.is_none()) {
     std::error_code ec;
@@ -455,7 +476,21 @@ py::dict fix_project(const fs::path& project_root, const py::object& whitelist, 
     linter.attr("set_option")("settings-files", py::list(py::make_tuple(settings_modpath)));
     linter.attr("check")(absolute);
     py::object realpath = py::module_::import("os.path").attr("realpath");
+    // Only tessary's own findings count: pylint's remarks on the project's
+    // pylint pragmas are not ours. A module that could not be analysed is
+    // left as it is, with the reason.
+    py::set codes(checker::get_all_message_codes());
     for (py::handle record : linter.attr("reporter").attr("messages")) {
+      if (!codes.contains(record["message-id"])) continue;
+      if (py::str(record["type"]).cast<std::string>() == "fatal") {
+        py::dict arguments = py::dict(record["message"]);
+        fs::path where = fs::path(py::str(record["abspath"]).cast<std::string>());
+        std::error_code ec;
+        fs::path relative = fs::relative(where, project_root, ec);
+        refused[py::str(ec ? where.string() : relative.generic_string())] =
+            py::str("could not be analysed: ") + py::str(arguments.attr("get")("reason", ""));
+        continue;
+      }
       py::object key = realpath(record["abspath"]);
       if (!found_per_file.contains(key)) found_per_file[key] = py::list();
       found_per_file[key].attr("append")(record["message-id"]);
@@ -521,7 +556,7 @@ py::dict fix_project(const fs::path& project_root, const py::object& whitelist, 
     for (const auto& [id, n] : fix.fixed) fixed[id] += n;
     for (const auto& [id, n] : fix.unfixed) unfixed[id] += n;
     if (!fix.changed_models.empty()) {
-      std::string app = fs::path(path).begin()->string();
+      std::string app = app_label(project_root, path);
       py::list models = changed_models.attr("setdefault")(app, py::list());
       for (const std::string& model : fix.changed_models) models.append(model);
     }
@@ -554,7 +589,7 @@ void bind_fixer(py::module_& m) {
       },
       py::arg("text"), py::arg("path"), py::arg("settings_modpath"), py::arg("code_style"), py::arg("ids") = py::none());
   m.def("fix_project", &fix_project, py::arg("project_root"), py::arg("whitelist"), py::arg("settings_modpath"),
-        py::arg("code_style"));
+        py::arg("code_style"), py::arg("search_paths") = py::none());
 }
 
 }  // namespace tessary::transformer

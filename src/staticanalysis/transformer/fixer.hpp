@@ -42,8 +42,9 @@ FileFix fix_text(const std::string& text, const std::string& relative_path, cons
 // path to a collection of ids, None for every fixable id; None for every
 // file). Returns {"files": [(new text, path)], "fixed": {id: n},
 // "unfixed": {id: n}, "changed_models": {app: [model]}, "refused": {path: why}}.
+// `search_paths`: the analysed environment's folders (None: tessary's own).
 py::dict fix_project(const fs::path& project_root, const py::object& whitelist, const std::string& settings_modpath,
-                     const py::dict& code_style);
+                     const py::dict& code_style, const py::object& search_paths = py::none());
 
 void bind_fixer(py::module_& m);
 

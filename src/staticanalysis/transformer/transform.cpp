@@ -93,6 +93,10 @@ void bind(py::module_& m) {
   py::set fixable;
   for (const FixRow& row : rule_table()) fixable.add(py::str(row.id));
   m.attr("FIXABLE_MESSAGE_IDS") = py::frozenset(fixable);
+  py::set schema;
+  for (const FixRow& row : rule_table())
+    if (row.changes_schema) schema.add(py::str(row.id));
+  m.attr("SCHEMA_FIX_IDS") = py::frozenset(schema);
 }
 
 }  // namespace tessary::transformer

@@ -1,0 +1,81 @@
+"""Regenerate tessary/library_default_settings from Django's releases.
+
+Usage: python tools/default_settings.py WHEEL [WHEEL ...]
+
+Each argument is a Django wheel (``pip download --no-deps django==X.Y.*``).
+The wheel's ``django/conf/global_settings.py`` is read, never run: every
+upper-case assignment whose value is made of literals, arithmetic on numbers,
+earlier settings and ``gettext_noop("...")`` is written out as data. Run by
+hand when Django publishes a feature release, then add the version to the
+table in ``src/staticanalysis/dependencies/dependencies.cpp``.
+"""
+import ast
+import pathlib
+import pprint
+import re
+import sys
+import zipfile
+
+TARGET = pathlib.Path(__file__).resolve().parent.parent / "python" / "tessary" / "library_default_settings"
+
+
+class NotData(Exception):
+    pass
+
+
+def value_of(node, known):
+    if isinstance(node, ast.Constant):
+        return node.value
+    if isinstance(node, (ast.List, ast.Tuple, ast.Set)):
+        items = [value_of(element, known) for element in node.elts]
+        return {ast.List: list, ast.Tuple: tuple, ast.Set: set}[type(node)](items)
+    if isinstance(node, ast.Dict):
+        return {value_of(k, known): value_of(v, known) for k, v in zip(node.keys, node.values)}
+    if isinstance(node, ast.Name) and node.id in known:
+        return known[node.id]
+    if isinstance(node, ast.BinOp) and isinstance(node.op, (ast.Mult, ast.Add, ast.Sub)):
+        left, right = value_of(node.left, known), value_of(node.right, known)
+        if not all(isinstance(v, int) for v in (left, right)):
+            raise NotData(ast.dump(node))
+        return {ast.Mult: int.__mul__, ast.Add: int.__add__, ast.Sub: int.__sub__}[type(node.op)](left, right)
+    if (isinstance(node, ast.Call) and isinstance(node.func, ast.Name) and node.func.id == "gettext_noop"
+            and len(node.args) == 1):
+        return value_of(node.args[0], known)
+    raise NotData(ast.dump(node))
+
+
+def settings_of(source):
+    known = {}
+    for statement in ast.parse(source).body:
+        if not isinstance(statement, ast.Assign) or len(statement.targets) != 1:
+            continue
+        target = statement.targets[0]
+        if not isinstance(target, ast.Name) or not target.id.isupper():
+            continue
+        try:
+            known[target.id] = value_of(statement.value, known)
+        except NotData:
+            print(f"  skipped {target.id}: not plain data", file=sys.stderr)
+    return known
+
+
+def write(version, settings):
+    lines = [f'"""Django {version}\'s default settings (django/conf/global_settings.py)."""', ""]
+    for name, value in settings.items():
+        text = pprint.pformat(value, width=88 - len(name) - 3, sort_dicts=False)
+        lines.append(f"{name} = {text}".replace("\n", "\n" + " " * (len(name) + 3)))
+    module = TARGET / f"django_{version.replace('.', '_')}.py"
+    module.write_text("\n".join(lines) + "\n", encoding="utf-8")
+    return module
+
+
+def main(wheels):
+    for wheel in wheels:
+        version = ".".join(re.search(r"-(\d+)\.(\d+)", pathlib.Path(wheel).name).groups())
+        with zipfile.ZipFile(wheel) as archive:
+            source = archive.read("django/conf/global_settings.py").decode("utf-8")
+        print(f"{version}: {write(version, settings_of(source))}")
+
+
+if __name__ == "__main__":
+    main(sys.argv[1:])
