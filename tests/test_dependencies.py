@@ -18,7 +18,11 @@ def write(root, name, text):
         ("Django>=2.2,<3.0 # pinned for now\n", {"path": "requirements.txt", "version": "2.2", "specs": ">=2.2,<3.0"}),
         ("DJANGO==3.1.5\n", {"path": "requirements.txt", "version": "3.1", "specs": "==3.1.5"}),
         ("django\n", {"path": "requirements.txt", "version": "1.11", "specs": ""}),
-        ("Django>=4.0,<5\n", None),
+        ("Django>=4.2,<5.0\n", {"path": "requirements.txt", "version": "4.2", "specs": ">=4.2,<5.0"}),
+        ("django~=5.1\n", {"path": "requirements.txt", "version": "5.1", "specs": "~=5.1"}),
+        ("Django==5.2.*\n", {"path": "requirements.txt", "version": "5.2", "specs": "==5.2.*"}),
+        ("Django>=6.1\n", {"path": "requirements.txt", "version": "6.1", "specs": ">=6.1"}),
+        ("Django>=99\n", None),
         ("Django<1.11\n", None),
     ],
 )
@@ -28,7 +32,7 @@ def test_requirements_lines(tmp_path, line, expected):
 
 
 def test_search_goes_on_past_unusable_entries_and_files(tmp_path):
-    write(tmp_path, "requirements.txt", "Django>=4.0\n")
+    write(tmp_path, "requirements.txt", "Django>=99.0\n")
     write(tmp_path, "Pipfile", '[packages]\ndjango = ">=2.1,<2.2"\n')
     assert dependencies.resolve_django_version(tmp_path)["path"] == "Pipfile"
     write(tmp_path, "requirements.txt", "Django>=3.0,<3.1\n")
@@ -74,7 +78,14 @@ def test_is_django_repository(tmp_path):
 
 
 def test_default_settings():
-    assert dependencies.get_default_django_settings("4.0") is django_3_2
+    assert dependencies.get_default_django_settings("9.9") is django_3_2
+    assert dependencies.versions[-1] == "6.1" and "4.2" in dependencies.versions
+    # Each release's own defaults, as its global_settings.py has them.
+    assert dependencies.get_default_django_settings("4.2").USE_TZ is False
+    assert dependencies.get_default_django_settings("5.0").USE_TZ is True
+    assert hasattr(dependencies.get_default_django_settings("4.2"), "USE_L10N")
+    assert not hasattr(dependencies.get_default_django_settings("5.0"), "USE_L10N")
+    assert dependencies.get_default_django_settings("4.1").FORM_RENDERER == "django.forms.renderers.DjangoTemplates"
     assert dependencies.get_default_django_settings("1.11").MIDDLEWARE is None
     assert dependencies.get_default_django_settings("2.2").X_FRAME_OPTIONS == "SAMEORIGIN"
     assert list(dependencies.DJANGO_SETTINGS_MAPPING) == dependencies.versions

@@ -3,6 +3,7 @@ and in pre-commit. A thin front end over the compiled modules."""
 import argparse
 import concurrent.futures
 import json
+import logging
 import multiprocessing
 import os
 import pathlib
@@ -36,7 +37,14 @@ def rule_catalogue():
             "finds": "A Python module that does not parse.",
             "why": "Nothing else can be checked in it.", "example": "def broken(:", "better": "def fixed():",
             "fix": None,
-        }
+        },
+        "F0001": {
+            "id": "F0001", "symbol": "fatal", "description": "Used when a module could not be analysed.",
+            "finds": "A module tessary could not analyse: it could not be read or decoded, its syntax tree could "
+                     "not be built, or a check failed on it.",
+            "why": "Its findings are unknown, so the run cannot count as clean.", "example": "", "better": "",
+            "fix": None,
+        },
     }
     for module in (admin, fieldrules, methodrules, migrations, queryrules, templates):
         for rule in module.RULES:
@@ -80,8 +88,18 @@ def find_project_root(start):
     return folder
 
 
+# tessary's own git calls never start a command the repository's
+# configuration names, and read paths in one spelling whatever the user's
+# settings for quoting and prefixes are.
+GIT_SETTINGS = (
+    "-c", "core.quotePath=false", "-c", "core.fsmonitor=false", "-c", "diff.noprefix=false",
+    "-c", "diff.mnemonicPrefix=false", "-c", "core.pager=cat",
+)
+
+
 def git(root, *args):
-    result = subprocess.run(["git", *args], cwd=root, capture_output=True, text=True)
+    result = subprocess.run(["git", *GIT_SETTINGS, *args], cwd=root, capture_output=True, text=True,
+                            encoding="utf-8", errors="surrogateescape")
     if result.returncode != 0:
         raise UsageError(f"git {' '.join(args)}: {result.stderr.strip() or 'failed'}")
     return result.stdout
@@ -147,13 +165,42 @@ def default_base(root):
     return "HEAD"
 
 
+def unquote_git_path(text):
+    """A path as git writes it in a diff header: C-quoted when it holds
+    special characters, and followed by a tab when it holds a space."""
+    if text.endswith("\t"):
+        text = text[:-1]
+    if not (len(text) >= 2 and text[0] == '"' and text[-1] == '"'):
+        return text
+    out = bytearray()
+    escapes = {"a": 7, "b": 8, "t": 9, "n": 10, "v": 11, "f": 12, "r": 13, '"': 34, "\\": 92}
+    body, i = text[1:-1], 0
+    while i < len(body):
+        char = body[i]
+        if char == "\\" and i + 1 < len(body):
+            following = body[i + 1]
+            if following in "01234567" and i + 4 <= len(body):
+                out.append(int(body[i + 1:i + 4], 8))
+                i += 4
+                continue
+            out.append(escapes.get(following, ord(following)))
+            i += 2
+            continue
+        out.extend(char.encode("utf-8", "surrogateescape"))
+        i += 1
+    return out.decode("utf-8", "surrogateescape")
+
+
 def changed_lines(root, rev):
-    """{path: set of changed line numbers, or None for new untracked files}."""
+    """{path: set of changed line numbers, or None for new untracked files},
+    paths relative to the project root."""
     changes = {}
     current = None
-    for line in git(root, "diff", "-U0", "--no-color", "--no-ext-diff", rev, "--").splitlines():
+    diff = git(root, "diff", "-U0", "--no-color", "--no-ext-diff", "--no-textconv", "--relative",
+               "--src-prefix=a/", "--dst-prefix=b/", rev, "--")
+    for line in diff.split("\n"):
         if line.startswith("+++ "):
-            target = line[4:]
+            target = unquote_git_path(line[4:])
             current = target[2:] if target.startswith("b/") else None
             if current is not None:
                 changes.setdefault(current, set())
@@ -172,12 +219,38 @@ def changed_lines(root, rev):
 # Linting
 
 
-def lint_batch(root, batch):
+# Files done, shared with the worker processes for the progress bar.
+_files_done = None
+
+
+def share_counter(counter):
+    global _files_done
+    _files_done = counter
+
+
+def count_file():
+    if _files_done is not None:
+        with _files_done.get_lock():
+            _files_done.value += 1
+
+
+def lint_batch(root, batch, environment):
     """Findings of one batch of the line filter, in tessary's own order."""
     import tessary.staticanalysis.shims  # noqa: F401  (once per process)
     from tessary.staticanalysis import checker
 
-    return checker.get_messages(str(root), batch)
+    return checker.get_messages(str(root), batch, default_django_version=django_minor(environment),
+                                search_paths=environment["paths"], progress=count_file)
+
+
+def django_minor(environment):
+    """The installed Django's feature release, when tessary knows it: the
+    version the checks assume when the project's requirements name none."""
+    from tessary.staticanalysis import dependencies
+
+    version = environment.get("django") or ""
+    minor = ".".join(version.split(".")[:2])
+    return minor if minor in dependencies.versions else "3.2"
 
 
 def sort_key(record):
@@ -196,16 +269,18 @@ def shares(line_filter, count):
     return [{k: line_filter[k] for k in keys[i:i + size]} for i in range(0, len(keys), size or 1)]
 
 
-def lint(root, line_filter, jobs):
+def lint(root, line_filter, jobs, environment, counter=None):
     parts = shares(line_filter, max(1, jobs))
     findings = []
     if len(parts) > 1:
         context = multiprocessing.get_context("fork" if hasattr(os, "fork") else "spawn")
-        with concurrent.futures.ProcessPoolExecutor(max_workers=len(parts), mp_context=context) as pool:
-            for result in pool.map(lint_batch, [root] * len(parts), parts):
+        with concurrent.futures.ProcessPoolExecutor(max_workers=len(parts), mp_context=context,
+                                                    initializer=share_counter, initargs=(counter,)) as pool:
+            for result in pool.map(lint_batch, [root] * len(parts), parts, [environment] * len(parts)):
                 findings.extend(result)
     else:
-        findings = lint_batch(root, line_filter)
+        share_counter(counter)
+        findings = lint_batch(root, line_filter, environment)
     for record in findings:
         record["path"] = relative_path(root, record["path"])
     return sorted(findings, key=sort_key)
@@ -222,12 +297,15 @@ def relative_path(root, path):
 
 
 class Progress:
-    """Elapsed time on stderr while a run takes more than a few seconds, on a
-    terminal only."""
+    """A progress bar on stderr, on a terminal only, once a run has taken
+    more than a second: files done out of the total, and the time taken."""
+
+    WIDTH = 30
 
     def __init__(self, files, enabled):
         self.files = files
-        self.enabled = enabled and sys.stderr.isatty()
+        self.enabled = enabled and files > 0 and sys.stderr.isatty()
+        self.counter = multiprocessing.Value("i", 0) if self.enabled else None
         self.done = threading.Event()
         self.thread = threading.Thread(target=self._run, daemon=True)
 
@@ -239,12 +317,16 @@ class Progress:
     def _run(self):
         started = time.monotonic()
         shown = False
-        while not self.done.wait(0.5):
+        while not self.done.wait(0.2):
             elapsed = time.monotonic() - started
-            if elapsed >= 3:
-                shown = True
-                sys.stderr.write(f"\rtessary: linting {self.files} files ({elapsed:.0f}s)")
-                sys.stderr.flush()
+            if elapsed < 1:
+                continue
+            shown = True
+            done = min(self.counter.value, self.files)
+            filled = self.WIDTH * done // self.files
+            bar = "#" * filled + "-" * (self.WIDTH - filled)
+            sys.stderr.write(f"\rtessary: [{bar}] {done}/{self.files} files  {elapsed:.0f}s")
+            sys.stderr.flush()
         if shown:
             sys.stderr.write("\r\033[K")
             sys.stderr.flush()
@@ -290,12 +372,16 @@ def format_text(entries, catalogue, files, statistics, colour):
         for msgid, count in sorted(counts.items()):
             lines.append(f"{count:6}  {msgid}  {catalogue.get(msgid, {}).get('symbol', '')}")
     fixable = sum(1 for e in entries if e["fixable"])
+    failed = len({e["path"] for e in entries if e["message-id"].startswith("F")})
+    files -= failed
     noun = "file" if files == 1 else "files"
     if entries:
         found = "finding" if len(entries) == 1 else "findings"
         lines.append(f"Found {len(entries)} {found} ({fixable} fixable) in {files} {noun}.")
     else:
         lines.append(f"No findings in {files} {noun}.")
+    if failed:
+        lines.append(f"{failed} {'module' if failed == 1 else 'modules'} could not be analysed (F0001).")
     return "\n".join(lines)
 
 
@@ -320,7 +406,7 @@ def format_github(entries):
                 ("title", f"{entry['message-id']} {entry['symbol']}"),
             )
         )
-        level = "error" if entry["message-id"].startswith("E") else "warning"
+        level = "error" if entry["message-id"][0] in "EF" else "warning"
         lines.append(f"::{level} {props}::{github_escape(entry['advice'])}")
     return "\n".join(lines)
 
@@ -343,7 +429,7 @@ def format_sarif(entries, catalogue):
         results.append({
             "ruleId": entry["message-id"],
             "ruleIndex": index[entry["message-id"]],
-            "level": "error" if entry["message-id"].startswith("E") else "warning",
+            "level": "error" if entry["message-id"][0] in "EF" else "warning",
             "message": {"text": entry["advice"] or entry["symbol"]},
             "locations": [{
                 "physicalLocation": {
@@ -400,11 +486,72 @@ def scope(args, catalogue):
     return root, select, ignore, narrow(project_files(root), root, args.paths)
 
 
+def analysed_environment(root, python):
+    """The Python environment the project is analysed against (where astroid
+    finds Django and the project's other packages)."""
+    from tessary import meta
+
+    try:
+        return meta.find_python_environment(str(root), str(python) if python else None)
+    except ValueError as error:
+        raise UsageError(str(error)) from None
+
+
+def describe_environment(environment):
+    if environment["prefix"] is None:
+        return "tessary's own environment"
+    return f"{environment['source']} environment at {environment['prefix']}"
+
+
+def require_django(environment):
+    """Without Django nothing is a model, a queryset or a migration: every
+    Python check would pass without a word."""
+    if environment["django"]:
+        return
+    where = describe_environment(environment)
+    raise UsageError(
+        f"Django is not installed in {where}, so no Python check can recognise a model; "
+        "point --python at the project's virtual environment, install Django there, "
+        "or add Django to the pre-commit hook's additional_dependencies"
+    )
+
+
+def show_settings(root, environment, select, ignore, catalogue):
+    from tessary import meta
+    from tessary.staticanalysis import dependencies
+
+    django = environment["django"] or "not found"
+    requirement = dependencies.resolve_django_version(str(root))
+    if requirement:
+        requirement = f"{requirement['specs'] or '(unpinned)'} in {requirement['path']}, checked as {requirement['version']}"
+    else:
+        requirement = f"none found; checked as {django_minor(environment)}"
+    rules = [msgid for msgid in catalogue if (not select or msgid in select) and msgid not in ignore]
+    lines = [
+        ("project root", str(root)),
+        ("environment", describe_environment(environment)),
+        ("environment paths", os.pathsep.join(environment["paths"]) or "-"),
+        ("Django", django),
+        ("Django requirement", requirement),
+        ("settings module", meta.get_settings_modpath(str(root)) or "-"),
+        ("line length", str(meta.get_code_style(str(root))["line_length"])),
+        ("rules", ", ".join(rules)),
+    ]
+    for name, value in lines:
+        print(f"{name}: {value}")
+
+
 def command_check(args):
     catalogue = rule_catalogue()
     if args.jobs < 1:
         raise UsageError("--jobs takes a number of processes, 1 or more")
     root, select, ignore, files = scope(args, catalogue)
+    environment = analysed_environment(root, args.python)
+    if args.show_settings:
+        show_settings(root, environment, select, ignore, catalogue)
+        return EXIT_CLEAN
+    if any(f.endswith(".py") for f in files):
+        require_django(environment)
     if args.diff is not None:
         rev = args.diff or default_base(root)
         changes = changed_lines(root, rev)
@@ -415,8 +562,8 @@ def command_check(args):
         line_filter["META"] = None
 
     checked = sum(1 for key in line_filter if key != "META")
-    with Progress(checked, enabled=not args.no_progress):
-        records = lint(root, line_filter, args.jobs)
+    with Progress(checked, enabled=not args.no_progress and args.format == "text") as progress:
+        records = lint(root, line_filter, args.jobs, environment, progress.counter)
     meta_records = [r for r in records if r["message-id"] == "C1000"]
     records = [
         r for r in records
@@ -442,6 +589,8 @@ def command_check(args):
         print(output)
     if args.version_advice:
         print_version_advice(meta_records)
+    if any(entry["message-id"].startswith("F") for entry in entries):
+        return EXIT_ERROR
     return EXIT_FINDINGS if entries else EXIT_CLEAN
 
 
@@ -459,8 +608,11 @@ def print_version_advice(records):
 
 
 def changes_model_fields(msgid):
-    """Field fixes change what makemigrations sees."""
-    return msgid.startswith("C2")
+    """Whether the fix of `msgid` changes what Django's migration
+    autodetector sees (makemigrations is due after it)."""
+    from tessary.staticanalysis import transformer
+
+    return msgid in transformer.SCHEMA_FIX_IDS
 
 
 def command_rules(args):
@@ -507,10 +659,14 @@ def command_fix(args):
     files = [f for f in files if f.endswith(".py")]
     whitelist = {f: ids for f in files}
 
+    environment = analysed_environment(root, args.python)
+    if files:
+        require_django(environment)
+
     import tessary.staticanalysis.shims  # noqa: F401
 
     result = transformer.fix_project(str(root), whitelist, meta.get_settings_modpath(str(root)),
-                                     meta.get_code_style(str(root)))
+                                     meta.get_code_style(str(root)), search_paths=environment["paths"])
     changes = result["files"]
     if args.diff:
         for text, path in changes:
@@ -551,11 +707,12 @@ def command_explain(args):
     advice = getattr(message_templates, msgid, None)
     if advice:
         print(f"Advice: {advice}")
-    print()
-    print("Before:")
-    print("    " + rule["example"].replace("\n", "\n    "))
-    print("After:")
-    print("    " + rule["better"].replace("\n", "\n    "))
+    if rule["example"]:
+        print()
+        print("Before:")
+        print("    " + rule["example"].replace("\n", "\n    "))
+        print("After:")
+        print("    " + rule["better"].replace("\n", "\n    "))
     if rule.get("fix") and msgid in fixable_ids():
         print()
         print(f"Automatic fix: {rule['fix']}")
@@ -573,6 +730,10 @@ def build_parser():
     check.add_argument("--diff", nargs="?", const="", default=None, metavar="REV",
                        help="only lines changed since REV (default: the merge base with main, else HEAD)")
     check.add_argument("--format", choices=("text", "json", "github", "sarif"), default="text")
+    check.add_argument("--python", type=pathlib.Path, metavar="PATH",
+                       help="the project's Python environment: a virtual environment folder or its interpreter "
+                             "(default: [tool.tessary] python, $VIRTUAL_ENV, a folder with pyvenv.cfg at the "
+                             "project root, $CONDA_PREFIX, else tessary's own)")
     check.add_argument("--select", metavar="IDS", help="only these ids or symbols, comma separated")
     check.add_argument("--ignore", metavar="IDS", help="never these ids or symbols, comma separated")
     check.add_argument("--statistics", action="store_true", help="count findings per id")
@@ -581,6 +742,9 @@ def build_parser():
     check.add_argument("--jobs", "-j", type=int, default=os.cpu_count() or 1, metavar="N",
                        help="lint in N worker processes (default: the number of cores)")
     check.add_argument("--no-progress", action="store_true", help="never show progress on stderr")
+    check.add_argument("--show-settings", action="store_true",
+                       help="print the project root, the analysed environment, Django, the settings module, "
+                            "the line length and the selected rules, and lint nothing")
     check.set_defaults(handler=command_check)
 
     fix = commands.add_parser("fix", help="fix what can be fixed automatically")
@@ -588,6 +752,10 @@ def build_parser():
                      help="files or folders to fix (default: the whole project)")
     fix.add_argument("--diff", action="store_true",
                      help="print the changes as a unified diff and write nothing (exit 1 if there are any)")
+    fix.add_argument("--python", type=pathlib.Path, metavar="PATH",
+                       help="the project's Python environment: a virtual environment folder or its interpreter "
+                             "(default: [tool.tessary] python, $VIRTUAL_ENV, a folder with pyvenv.cfg at the "
+                             "project root, $CONDA_PREFIX, else tessary's own)")
     fix.add_argument("--select", metavar="IDS", help="only these ids or symbols, comma separated")
     fix.add_argument("--ignore", metavar="IDS", help="never these ids or symbols, comma separated")
     fix.set_defaults(handler=command_fix)
@@ -603,6 +771,8 @@ def build_parser():
 
 
 def main(argv=None):
+    # The driver logs what it reports as F0001 findings; the findings say it.
+    logging.getLogger().addHandler(logging.NullHandler())
     parser = build_parser()
     args = parser.parse_args(argv)
     try:

@@ -27,20 +27,16 @@ PYBIND11_MODULE(meta, m) {
       [](const fs::path& project_root, std::optional<fs::path> python) {
         py::object sys = py::module_::import("sys");
         PythonEnvironment env = find_python_environment(project_root, python, sys.attr("prefix").cast<fs::path>());
+        // Django must be where the project runs: in the environment chosen
+        // for it, or, when none was, in tessary's own.
         std::vector<fs::path> searched = env.paths;
-        // Django is looked for where astroid will look: the environment
-        // first, then tessary's own search path.
-        for (py::handle entry : sys.attr("path")) {
-          std::string text = py::str(entry);
-          if (!text.empty()) searched.emplace_back(text);
+        if (env.prefix.empty()) {
+          for (py::handle entry : sys.attr("path")) {
+            std::string text = py::str(entry);
+            if (!text.empty()) searched.emplace_back(text);
+          }
         }
-        std::vector<fs::path> own(searched.begin() + static_cast<long>(env.paths.size()), searched.end());
-        std::optional<std::string> django = installed_version(env.paths, "django");
-        bool django_is_own = false;
-        if (!django) {
-          django = installed_version(own, "django");
-          django_is_own = django.has_value();
-        }
+        std::optional<std::string> django = installed_version(searched, "django");
         py::dict out;
         out["prefix"] = env.prefix.empty() ? py::object(py::none()) : py::object(py::str(env.prefix.string()));
         out["source"] = env.source;
@@ -48,11 +44,10 @@ PYBIND11_MODULE(meta, m) {
         for (const fs::path& path : env.paths) paths.append(py::str(path.string()));
         out["paths"] = paths;
         out["django"] = django ? py::object(py::str(*django)) : py::object(py::none());
-        out["django_from_own"] = django_is_own;
         return out;
       },
       py::arg("project_root"), py::arg("python") = py::none(),
-      "The Python environment a project is analysed against: {prefix, source, paths, django, django_from_own}.");
+      "The Python environment a project is analysed against: {prefix, source, paths, django}.");
   m.def("installed_version", &installed_version, py::arg("paths"), py::arg("distribution"));
   m.def("get_manage_file", &get_manage_file, py::arg("project_root"));
 }

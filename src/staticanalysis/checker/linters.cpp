@@ -243,7 +243,7 @@ Driver load() {
   // A module that could not be analysed carries the reason as its argument
   // map, as every finding of ours does.
   py::tuple fatal = msgs["F0001"];
-  py::tuple fatal_entry = py::make_tuple(d.ignore_old_style_string_formatting("%s"), "fatal",
+  py::tuple fatal_entry = py::make_tuple(context_string("%s"), "fatal",
                                          "Used when a module could not be analysed.");
   if (fatal.size() > 3) fatal_entry = fatal_entry + py::make_tuple(fatal[3]);
   msgs["F0001"] = fatal_entry;
