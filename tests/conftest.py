@@ -16,6 +16,14 @@ def lint_records(code, filepath="app/models.py", settings_modpath="project.setti
     return linter.reporter.messages
 
 
+@pytest.fixture(autouse=True)
+def no_outside_environment(monkeypatch):
+    """The analysed environment is the test's business: an activated
+    virtual environment or conda environment of the caller's is not."""
+    monkeypatch.delenv("VIRTUAL_ENV", raising=False)
+    monkeypatch.delenv("CONDA_PREFIX", raising=False)
+
+
 @pytest.fixture
 def extract():
     """astroid.extract_node under a module name of the analysed project."""

@@ -49,7 +49,7 @@ def test_configuration_keys_and_bad_toml(tmp_path):
 
 def test_every_reported_id_has_advice():
     names = [n for n in dir(message_templates) if not n.startswith("__")]
-    assert all(len(n) == 5 and n[0] in "CE" and n[1:].isdigit() for n in names), names
+    assert all(len(n) == 5 and n[0] in "CEF" and n[1:].isdigit() for n in names), names
     for expected in ("E0001", "C1000", "C2000", "C2001", "C3002", "C5000", "C7000", "C7001", "C8001", "C9003"):
         assert expected in names
 

@@ -194,7 +194,15 @@ void reporter_handle_message(py::object self, py::object msg) {
   record["abspath"] = msg.attr("abspath");
   record["symbol"] = msg.attr("symbol");
   // Kept as the checker formatted it: for our checkers, the argument map.
-  record["message"] = msg.attr("msg");
+  // pylint's own fatal messages (a file it could not find) carry text,
+  // which becomes the reason of ours.
+  py::object text = msg.attr("msg");
+  if (py::str(msg.attr("msg_id")).cast<std::string>() == "F0001" && !py::isinstance<py::dict>(text)) {
+    py::dict arguments;
+    arguments["reason"] = py::str(text);
+    text = arguments;
+  }
+  record["message"] = text;
   record["message-id"] = msg.attr("msg_id");
   self.attr("messages").attr("append")(record);
 }
