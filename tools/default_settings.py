@@ -2,7 +2,9 @@
 
 Usage: python tools/default_settings.py WHEEL [WHEEL ...]
 
-Each argument is a Django wheel (``pip download --no-deps django==X.Y.*``).
+Each argument is a Django wheel (``pip download --no-deps django==X.Y.*``),
+one per feature release; give them all at once, since each release is
+written as what differs from the next.
 The wheel's ``django/conf/global_settings.py`` is read, never run: every
 upper-case assignment whose value is made of literals, arithmetic on numbers,
 earlier settings and ``gettext_noop("...")`` is written out as data. Run by
@@ -59,22 +61,44 @@ def settings_of(source):
     return known
 
 
-def write(version, settings):
+def assignment(name, value):
+    text = pprint.pformat(value, width=88 - len(name) - 3, sort_dicts=False)
+    return f"{name} = {text}".replace("\n", "\n" + " " * (len(name) + 3))
+
+
+def module_name(version):
+    return f"django_{version.replace('.', '_')}"
+
+
+def write(version, settings, newer=None):
+    """The newest release is written out whole; each older one as what
+    differs from the release after it."""
     lines = [f'"""Django {version}\'s default settings (django/conf/global_settings.py)."""', ""]
-    for name, value in settings.items():
-        text = pprint.pformat(value, width=88 - len(name) - 3, sort_dicts=False)
-        lines.append(f"{name} = {text}".replace("\n", "\n" + " " * (len(name) + 3)))
-    module = TARGET / f"django_{version.replace('.', '_')}.py"
+    if newer is None:
+        lines += [assignment(name, value) for name, value in settings.items()]
+    else:
+        newer_version, newer_settings = newer
+        lines += [f"from .{module_name(newer_version)} import *  # noqa: F401,F403", ""]
+        lines += [assignment(name, value) for name, value in settings.items()
+                  if name not in newer_settings or newer_settings[name] != value]
+        lines += [f"del {name}  # noqa: F821" for name in newer_settings if name not in settings]
+    module = TARGET / f"{module_name(version)}.py"
     module.write_text("\n".join(lines) + "\n", encoding="utf-8")
     return module
 
 
 def main(wheels):
+    releases = []
     for wheel in wheels:
         version = ".".join(re.search(r"-(\d+)\.(\d+)", pathlib.Path(wheel).name).groups())
         with zipfile.ZipFile(wheel) as archive:
             source = archive.read("django/conf/global_settings.py").decode("utf-8")
-        print(f"{version}: {write(version, settings_of(source))}")
+        releases.append((tuple(int(part) for part in version.split(".")), version, settings_of(source)))
+    releases.sort()
+    newer = None
+    for _, version, settings in reversed(releases):
+        print(f"{version}: {write(version, settings, newer)}")
+        newer = (version, settings)
 
 
 if __name__ == "__main__":

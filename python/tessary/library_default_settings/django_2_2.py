@@ -1,13 +1,7 @@
 """Django 2.2's default settings (django/conf/global_settings.py)."""
 
-DEBUG = False
-DEBUG_PROPAGATE_EXCEPTIONS = False
-ADMINS = []
-INTERNAL_IPS = []
-ALLOWED_HOSTS = []
-TIME_ZONE = 'America/Chicago'
-USE_TZ = False
-LANGUAGE_CODE = 'en-us'
+from .django_3_0 import *  # noqa: F401,F403
+
 LANGUAGES = [('af', 'Afrikaans'),
              ('ar', 'Arabic'),
              ('ast', 'Asturian'),
@@ -98,160 +92,11 @@ LANGUAGES = [('af', 'Afrikaans'),
              ('vi', 'Vietnamese'),
              ('zh-hans', 'Simplified Chinese'),
              ('zh-hant', 'Traditional Chinese')]
-LANGUAGES_BIDI = ['he', 'ar', 'fa', 'ur']
-USE_I18N = True
-LOCALE_PATHS = []
-LANGUAGE_COOKIE_NAME = 'django_language'
-LANGUAGE_COOKIE_AGE = None
-LANGUAGE_COOKIE_DOMAIN = None
-LANGUAGE_COOKIE_PATH = '/'
-USE_L10N = False
-MANAGERS = []
 DEFAULT_CONTENT_TYPE = 'text/html'
-DEFAULT_CHARSET = 'utf-8'
-FILE_CHARSET = 'utf-8'
-SERVER_EMAIL = 'root@localhost'
-DATABASES = {}
-DATABASE_ROUTERS = []
-EMAIL_BACKEND = 'django.core.mail.backends.smtp.EmailBackend'
-EMAIL_HOST = 'localhost'
-EMAIL_PORT = 25
-EMAIL_USE_LOCALTIME = False
-EMAIL_HOST_USER = ''
-EMAIL_HOST_PASSWORD = ''
-EMAIL_USE_TLS = False
-EMAIL_USE_SSL = False
-EMAIL_SSL_CERTFILE = None
-EMAIL_SSL_KEYFILE = None
-EMAIL_TIMEOUT = None
-INSTALLED_APPS = []
-TEMPLATES = []
-FORM_RENDERER = 'django.forms.renderers.DjangoTemplates'
-DEFAULT_FROM_EMAIL = 'webmaster@localhost'
-EMAIL_SUBJECT_PREFIX = '[Django] '
-APPEND_SLASH = True
-PREPEND_WWW = False
-FORCE_SCRIPT_NAME = None
-DISALLOWED_USER_AGENTS = []
-ABSOLUTE_URL_OVERRIDES = {}
-IGNORABLE_404_URLS = []
-SECRET_KEY = ''
-DEFAULT_FILE_STORAGE = 'django.core.files.storage.FileSystemStorage'
-MEDIA_ROOT = ''
-MEDIA_URL = ''
-STATIC_ROOT = None
-STATIC_URL = None
-FILE_UPLOAD_HANDLERS = ['django.core.files.uploadhandler.MemoryFileUploadHandler',
-                        'django.core.files.uploadhandler.TemporaryFileUploadHandler']
-FILE_UPLOAD_MAX_MEMORY_SIZE = 2621440
-DATA_UPLOAD_MAX_MEMORY_SIZE = 2621440
-DATA_UPLOAD_MAX_NUMBER_FIELDS = 1000
-FILE_UPLOAD_TEMP_DIR = None
 FILE_UPLOAD_PERMISSIONS = None
-FILE_UPLOAD_DIRECTORY_PERMISSIONS = None
-FORMAT_MODULE_PATH = None
-DATE_FORMAT = 'N j, Y'
-DATETIME_FORMAT = 'N j, Y, P'
-TIME_FORMAT = 'P'
-YEAR_MONTH_FORMAT = 'F Y'
-MONTH_DAY_FORMAT = 'F j'
-SHORT_DATE_FORMAT = 'm/d/Y'
-SHORT_DATETIME_FORMAT = 'm/d/Y P'
-DATE_INPUT_FORMATS = ['%Y-%m-%d',
-                      '%m/%d/%Y',
-                      '%m/%d/%y',
-                      '%b %d %Y',
-                      '%b %d, %Y',
-                      '%d %b %Y',
-                      '%d %b, %Y',
-                      '%B %d %Y',
-                      '%B %d, %Y',
-                      '%d %B %Y',
-                      '%d %B, %Y']
-TIME_INPUT_FORMATS = ['%H:%M:%S', '%H:%M:%S.%f', '%H:%M']
-DATETIME_INPUT_FORMATS = ['%Y-%m-%d %H:%M:%S',
-                          '%Y-%m-%d %H:%M:%S.%f',
-                          '%Y-%m-%d %H:%M',
-                          '%Y-%m-%d',
-                          '%m/%d/%Y %H:%M:%S',
-                          '%m/%d/%Y %H:%M:%S.%f',
-                          '%m/%d/%Y %H:%M',
-                          '%m/%d/%Y',
-                          '%m/%d/%y %H:%M:%S',
-                          '%m/%d/%y %H:%M:%S.%f',
-                          '%m/%d/%y %H:%M',
-                          '%m/%d/%y']
-FIRST_DAY_OF_WEEK = 0
-DECIMAL_SEPARATOR = '.'
-USE_THOUSAND_SEPARATOR = False
-NUMBER_GROUPING = 0
-THOUSAND_SEPARATOR = ','
-DEFAULT_TABLESPACE = ''
-DEFAULT_INDEX_TABLESPACE = ''
 X_FRAME_OPTIONS = 'SAMEORIGIN'
-USE_X_FORWARDED_HOST = False
-USE_X_FORWARDED_PORT = False
-WSGI_APPLICATION = None
-SECURE_PROXY_SSL_HEADER = None
-MIDDLEWARE = []
-SESSION_CACHE_ALIAS = 'default'
-SESSION_COOKIE_NAME = 'sessionid'
-SESSION_COOKIE_AGE = 1209600
-SESSION_COOKIE_DOMAIN = None
-SESSION_COOKIE_SECURE = False
-SESSION_COOKIE_PATH = '/'
-SESSION_COOKIE_HTTPONLY = True
-SESSION_COOKIE_SAMESITE = 'Lax'
-SESSION_SAVE_EVERY_REQUEST = False
-SESSION_EXPIRE_AT_BROWSER_CLOSE = False
-SESSION_ENGINE = 'django.contrib.sessions.backends.db'
-SESSION_FILE_PATH = None
-SESSION_SERIALIZER = 'django.contrib.sessions.serializers.JSONSerializer'
-CACHES = {'default': {'BACKEND': 'django.core.cache.backends.locmem.LocMemCache'}}
-CACHE_MIDDLEWARE_KEY_PREFIX = ''
-CACHE_MIDDLEWARE_SECONDS = 600
-CACHE_MIDDLEWARE_ALIAS = 'default'
-AUTH_USER_MODEL = 'auth.User'
-AUTHENTICATION_BACKENDS = ['django.contrib.auth.backends.ModelBackend']
-LOGIN_URL = '/accounts/login/'
-LOGIN_REDIRECT_URL = '/accounts/profile/'
-LOGOUT_REDIRECT_URL = None
-PASSWORD_RESET_TIMEOUT_DAYS = 3
-PASSWORD_HASHERS = ['django.contrib.auth.hashers.PBKDF2PasswordHasher',
-                    'django.contrib.auth.hashers.PBKDF2SHA1PasswordHasher',
-                    'django.contrib.auth.hashers.Argon2PasswordHasher',
-                    'django.contrib.auth.hashers.BCryptSHA256PasswordHasher']
-AUTH_PASSWORD_VALIDATORS = []
-SIGNING_BACKEND = 'django.core.signing.TimestampSigner'
-CSRF_FAILURE_VIEW = 'django.views.csrf.csrf_failure'
-CSRF_COOKIE_NAME = 'csrftoken'
-CSRF_COOKIE_AGE = 31449600
-CSRF_COOKIE_DOMAIN = None
-CSRF_COOKIE_PATH = '/'
-CSRF_COOKIE_SECURE = False
-CSRF_COOKIE_HTTPONLY = False
-CSRF_COOKIE_SAMESITE = 'Lax'
-CSRF_HEADER_NAME = 'HTTP_X_CSRFTOKEN'
-CSRF_TRUSTED_ORIGINS = []
-CSRF_USE_SESSIONS = False
-MESSAGE_STORAGE = 'django.contrib.messages.storage.fallback.FallbackStorage'
-LOGGING_CONFIG = 'logging.config.dictConfig'
-LOGGING = {}
-DEFAULT_EXCEPTION_REPORTER_FILTER = 'django.views.debug.SafeExceptionReporterFilter'
-TEST_RUNNER = 'django.test.runner.DiscoverRunner'
-TEST_NON_SERIALIZED_APPS = []
-FIXTURE_DIRS = []
-STATICFILES_DIRS = []
-STATICFILES_STORAGE = 'django.contrib.staticfiles.storage.StaticFilesStorage'
-STATICFILES_FINDERS = ['django.contrib.staticfiles.finders.FileSystemFinder',
-                       'django.contrib.staticfiles.finders.AppDirectoriesFinder']
-MIGRATION_MODULES = {}
-SILENCED_SYSTEM_CHECKS = []
-SECURE_BROWSER_XSS_FILTER = False
 SECURE_CONTENT_TYPE_NOSNIFF = False
-SECURE_HSTS_INCLUDE_SUBDOMAINS = False
-SECURE_HSTS_PRELOAD = False
-SECURE_HSTS_SECONDS = 0
-SECURE_REDIRECT_EXEMPT = []
-SECURE_SSL_HOST = None
-SECURE_SSL_REDIRECT = False
+del LANGUAGE_COOKIE_SECURE  # noqa: F821
+del LANGUAGE_COOKIE_HTTPONLY  # noqa: F821
+del LANGUAGE_COOKIE_SAMESITE  # noqa: F821
+del SECURE_REFERRER_POLICY  # noqa: F821
