@@ -66,6 +66,16 @@ def assignment(name, value):
     return f"{name} = {text}".replace("\n", "\n" + " " * (len(name) + 3))
 
 
+def difference(name, value, newer):
+    """A list that the newer release only added to is written as the
+    newer list less those entries."""
+    if isinstance(value, list) and isinstance(newer, list):
+        added = [entry for entry in newer if entry not in value]
+        if [entry for entry in newer if entry not in added] == value:
+            return f"{name} = [entry for entry in {name} if entry not in {added!r}]"
+    return assignment(name, value)
+
+
 def module_name(version):
     return f"django_{version.replace('.', '_')}"
 
@@ -79,7 +89,7 @@ def write(version, settings, newer=None):
     else:
         newer_version, newer_settings = newer
         lines += [f"from .{module_name(newer_version)} import *  # noqa: F401,F403", ""]
-        lines += [assignment(name, value) for name, value in settings.items()
+        lines += [difference(name, value, newer_settings.get(name)) for name, value in settings.items()
                   if name not in newer_settings or newer_settings[name] != value]
         lines += [f"del {name}  # noqa: F821" for name in newer_settings if name not in settings]
     module = TARGET / f"{module_name(version)}.py"

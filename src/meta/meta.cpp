@@ -344,11 +344,9 @@ PythonEnvironment find_python_environment(const fs::path& project_root,
   }
   // An environment variable that names tessary's own environment (a
   // pre-commit hook's, pipx's) says nothing about the project.
-  for (const char* variable : {"VIRTUAL_ENV"}) {
-    const char* value = std::getenv(variable);
-    if (value && *value && fs::is_directory(value) && !same_folder(value, own_prefix))
-      return chosen(value, std::string("$") + variable);
-  }
+  const char* virtual_env = std::getenv("VIRTUAL_ENV");
+  if (virtual_env && *virtual_env && fs::is_directory(virtual_env) && !same_folder(virtual_env, own_prefix))
+    return chosen(virtual_env, "$VIRTUAL_ENV");
   std::vector<fs::path> candidates;
   std::error_code ec;
   for (const auto& entry : fs::directory_iterator(project_root, ec))
@@ -360,17 +358,15 @@ PythonEnvironment find_python_environment(const fs::path& project_root,
     return std::make_pair(static_cast<long>(at - usual.begin()), p.filename().string());
   };
   std::sort(candidates.begin(), candidates.end(), [&](const fs::path& a, const fs::path& b) { return rank(a) < rank(b); });
-  for (const fs::path& folder : candidates) {
-    if (same_folder(folder, own_prefix)) break;  // the project's environment is tessary's own
-    if (!environment_paths(folder).empty()) return chosen(folder, "the project's " + folder.filename().string());
-  }
-  bool own_in_project = std::any_of(candidates.begin(), candidates.end(),
-                                    [&](const fs::path& folder) { return same_folder(folder, own_prefix); });
-  const char* conda = std::getenv("CONDA_PREFIX");
-  if (!own_in_project && conda && *conda && fs::is_directory(conda) && !same_folder(conda, own_prefix) && !site_packages_of(conda).empty())
-    return chosen(conda, "$CONDA_PREFIX");
   PythonEnvironment own;
   own.source = "tessary's own";
+  for (const fs::path& folder : candidates) {
+    if (same_folder(folder, own_prefix)) return own;  // tessary is installed in the project's environment
+    if (!environment_paths(folder).empty()) return chosen(folder, "the project's " + folder.filename().string());
+  }
+  const char* conda = std::getenv("CONDA_PREFIX");
+  if (conda && *conda && fs::is_directory(conda) && !same_folder(conda, own_prefix) && !site_packages_of(conda).empty())
+    return chosen(conda, "$CONDA_PREFIX");
   return own;
 }
 
