@@ -68,7 +68,11 @@ def test_comparisons():
 def test_longest_common_prefix():
     counts = methodrules.get_longest_common_prefix(["BookA", "BookB", "Book"], 4)
     assert dict(counts) == {"Book": 2}
-    assert list(methodrules.get_longest_common_prefix(["Abcdef"], 2)) == ["Ab", "Abc", "Abcd", "Abcde"]
+    # Prefixes end at word boundaries: acronyms, digits and underscores too.
+    assert list(methodrules.get_longest_common_prefix(["AbCdEf"], 2)) == ["Ab", "AbCd"]
+    assert list(methodrules.get_longest_common_prefix(["HTTPRequestLog"], 1)) == ["HTTP", "HTTPRequest"]
+    assert list(methodrules.get_longest_common_prefix(["Shop2Line", "shop_line"], 1)) == ["Shop2", "shop"]
+    assert dict(methodrules.get_longest_common_prefix(["Category", "Catalogue", "CatalogueItem"], 3)) == {"Catalogue": 1}
     assert methodrules.STANDARD_METHODRULES == ("Meta", "__str__", "save", "get_absolute_url")
 
 

@@ -326,7 +326,11 @@ PythonEnvironment find_python_environment(const fs::path& project_root,
                                           const fs::path& own_prefix) {
   auto chosen = [&](const fs::path& given, std::string source) {
     PythonEnvironment env;
-    env.prefix = fs::absolute(environment_prefix(given)).lexically_normal();
+    std::error_code ec;
+    if (!fs::exists(given, ec))
+      throw py::value_error(source + " " + given.string() + ": no such file or folder");
+    env.prefix = fs::absolute(environment_prefix(given), ec).lexically_normal();
+    if (ec) throw py::value_error(source + " " + given.string() + ": " + ec.message());
     env.source = std::move(source);
     env.paths = environment_paths(env.prefix);
     if (env.paths.empty())

@@ -73,10 +73,76 @@ py::dict get_node_explicit_arguments(const Node& call) {
 
 namespace {
 
-// The constructor defaults a class and its ancestors declare, nearest first.
+// The text of a string constant, or nullopt.
+std::optional<std::string> const_text(const Node& node) {
+  if (!node.isa(ast().Const)) return std::nullopt;
+  return node.text(ast().value);
+}
+
+// The keywords a constructor sets on the way to its parent, so that their
+// default is its own and not the parameter default of some ancestor:
+// `kwargs["blank"] = True`, `kwargs.setdefault("editable", False)`,
+// `kwargs.update(...)`, and keywords passed to a parent's `__init__`.
+void keywords_written(const Node& init, py::set& out) {
+  const Astroid& a = ast();
+  py::object kwarg = init.child(a.args).get(intern("kwarg"));
+  std::optional<std::string> kwargs_name;
+  if (!kwarg.is_none()) kwargs_name = py::str(kwarg).cast<std::string>();
+  auto is_kwargs = [&](const Node& node) {
+    return kwargs_name && node.isa(a.Name) && node.name() == kwargs_name;
+  };
+  for (const Node& subscript : init.descendants(a.Subscript)) {
+    if (!is_kwargs(subscript.child(a.value))) continue;
+    if (py::str(subscript.get(intern("ctx"))).cast<std::string>().find("Load") != std::string::npos) continue;
+    if (auto key = const_text(subscript.child(intern("slice")))) out.add(py::str(*key));
+  }
+  for (const Node& call : init.descendants(a.Call)) {
+    Node func = call.func();
+    if (!func.isa(a.Attribute)) continue;
+    std::optional<std::string> method = func.attrname();
+    if (method == std::optional<std::string>("__init__")) {
+      // A parameter handed on under its own name keeps its default.
+      for (const Node& keyword : call.nodes(a.keywords)) {
+        std::optional<std::string> arg = keyword.text(a.arg);
+        if (!arg) continue;
+        Node value = keyword.child(a.value);
+        if (value.isa(a.Name) && value.name() == arg) continue;
+        out.add(py::str(*arg));
+      }
+      continue;
+    }
+    if (!is_kwargs(func.expr())) continue;
+    std::vector<Node> args = call.nodes(a.args);
+    if (method == std::optional<std::string>("setdefault") || method == std::optional<std::string>("pop")) {
+      // pop() takes the keyword out of the parent's hands too.
+      if (!args.empty())
+        if (auto key = const_text(args[0])) out.add(py::str(*key));
+    } else if (method == std::optional<std::string>("update")) {
+      for (const Node& keyword : call.nodes(a.keywords)) {
+        if (auto arg = keyword.text(a.arg)) out.add(py::str(*arg));
+      }
+      if (!args.empty() && args[0].isa(a.Dict)) {
+        for (py::handle pair : args[0].get(a.items)) {
+          if (auto key = const_text(Node::of(pair[py::int_(0)]))) out.add(py::str(*key));
+        }
+      }
+    }
+  }
+}
+
+// The constructor defaults a class and its ancestors declare, nearest
+// first, positional and keyword-only alike. A keyword that any of these
+// constructors sets itself has no single default and is left out.
 py::dict constructor_defaults(const py::object& cls) {
   const Astroid& a = ast();
   py::dict out;
+  py::set written;
+  auto record = [&](const Node& param, const Node& value) {
+    if (value.is_none()) return;  // a keyword-only parameter without a default
+    if (value.name() == std::optional<std::string>("NOT_PROVIDED")) return;
+    py::object name = param.get(a.name);
+    if (!out.contains(name)) out[name] = astroid_node_to_value(value);
+  };
   for (py::handle pair : ancestry(Node(cls))) {
     std::optional<Node> init = own_definition(Node::of(PyTuple_GET_ITEM(pair.ptr(), 0)), "__init__");
     if (!init || !init->isa(a.FunctionDef)) continue;
@@ -84,13 +150,19 @@ py::dict constructor_defaults(const py::object& cls) {
     std::vector<Node> positional = params.nodes(a.posonlyargs);
     for (const Node& p : params.nodes(a.args)) positional.push_back(p);
     std::vector<Node> defaults = params.nodes(a.defaults);
-    if (defaults.size() > positional.size()) continue;
-    size_t offset = positional.size() - defaults.size();
-    for (size_t i = 0; i < defaults.size(); ++i) {
-      if (defaults[i].name() == std::optional<std::string>("NOT_PROVIDED")) continue;
-      py::object name = positional[offset + i].get(a.name);
-      if (!out.contains(name)) out[name] = astroid_node_to_value(defaults[i]);
+    if (defaults.size() <= positional.size()) {
+      size_t offset = positional.size() - defaults.size();
+      for (size_t i = 0; i < defaults.size(); ++i) record(positional[offset + i], defaults[i]);
     }
+    std::vector<Node> keyword_only = params.nodes(intern("kwonlyargs"));
+    std::vector<Node> keyword_defaults = params.nodes(intern("kw_defaults"));
+    if (keyword_only.size() == keyword_defaults.size()) {
+      for (size_t i = 0; i < keyword_only.size(); ++i) record(keyword_only[i], keyword_defaults[i]);
+    }
+    keywords_written(*init, written);
+  }
+  for (py::handle name : written) {
+    if (out.contains(name)) PyDict_DelItem(out.ptr(), name.ptr());
   }
   return out;
 }

@@ -28,7 +28,12 @@ std::optional<Node> method_callee(const Node& call, std::initializer_list<std::s
   return func;
 }
 
-const std::initializer_list<std::string_view> kLookups = {"all", "filter", "exclude"};
+// The methods of managers and querysets that return a queryset.
+const std::initializer_list<std::string_view> kLookups = {
+    "all",          "filter",        "exclude",       "values",       "values_list", "only",
+    "defer",        "select_related", "prefetch_related", "annotate",  "alias",       "distinct",
+    "order_by",     "reverse",       "union",         "intersection", "difference",  "none",
+    "using",        "select_for_update", "complex_filter", "extra",   "dates",       "datetimes"};
 const std::initializer_list<std::string_view> kSingleReads = {"first", "last", "get"};
 
 py::iterator one(const py::object& value) { return py::iter(py::make_tuple(value)); }
@@ -42,6 +47,40 @@ Node model_of(const Node& call) {
 }
 
 Node instantiate(const Node& cls) { return Node(cls.get(ast().instantiate_class)()); }
+
+// An instance of Django's Model class, for querysets of a model we cannot
+// name (a related manager's).
+Node any_model_instance() {
+  const Astroid& a = ast();
+  py::object module = a.manager.attr("ast_from_module_name")("django.db.models.base");
+  py::tuple found = module.attr(a.lookup)("Model");
+  for (py::handle binding : found[1]) {
+    if (py::isinstance(binding, a.ClassDef)) return instantiate(Node::of(binding));
+  }
+  raise_python(a.use_inference_default);
+}
+
+constexpr std::string_view kManyToMany = "django.db.models.fields.related.ManyToManyField";
+
+// Is `owner.name` a related manager: a forward many-to-many field, or a
+// name the model does not declare on an instance of it (the reverse
+// accessors, `<model>_set` or a related_name, are made at run time)?
+bool is_related_manager(const Node& attribute) {
+  const Astroid& a = ast();
+  std::optional<std::string> name = attribute.attrname();
+  if (!name || name->rfind("__", 0) == 0) return false;
+  Node owner = safe_infer(attribute.expr());
+  if (!owner.isa(a.instance_class) || !is_model(owner)) return false;
+  py::object found;
+  try {
+    found = owner.get(intern("getattr"))(py::str(*name));
+  } catch (py::error_already_set& err) {
+    if (err.matches(py::module_::import("astroid").attr("AttributeInferenceError"))) return true;
+    throw;
+  }
+  Node value = safe_infer(attribute);
+  return value.isa(a.instance_class) && has_ancestor(value, kManyToMany);
+}
 
 }  // namespace
 
@@ -88,6 +127,20 @@ bool looks_like_queryset_lookup(const Node& node) {
   return is_queryset(safe_infer(callee->expr()));
 }
 
+bool looks_like_related_manager_lookup(const Node& node) {
+  std::optional<Node> callee = method_callee(node, kLookups);
+  if (!callee || !callee->expr().isa(ast().Attribute)) return false;
+  return is_related_manager(callee->expr());
+}
+
+bool looks_like_list_of_queryset(const Node& node) {
+  const Astroid& a = ast();
+  Node func = node.func();
+  if (!func.isa(a.Name) || func.name() != std::optional<std::string>("list")) return false;
+  std::vector<Node> args = node.nodes(a.args);
+  return args.size() == 1 && node.nodes(a.keywords).empty() && is_queryset(safe_infer(args[0]));
+}
+
 bool looks_like_model_get(const Node& node) {
   std::optional<Node> callee = method_callee(node, kSingleReads);
   if (!callee || !callee->expr().isa(ast().Attribute)) return false;
@@ -120,6 +173,21 @@ py::iterator apply_queryset_lookup_shim(const Node& node) {
   Node queryset = make_queryset_node(instantiate(model_of(node)));
   queryset.obj().attr("parent") = node.obj();
   return one(queryset.obj());
+}
+
+py::iterator apply_related_manager_lookup_shim(const Node& node) {
+  Node queryset = make_queryset_node(any_model_instance());
+  queryset.obj().attr("parent") = node.obj();
+  return one(queryset.obj());
+}
+
+py::iterator apply_list_of_queryset_shim(const Node& node) {
+  // list() of a queryset is a plain list of its rows, no longer a queryset.
+  const Astroid& a = ast();
+  Node queryset = safe_infer(node.nodes(a.args)[0]);
+  py::object list = a.List.attr("from_elements")(py::list(queryset.get(a.elts)));
+  list.attr("parent") = node.obj();
+  return one(list);
 }
 
 py::iterator apply_model_get_shim(const Node& node) { return one(instantiate(model_of(node)).obj()); }
@@ -156,6 +224,14 @@ void install(py::module_& m) {
   m.def("looks_like_model_manager_lookup", [](py::object n) { return looks_like_model_manager_lookup(Node(n)); });
   m.def("looks_like_queryset_lookup", [](py::object n) { return looks_like_queryset_lookup(Node(n)); });
   m.def("looks_like_model_get", [](py::object n) { return looks_like_model_get(Node(n)); });
+  m.def("looks_like_related_manager_lookup",
+        [](py::object n) { return looks_like_related_manager_lookup(Node(n)); });
+  m.def("looks_like_list_of_queryset", [](py::object n) { return looks_like_list_of_queryset(Node(n)); });
+  m.def("apply_related_manager_lookup_shim",
+        [](py::object n, py::object) { return apply_related_manager_lookup_shim(Node(n)); }, py::arg("node"),
+        py::arg("_context") = py::none());
+  m.def("apply_list_of_queryset_shim", [](py::object n, py::object) { return apply_list_of_queryset_shim(Node(n)); },
+        py::arg("node"), py::arg("_context") = py::none());
   m.def("apply_model_manager_shim", [](py::object n, py::object) { return apply_model_manager_shim(Node(n)); },
         py::arg("node"), py::arg("_context") = py::none());
   m.def("apply_model_manager_lookup_shim",
@@ -176,6 +252,10 @@ void install(py::module_& m) {
   register_transform(a.Call, a.inference_tip(m.attr("apply_queryset_lookup_shim")),
                      m.attr("looks_like_queryset_lookup"));
   register_transform(a.Call, a.inference_tip(m.attr("apply_model_get_shim")), m.attr("looks_like_model_get"));
+  register_transform(a.Call, a.inference_tip(m.attr("apply_related_manager_lookup_shim")),
+                     m.attr("looks_like_related_manager_lookup"));
+  register_transform(a.Call, a.inference_tip(m.attr("apply_list_of_queryset_shim")),
+                     m.attr("looks_like_list_of_queryset"));
   register_transform(a.Attribute, a.inference_tip(m.attr("apply_model_manager_shim")),
                      m.attr("looks_like_model_manager"));
 }

@@ -96,15 +96,27 @@ bool is_missing_blank_true(FieldCall& call) {
   std::optional<std::string> name = call.class_name();
   if (!name || is_django_string_field_name(*name) || is_django_boolean_field_name(*name)) return false;
   const py::dict& given = call.explicit_args();
-  return truthy(get_or_none(given, "null")) && !truthy(get_or_none(given, "blank")) &&
-         get_or_none(given, "default").is_none();
+  if (!truthy(get_or_none(given, "null")) || truthy(get_or_none(given, "blank")) ||
+      !get_or_none(given, "default").is_none())
+    return false;
+  // Forms never validate a field that is not editable, and Django makes
+  // auto_now and auto_now_add fields blank itself.
+  py::str editable("editable");
+  if (given.contains(editable) && !truthy(given[editable])) return false;
+  return !truthy(get_or_none(given, "auto_now")) && !truthy(get_or_none(given, "auto_now_add"));
 }
 
 bool is_fk_mising_related_name(FieldCall& call) {
   if (call.class_name() != std::optional<std::string>("ForeignKey")) return false;
-  Node frame = call.node().frame();
-  if (truthy(get_or_none(call.explicit_args(), "related_name"))) return false;
-  return !is_node_abstract_model(frame).has_value();
+  // Only a missing related_name, or the constants None and "", leave the
+  // reverse accessor to Django; any other expression names it.
+  if (std::optional<Node> given = find_keyword(call.node(), "related_name")) {
+    Node value = given->child(ast().value);
+    if (!value.isa(ast().Const)) return false;
+    py::object constant = value.get(ast().value);
+    if (!constant.is_none() && !py_equal(constant, py::str(""))) return false;
+  }
+  return !is_node_abstract_model(call.node().frame()).has_value();
 }
 
 bool is_null_stringfield(FieldCall& call) {
@@ -120,7 +132,10 @@ bool is_null_stringfield(FieldCall& call) {
   }
   std::optional<std::string> name = call.class_name();
   if (!name || !is_django_string_field_name(*name)) return false;
-  return truthy(get_or_none(call.merged_args(), "null"));
+  py::dict merged = call.merged_args();
+  // A unique string field needs NULL for its empty values, or two blank
+  // rows break the unique constraint.
+  return truthy(get_or_none(merged, "null")) && !truthy(get_or_none(merged, "unique"));
 }
 
 bool is_redundant_kwargs(const Node& keyword, FieldCall& parent) {
@@ -129,7 +144,10 @@ bool is_redundant_kwargs(const Node& keyword, FieldCall& parent) {
   const py::dict& defaults = parent.default_args();
   if (arg.is_none() || !defaults.contains(arg)) return false;
   py::object value = astroid_node_to_value(keyword.child(ast().value));
-  return py_equal(value, defaults[arg]);
+  if (!py_equal(value, defaults[arg])) return false;
+  // blank=False on a field that needs blank=True is C2003's to fix.
+  if (py_equal(arg, py::str("blank")) && is_missing_blank_true(parent)) return false;
+  return true;
 }
 
 bool has_redundant_kwargs(FieldCall& call) {

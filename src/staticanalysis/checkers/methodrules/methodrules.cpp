@@ -36,19 +36,53 @@ std::string lower(std::string text) {
 
 }  // namespace
 
+std::vector<size_t> word_starts(const std::string& name) {
+  auto upper = [](char c) { return std::isupper(static_cast<unsigned char>(c)) != 0; };
+  auto lower_or_digit = [](char c) {
+    return std::islower(static_cast<unsigned char>(c)) != 0 || std::isdigit(static_cast<unsigned char>(c)) != 0;
+  };
+  std::vector<size_t> starts;
+  for (size_t i = 1; i < name.size(); ++i) {
+    char before = name[i - 1], here = name[i];
+    bool starts_word = (upper(here) && lower_or_digit(before)) ||
+                       // the last capital of an acronym starts the next word: HTTPRequest
+                       (upper(here) && upper(before) && i + 1 < name.size() && std::islower(static_cast<unsigned char>(name[i + 1]))) ||
+                       (before == '_' && here != '_');
+    if (starts_word) starts.push_back(i);
+  }
+  return starts;
+}
+
 std::vector<std::pair<std::string, long>> get_longest_common_prefix(const std::vector<std::string>& values,
                                                                     long min_length) {
   std::vector<std::pair<std::string, long>> counts;
   std::unordered_map<std::string, size_t> index;
   for (const std::string& value : values) {
-    for (long i = std::max(min_length, 0L); i < static_cast<long>(value.size()); ++i) {
-      std::string prefix = value.substr(0, static_cast<size_t>(i));
+    // A prefix is a run of whole CamelCase words, never the whole name.
+    for (size_t end : word_starts(value)) {
+      std::string prefix = value.substr(0, end);
+      while (!prefix.empty() && prefix.back() == '_') prefix.pop_back();
+      if (static_cast<long>(prefix.size()) < min_length) continue;
       auto [it, inserted] = index.try_emplace(prefix, counts.size());
       if (inserted) counts.emplace_back(prefix, 0);
       ++counts[it->second].second;
     }
   }
   return counts;
+}
+
+std::string without_generic_words(const std::string& name) {
+  size_t start = 0;
+  for (;;) {
+    std::string rest = name.substr(start);
+    std::vector<size_t> starts = word_starts(rest);
+    if (starts.empty()) break;
+    std::string first = lower(rest.substr(0, starts[0]));
+    while (!first.empty() && first.back() == '_') first.pop_back();
+    if (first != "abstract" && first != "base") break;
+    start += starts[0];
+  }
+  return name.substr(start);
 }
 
 namespace {
@@ -77,6 +111,10 @@ void visit_module(py::object self, py::object) { self.attr("model_names") = py::
 void visit_classdef(py::object self, py::object node_obj) {
   Node node(node_obj);
   if (is_model(node)) {
+    // Models made inside functions (test helpers) are not the module's.
+    for (Node scope = node.parent(); !scope.is_none() && !scope.isa(ast().Module); scope = scope.parent()) {
+      if (scope.isa(ast().FunctionDef) || scope.isa(ast().Lambda)) return;
+    }
     self.attr("model_names").attr("append")(node.get(ast().name));
   } else if (in_model_body(node)) {
     check_attribute_order(self, node);
@@ -122,6 +160,8 @@ void visit_call(py::object self, py::object node_obj) {
 void leave_module(py::object self, py::object node_obj) {
   Node module = Node(node_obj).root();
   std::vector<std::string> names = self.attr("model_names").cast<std::vector<std::string>>();
+  std::vector<std::string> stems;
+  for (const std::string& name : names) stems.push_back(without_generic_words(name));
   long maximum = config_int(self, "max_models");
   if (static_cast<long>(names.size()) >= maximum) {
     py::dict args;
@@ -132,7 +172,7 @@ void leave_module(py::object self, py::object node_obj) {
   if (names.empty()) return;
   long threshold = config_int(self, "max_common_model_prefix");
   const std::pair<std::string, long>* best = nullptr;
-  auto prefixes = get_longest_common_prefix(names, config_int(self, "min_common_model_prefix_length"));
+  auto prefixes = get_longest_common_prefix(stems, config_int(self, "min_common_model_prefix_length"));
   for (const auto& entry : prefixes) {
     if (entry.second < threshold) continue;
     std::string folded = lower(entry.first);

@@ -41,7 +41,13 @@ inline constexpr IntOption kOptions[] = {
     {"max-common-model-prefix", 4, "Maximum number of models that can have the same prefix"},
 };
 
-// Prefix counts in first-insertion order.
+// Where the CamelCase (or snake_case) words of a class name start, after
+// the first: "HTTPRequestLog" gives 4 and 11.
+std::vector<size_t> word_starts(const std::string& name);
+// The name without its leading "Abstract" and "Base" words.
+std::string without_generic_words(const std::string& name);
+// Counts of the prefixes made of whole words (at least min_length
+// characters, never a whole name), in first-insertion order.
 std::vector<std::pair<std::string, long>> get_longest_common_prefix(const std::vector<std::string>& values,
                                                                     long min_length);
 

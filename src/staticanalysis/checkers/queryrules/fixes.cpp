@@ -105,8 +105,8 @@ void bind_fixes(py::module_& m) {
         {"C9002", a.Compare, m.attr("transform_queryset_exists_compare"), m.attr("is_inefficient_queryset_exists")},
         {"C9002", a.UnaryOp, m.attr("transform_queryset_exists_count_unaryop"), on_child(a.operand, &is_queryset_count)},
         {"C9002", a.If, m.attr("transform_queryset_exists_count_if"), on_child(a.test, &is_queryset_count)},
-        {"C9003", a.UnaryOp, m.attr("transform_queryset_exists_naked_unaryop"), on_child(a.operand, &queryrules::is_queryset)},
-        {"C9003", a.If, m.attr("transform_queryset_exists_naked_if"), on_child(a.test, &queryrules::is_queryset)},
+        {"C9003", a.UnaryOp, m.attr("transform_queryset_exists_naked_unaryop"), on_child(a.operand, &is_queryset_truth_test)},
+        {"C9003", a.If, m.attr("transform_queryset_exists_naked_if"), on_child(a.test, &is_queryset_truth_test)},
     };
   });
   def_transformer_visitor(m, &fix_rules, IdOrder::sorted);

@@ -22,6 +22,27 @@ std::optional<std::pair<std::string, py::object>> single_comparison(const py::ha
 
 bool value_equals(const py::object& value, long expected) { return py_equal(value, py::int_(expected)); }
 
+bool targets_other_column(const Node& owner, const std::string& field) {
+  const Astroid& a = ast();
+  py::object definitions;
+  try {
+    definitions = owner.get(intern("getattr"))(py::str(field));
+  } catch (py::error_already_set&) {
+    return false;
+  }
+  for (py::handle definition : definitions) {
+    Node assign = Node::of(definition).parent();
+    if (!assign.isa(a.Assign) || !assign.child(a.value).isa(a.Call)) continue;
+    std::optional<Node> to_field = find_keyword(assign.child(a.value), "to_field");
+    if (!to_field) return false;
+    Node value = to_field->child(a.value);
+    if (!value.isa(a.Const)) return true;
+    py::object column = value.get(a.value);
+    return !column.is_none() && !py_equal(column, py::str("pk")) && !py_equal(column, py::str("id"));
+  }
+  return false;
+}
+
 bool instance_of(const Node& value, bool (*predicate)(const Node&)) {
   if (!value.isa(ast().instance_class) || !value.truthy()) return false;
   return predicate(value.child(ast().proxied));
@@ -31,6 +52,36 @@ bool instance_of(const Node& value, bool (*predicate)(const Node&)) {
 
 bool is_queryset(const Node& node) { return tessary::is_queryset(safe_infer(node)); }
 
+bool rows_used_elsewhere(const Node& queryset) {
+  const Astroid& a = ast();
+  if (!queryset.isa(a.Name)) return false;
+  std::optional<std::string> name = queryset.name();
+  Node scope = queryset.scope();
+  // A comprehension or lambda is part of the function that holds it.
+  while (!scope.isa(a.FunctionDef) && !scope.isa(a.Module) && !scope.parent().is_none()) scope = scope.parent().scope();
+  const py::object& comprehension = made_once([] { return py::module_::import("astroid").attr("Comprehension"); });
+  const py::str& iter = made_once([] { return intern("iter"); });
+  for (const Node& use : scope.descendants(a.Name)) {
+    if (use.is(queryset) || use.name() != name) continue;
+    Node parent = use.parent();
+    bool reads_rows = false;
+    if (parent.isa(a.For) || parent.isa(comprehension)) {
+      reads_rows = parent.child(iter).is(use);
+    } else if (parent.isa(a.Subscript)) {
+      reads_rows = parent.child(a.value).is(use);
+    } else if (parent.isa(a.Call)) {
+      std::optional<std::string> callee = parent.func().isa(a.Name) ? parent.func().name() : std::nullopt;
+      reads_rows = callee && (*callee == "list" || *callee == "tuple" || *callee == "set" || *callee == "sorted");
+    }
+    if (reads_rows && queryrules::is_queryset(use)) return true;
+  }
+  return false;
+}
+
+bool is_queryset_truth_test(const Node& tested) {
+  return queryrules::is_queryset(tested) && !rows_used_elsewhere(tested);
+}
+
 bool is_queryset_length(const Node& node) {
   const Astroid& a = ast();
   if (!node.isa(a.Call)) return false;
@@ -38,7 +89,8 @@ bool is_queryset_length(const Node& node) {
   if (!func.isa(a.Name) || func.name() != std::optional<std::string>("len")) return false;
   std::vector<Node> args = node.nodes(a.args);
   if (args.size() != 1) return false;
-  return tessary::is_queryset(safe_infer(args[0]));
+  // len() fills the result cache that a later use of the rows reads.
+  return tessary::is_queryset(safe_infer(args[0])) && !rows_used_elsewhere(args[0]);
 }
 
 bool is_queryset_count(const Node& node) {
@@ -85,7 +137,11 @@ bool is_indirect_fk_lookup(const Node& attribute) {
   Node related = attribute.expr();
   if (!instance_of(safe_infer(related), &is_related_field)) return false;
   if (!related.isa(ast().Attribute)) return false;
-  return instance_of(safe_infer(related.expr()), &is_model);
+  Node owner = safe_infer(related.expr());
+  if (!instance_of(owner, &is_model)) return false;
+  // A relation to another column than the primary key stores that column:
+  // <field>_id is not the related object's pk there.
+  return !targets_other_column(owner, *related.attrname());
 }
 
 namespace {
@@ -130,7 +186,7 @@ void visit_compare(py::object self, py::object node_obj) {
 void check_tested_value(const py::object& self, const Node& node, const Node& tested) {
   if (is_queryset_count(tested)) {
     report(self, "C9002", node, queryset_args(tested.func().expr()));
-  } else if (queryrules::is_queryset(tested)) {
+  } else if (is_queryset_truth_test(tested)) {
     report(self, "C9003", node, queryset_args(tested));
   }
 }
@@ -166,6 +222,8 @@ void bind(py::module_& m) {
     m.def(name, [predicate](py::object node) { return predicate(Node(node)); }, py::arg("node"));
   };
   node_predicate("is_queryset", &is_queryset);
+  node_predicate("rows_used_elsewhere", &rows_used_elsewhere);
+  node_predicate("is_queryset_truth_test", &is_queryset_truth_test);
   node_predicate("is_queryset_length", &is_queryset_length);
   node_predicate("is_queryset_count", &is_queryset_count);
   node_predicate("is_inefficient_queryset_exists", &is_inefficient_queryset_exists);

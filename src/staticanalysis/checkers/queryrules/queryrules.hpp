@@ -33,6 +33,13 @@ inline constexpr Rule kRules[] = {
 
 // Does the expression infer to a queryset?
 bool is_queryset(const Node& node);
+// Does the function holding this queryset name read its rows anyway
+// (iterates, indexes or slices it, or hands it to list(), tuple(), set()
+// or sorted())? Then len() and a truth test fill the cache that use
+// reads, and count() or exists() would add a query.
+bool rows_used_elsewhere(const Node& queryset);
+// A queryset tested for truth whose rows are not used anyway.
+bool is_queryset_truth_test(const Node& tested);
 bool is_queryset_length(const Node& node);
 bool is_queryset_count(const Node& node);
 bool is_compare_exists(const py::handle& ops);

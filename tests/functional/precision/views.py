@@ -1,0 +1,82 @@
+"""Querysets whose rows the function uses anyway, and querysets reached
+through related managers and queryset methods."""
+from precision.shop import Basket, Line, Tag
+
+
+def rows_used_after_truth_test():
+    lines = Line.objects.filter(quantity=2)
+    if not lines:
+        return []
+    return [line.quantity for line in lines]
+
+
+def rows_used_after_len():
+    lines = Line.objects.all()
+    total = len(lines)
+    first = lines[0]
+    return total, first
+
+
+def rows_listed_after_len_compare():
+    lines = Line.objects.all()
+    if len(lines) > 0:
+        return sorted(lines, key=str)
+    return []
+
+
+def rows_sliced():
+    lines = Line.objects.all()
+    if lines:
+        return lines[:3]
+    return None
+
+
+def only_tested():
+    lines = Line.objects.all()
+    if lines:  # expect: C9003 {"queryset": "lines"}
+        return len(lines)  # expect: C9000
+    return 0
+
+
+def counted_then_iterated():
+    lines = Line.objects.all()
+    if lines.count() > 0:  # expect: C9002 {"queryset": "lines"}
+        for line in lines:
+            print(line)
+
+
+def rebound_before_use():
+    matches = Line.objects.filter(quantity=1)
+    matches = list(matches)
+    if matches:
+        return matches[0]
+    return None
+
+
+def iterated_elsewhere_is_another_queryset():
+    lines = Line.objects.all()
+    others = Line.objects.all()
+    if lines:  # expect: C9003 {"queryset": "lines"}
+        for line in others:
+            print(line)
+
+
+def related_managers(basket_id):
+    basket = Basket.objects.get(pk=basket_id)
+    a = len(basket.lines.all())  # expect: C9000
+    if basket.lines.filter(quantity=2).count() > 0:  # expect: C9002 {"queryset": "basket.lines.filter(quantity=2)"}
+        pass
+    b = len(basket.line_set.filter(quantity=1))  # expect: C9000
+    tag = Tag.objects.first()
+    c = len(tag.baskets.all())  # expect: C9000
+    d = len(basket.tags.all())  # expect: C9000
+    return a, b, c, d
+
+
+def queryset_methods():
+    a = len(Line.objects.values_list("id", flat=True))  # expect: C9000
+    b = len(Line.objects.filter(quantity=1).values("id"))  # expect: C9000
+    c = len(Line.objects.select_related("basket").order_by("id").distinct())  # expect: C9000
+    d = len(Line.objects.only("id").defer("quantity").annotate())  # expect: C9000
+    e = len(Line.objects.all().union(Line.objects.all()))  # expect: C9000
+    return a, b, c, d, e
