@@ -141,6 +141,11 @@ def test_environment_without_django_stops_before_linting(capsys, project, tmp_pa
     assert code == 2 and "Django is not installed" in err
     code, _, err = run(capsys, "check", "--python", tmp_path / "nowhere", project)
     assert code == 2 and "not a Python environment" in err
+    # A relative name that is not there (no parent folder to fall back on).
+    code, _, err = run(capsys, "check", "--python", ".no-such-venv", project)
+    assert code == 2 and err.strip() == "tessary: error: --python .no-such-venv: no such file or folder"
+    code, _, err = run(capsys, "check", "--python", tmp_path / "no" / "such" / "python", project)
+    assert code == 2 and err.strip().endswith("no/such/python: no such file or folder")
 
 
 def test_windows_layout_and_pth_folders(tmp_path):

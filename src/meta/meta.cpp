@@ -327,9 +327,12 @@ PythonEnvironment find_python_environment(const fs::path& project_root,
   auto chosen = [&](const fs::path& given, std::string source) {
     PythonEnvironment env;
     std::error_code ec;
-    if (!fs::exists(given, ec))
+    // An interpreter's path may name a file that is not there (a layout
+    // copied from another machine); the environment's folder must be.
+    fs::path prefix = environment_prefix(given);
+    if (prefix.empty() || !fs::exists(prefix, ec))
       throw py::value_error(source + " " + given.string() + ": no such file or folder");
-    env.prefix = fs::absolute(environment_prefix(given), ec).lexically_normal();
+    env.prefix = fs::absolute(prefix, ec).lexically_normal();
     if (ec) throw py::value_error(source + " " + given.string() + ": " + ec.message());
     env.source = std::move(source);
     env.paths = environment_paths(env.prefix);
