@@ -169,9 +169,9 @@ def test_module_that_cannot_be_analysed_is_reported_and_the_run_fails(capsys, pr
     found = [(e["path"], e["message-id"]) for e in json.loads(out)]
     assert found == [("shop/deep.py", "F0001"), ("shop/models.py", "C2000")]
     advice = {e["path"]: e["advice"] for e in json.loads(out)}
-    assert advice["shop/deep.py"].startswith("tessary could not analyse this module: its syntax tree could not")
+    assert advice["shop/deep.py"].startswith("tessary could not analyse this file: its syntax tree could not")
     code, out, _ = run(capsys, "check", "--no-progress", project)
-    assert code == 2 and out.splitlines()[-1] == "1 module could not be analysed (F0001)."
+    assert code == 2 and out.splitlines()[-1] == "1 file could not be analysed (F0001)."
 
 
 def test_checker_that_raises_fails_only_its_module(tmp_path):

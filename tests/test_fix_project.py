@@ -115,8 +115,12 @@ def test_in_place_keeps_line_endings_byte_order_mark_permissions_and_symlinks(pr
     assert stat.S_IMODE(models.stat().st_mode) == 0o640
     assert [p.name for p in (project / "shop").iterdir() if p.name.startswith(".")] == []
     # The symlink's target lies outside the project: refused before writing.
+    result = transformer.fix_project(str(project), {"shop/linked.py": None}, "s", STYLE)
+    assert result["files"] == [] and result["refused"] == {
+        "shop/linked.py": f"it is a link to {real}, outside the project"}
+    assert transformer.trasform_files_in_place(str(project), {"shop/linked.py": None}) == []
     with pytest.raises(ValueError, match="outside the project"):
-        transformer.trasform_files_in_place(str(project), {"shop/linked.py": None})
+        transformer.write_files(str(project), [("x = 1\n", "shop/linked.py")])
     assert "blank" not in real.read_text()
 
 

@@ -39,9 +39,13 @@ def test_hard_coded_link_and_static_paths(tmp_path):
     ]
 
 
-def test_undecodable_file_is_skipped_and_the_next_is_read(tmp_path):
-    paths, records = check(tmp_path, b'\xff\xfe<a href="/x">', '<a href="/y">y</a>')
-    assert records == [(paths[1], 1, 0, "C7000", {})]
+def test_undecodable_file_is_a_finding_and_the_next_is_read(tmp_path):
+    paths, records = check(tmp_path, b'\xff\xfe<a href="/x">', '<a href="/y">y</a>', b'\xef\xbb\xbf<a href="/z">')
+    assert records == [
+        (paths[0], 1, 0, "F0001", {"reason": "it is not valid UTF-8 text (byte 0xff at line 1, column 1)"}),
+        (paths[1], 1, 0, "C7000", {}),
+        (paths[2], 1, 0, "C7000", {}),  # a UTF-8 byte-order mark is allowed
+    ]
 
 
 def test_record_shape_and_predicate(tmp_path):

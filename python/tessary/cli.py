@@ -2,6 +2,7 @@
 and in pre-commit. A thin front end over the compiled modules."""
 import argparse
 import concurrent.futures
+import errno
 import json
 import logging
 import multiprocessing
@@ -97,11 +98,42 @@ GIT_SETTINGS = (
 )
 
 
+def run_git(root, args):
+    return subprocess.run(["git", *args], cwd=root, capture_output=True, text=True, encoding="utf-8",
+                          errors="surrogateescape", stdin=subprocess.DEVNULL)
+
+
+_filter_settings = {}
+
+
+def filter_settings(root):
+    """-c settings that switch off every content filter the configuration
+    names: comparing the work tree with a revision would otherwise run
+    their clean commands. Reading the configuration runs nothing."""
+    if root not in _filter_settings:
+        listed = run_git(root, ["config", "--null", "--name-only", "--get-regexp", r"^filter\."])
+        names = set()
+        for key in listed.stdout.split("\0") if listed.returncode == 0 else ():
+            name, _, _ = key[len("filter."):].rpartition(".")
+            if key.startswith("filter.") and name:
+                names.add(name)
+        settings = []
+        for name in sorted(names):
+            for key, value in (("clean", ""), ("smudge", ""), ("process", ""), ("required", "false")):
+                settings += ["-c", f"filter.{name}.{key}={value}"]
+        _filter_settings[root] = tuple(settings)
+    return _filter_settings[root]
+
+
 def git(root, *args):
-    result = subprocess.run(["git", *GIT_SETTINGS, *args], cwd=root, capture_output=True, text=True,
-                            encoding="utf-8", errors="surrogateescape")
+    result = run_git(root, [*GIT_SETTINGS, *filter_settings(root), *args])
     if result.returncode != 0:
-        raise UsageError(f"git {' '.join(args)}: {result.stderr.strip() or 'failed'}")
+        message = result.stderr.strip().splitlines()
+        first = next((line for line in message if line.startswith(("fatal:", "error:"))),
+                     message[0] if message else "failed")
+        if "not a git repository" in first.lower():
+            raise UsageError(f"{root} is not in a git repository (--diff compares with a git revision)")
+        raise UsageError(f"git {' '.join(args)}: {first}")
     return result.stdout
 
 
@@ -134,10 +166,23 @@ def project_files(root):
             )
             for name in files:
                 candidates.append(pathlib.PurePosixPath(pathlib.Path(folder, name).relative_to(root).as_posix()))
-    return sorted(
-        str(p) for p in candidates
-        if p.suffix in SOURCE_SUFFIXES and not skipped(p) and (root / p).is_file()
-    )
+    found = []
+    for path in candidates:
+        if path.suffix not in SOURCE_SUFFIXES or skipped(path):
+            continue
+        full = root / path
+        if full.is_file():
+            found.append(str(path))
+        elif full.is_symlink():
+            try:
+                full.resolve(strict=True)
+                why = "not a file"
+            except RuntimeError:
+                why = "a symlink loop"
+            except OSError as error:
+                why = "a symlink loop" if error.errno == errno.ELOOP else "a dangling symlink"
+            print(f"tessary: warning: {path}: {why}, skipped", file=sys.stderr)
+    return sorted(found)
 
 
 def narrow(files, root, paths):
@@ -381,7 +426,7 @@ def format_text(entries, catalogue, files, statistics, colour):
     else:
         lines.append(f"No findings in {files} {noun}.")
     if failed:
-        lines.append(f"{failed} {'module' if failed == 1 else 'modules'} could not be analysed (F0001).")
+        lines.append(f"{failed} {'file' if failed == 1 else 'files'} could not be analysed (F0001).")
     return "\n".join(lines)
 
 
@@ -462,10 +507,14 @@ def configured_list(value):
 
 
 def front_end_settings(root):
-    """The front end's own keys of [tool.tessary] (select, ignore)."""
+    """The front end's own keys of [tool.tessary] (select, ignore, python,
+    unsafe-fixes). The whole configuration is checked here, before any
+    work: a wrong entry is one error line."""
     from tessary import meta
 
     try:
+        meta.get_toml_config(root)
+        meta.get_code_style(root)
         return meta.get_front_end_config(root)
     except ValueError as error:
         raise UsageError(str(error)) from None
@@ -641,7 +690,7 @@ def unified_diff(path, before, after):
     for line in difflib.unified_diff(
         before.splitlines(keepends=True), after.splitlines(keepends=True), f"a/{path}", f"b/{path}"
     ):
-        if not line.endswith("\n"):
+        if not line.endswith(("\n", "\r")):
             line += "\n\\ No newline at end of file\n"
         lines.append(line)
     return "".join(lines)
@@ -670,8 +719,7 @@ def command_fix(args):
     changes = result["files"]
     if args.diff:
         for text, path in changes:
-            before = (root / path).read_bytes().decode("utf-8")
-            sys.stdout.write(unified_diff(path, before, text))
+            sys.stdout.write(unified_diff(path, result["originals"][path], text))
     else:
         transformer.write_files(str(root), changes)
 

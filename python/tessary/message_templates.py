@@ -9,7 +9,7 @@ treats every public name of this module as an id with advice.
 E0001 = "The module does not parse; fix its syntax so it can be analysed."
 
 # A module that could not be analysed at all.
-F0001 = "tessary could not analyse this module: {reason}."
+F0001 = "tessary could not analyse this file: {reason}."
 
 # Framework version advice.
 C1000 = (

@@ -1,13 +1,18 @@
 #include "meta/meta.hpp"
 
+#include "staticanalysis/helpers/paths.hpp"
+
 #include <pybind11/gil_safe_call_once.h>
 
 #include <algorithm>
 #include <cstdlib>
 #include <fstream>
 #include <regex>
+#include <span>
 #include <sstream>
 
+#include "staticanalysis/checkers/fieldrules/fieldrules.hpp"
+#include "staticanalysis/checkers/methodrules/methodrules.hpp"
 #include "staticanalysis/helpers/pyclass.hpp"
 
 namespace tessary::meta {
@@ -28,7 +33,7 @@ std::optional<std::string> read_text(const fs::path& path) {
 // that is not valid TOML is a configuration error worth stopping for.
 py::dict read_pyproject(const fs::path& project_root) {
   fs::path path = project_root / "pyproject.toml";
-  if (!fs::is_regular_file(path)) return py::dict();
+  if (!is_file(path)) return py::dict();
   std::optional<std::string> text = read_text(path);
   if (!text) throw py::value_error(path.string() + ": cannot be read");
   py::object tomllib;
@@ -57,7 +62,7 @@ bool skipped_folder(const fs::path& dir) {
   if (name.empty() || name[0] == '.' || name == "node_modules" || name == "__pycache__" ||
       name == "site-packages" || name == "venv" || name == "env")
     return true;
-  return fs::exists(dir / "pyvenv.cfg");
+  return path_exists(dir / "pyvenv.cfg");
 }
 
 std::string dotted(const fs::path& relative) {
@@ -76,8 +81,8 @@ std::optional<fs::path> module_file(const std::string& modpath, const fs::path& 
   for (std::string part; std::getline(parts, part, '.');) base /= part;
   fs::path as_module = base;
   as_module += ".py";
-  if (fs::is_regular_file(as_module)) return as_module;
-  if (fs::is_regular_file(base / "__init__.py")) return base / "__init__.py";
+  if (is_file(as_module)) return as_module;
+  if (is_file(base / "__init__.py")) return base / "__init__.py";
   return std::nullopt;
 }
 
@@ -106,14 +111,51 @@ const py::object& manage_file_missing_error() {
 namespace {
 
 // Keys of [tool.tessary] that configure the command line, not the linter.
-bool front_end_key(const std::string& key) { return key == "select" || key == "ignore" || key == "python"; }
+bool front_end_key(const std::string& key) {
+  return key == "select" || key == "ignore" || key == "python" || key == "unsafe-fixes";
+}
+
+bool is_text(const py::handle& value) { return py::isinstance<py::str>(value); }
+
+bool is_texts(const py::handle& value) {
+  if (is_text(value)) return true;
+  if (!py::isinstance<py::list>(value)) return false;
+  for (py::handle item : value)
+    if (!is_text(item)) return false;
+  return true;
+}
+
+// What is wrong with one [tool.tessary] entry, or "" when it is right.
+std::string config_problem(const std::string& key, const py::handle& value) {
+  bool is_bool = py::isinstance<py::bool_>(value);
+  for (std::span<const IntOption> options : {std::span<const IntOption>(fieldrules::kOptions),
+                                             std::span<const IntOption>(methodrules::kOptions)}) {
+    for (const IntOption& option : options) {
+      if (key != option.name) continue;
+      if (is_bool || !py::isinstance<py::int_>(value)) return "must be a whole number";
+      if (value.cast<long long>() < 1) return "must be 1 or more";
+      return "";
+    }
+  }
+  if (key == "select" || key == "ignore" || key == "settings-files")
+    return is_texts(value) ? "" : "must be a text or a list of texts";
+  if (key == "python" || key == "root-urlconf" || key == "django-version") return is_text(value) ? "" : "must be a text";
+  if (key == "unsafe-fixes") return is_bool ? "" : "must be true or false";
+  return "is not a tessary option";
+}
 
 // [tool.tessary] with hyphenated keys, split into linter and front-end keys.
+// A wrong type, an out-of-range number or an unknown key is an error
+// naming the file and the key.
 py::dict tessary_table(const fs::path& project_root, bool front_end) {
   py::dict out;
   for (auto item : tool_table(read_pyproject(project_root), "tessary")) {
     std::string key = py::str(item.first);
     std::replace(key.begin(), key.end(), '_', '-');
+    std::string problem = config_problem(key, item.second);
+    if (!problem.empty())
+      throw py::value_error((project_root / "pyproject.toml").string() + ": [tool.tessary] " +
+                            py::str(item.first).cast<std::string>() + " " + problem);
     if (front_end_key(key) == front_end) out[py::str(key)] = item.second;
   }
   return out;
@@ -126,10 +168,10 @@ py::dict get_toml_config(const fs::path& project_root) { return tessary_table(pr
 py::dict get_front_end_config(const fs::path& project_root) { return tessary_table(project_root, true); }
 
 fs::path get_manage_file(const fs::path& project_root) {
-  if (fs::is_regular_file(project_root / "manage.py")) return project_root / "manage.py";
+  if (is_file(project_root / "manage.py")) return project_root / "manage.py";
   std::error_code ec;
   for (const auto& entry : fs::directory_iterator(project_root, ec)) {
-    if (entry.is_directory() && !skipped_folder(entry.path()) && fs::is_regular_file(entry.path() / "manage.py"))
+    if (entry.is_directory(ec) && !skipped_folder(entry.path()) && is_file(entry.path() / "manage.py"))
       return entry.path() / "manage.py";
   }
   PyErr_SetString(manage_file_missing_error().ptr(),
@@ -143,7 +185,7 @@ std::vector<std::string> get_settings_files(const fs::path& project_root) {
       R"re(DJANGO_SETTINGS_MODULE["']\s*,\s*["']([A-Za-z_][\w.]*)["'])re");
   std::error_code ec;
   fs::path manage;
-  if (fs::is_regular_file(project_root / "manage.py")) manage = project_root / "manage.py";
+  if (is_file(project_root / "manage.py")) manage = project_root / "manage.py";
   if (!manage.empty()) {
     if (std::optional<std::string> text = read_text(manage)) {
       std::smatch match;
@@ -156,12 +198,12 @@ std::vector<std::string> get_settings_files(const fs::path& project_root) {
   for (; it != end; it.increment(ec)) {
     if (ec) break;
     const fs::path& path = it->path();
-    if (it->is_directory()) {
+    if (it->is_directory(ec)) {
       if (skipped_folder(path)) {
         it.disable_recursion_pending();
         continue;
       }
-      if (path.filename() == "settings" && fs::is_regular_file(path / "__init__.py"))
+      if (path.filename() == "settings" && is_file(path / "__init__.py"))
         found.push_back(dotted(fs::relative(path, project_root)));
     } else if (path.filename() == "settings.py") {
       fs::path relative = fs::relative(path, project_root);
@@ -199,8 +241,12 @@ std::optional<std::string> get_static_url_setting(const fs::path& project_root) 
 py::dict get_code_style(const fs::path& project_root) {
   py::dict black = tool_table(read_pyproject(project_root), "black");
   py::object length = black.attr("get")("line-length", black.attr("get")("line_length", py::none()));
+  if (!length.is_none() && (py::isinstance<py::bool_>(length) || !py::isinstance<py::int_>(length) ||
+                            length.cast<long long>() < 1))
+    throw py::value_error((project_root / "pyproject.toml").string() +
+                          ": [tool.black] line-length must be a positive whole number");
   py::dict style;
-  style["line_length"] = py::isinstance<py::int_>(length) ? length : py::int_(kDefaultLineLength);
+  style["line_length"] = length.is_none() ? py::int_(kDefaultLineLength) : length;
   return style;
 }
 
@@ -246,7 +292,7 @@ std::vector<fs::path> site_packages_of(const fs::path& prefix) {
     std::vector<fs::path> versions;
     for (const auto& entry : fs::directory_iterator(prefix / lib, ec)) {
       std::string name = entry.path().filename().string();
-      if (name.rfind("python", 0) == 0 && fs::is_directory(entry.path() / "site-packages"))
+      if (name.rfind("python", 0) == 0 && is_folder(entry.path() / "site-packages"))
         versions.push_back(entry.path() / "site-packages");
     }
     std::sort(versions.begin(), versions.end());
@@ -255,7 +301,7 @@ std::vector<fs::path> site_packages_of(const fs::path& prefix) {
       if (!known) found.push_back(path);
     }
   }
-  if (fs::is_directory(prefix / "Lib" / "site-packages") &&
+  if (is_folder(prefix / "Lib" / "site-packages") &&
       !std::any_of(found.begin(), found.end(), [&](const fs::path& p) { return same_folder(p, prefix / "Lib" / "site-packages"); }))
     found.push_back(prefix / "Lib" / "site-packages");
   return found;
@@ -352,12 +398,12 @@ PythonEnvironment find_python_environment(const fs::path& project_root,
   // An environment variable that names tessary's own environment (a
   // pre-commit hook's, pipx's) says nothing about the project.
   const char* virtual_env = std::getenv("VIRTUAL_ENV");
-  if (virtual_env && *virtual_env && fs::is_directory(virtual_env) && !same_folder(virtual_env, own_prefix))
+  if (virtual_env && *virtual_env && is_folder(virtual_env) && !same_folder(virtual_env, own_prefix))
     return chosen(virtual_env, "$VIRTUAL_ENV");
   std::vector<fs::path> candidates;
   std::error_code ec;
   for (const auto& entry : fs::directory_iterator(project_root, ec))
-    if (entry.is_directory(ec) && fs::is_regular_file(entry.path() / "pyvenv.cfg")) candidates.push_back(entry.path());
+    if (entry.is_directory(ec) && is_file(entry.path() / "pyvenv.cfg")) candidates.push_back(entry.path());
   // The usual names first, then any other folder, by name.
   auto rank = [](const fs::path& p) {
     static const std::vector<std::string> usual = {".venv", "venv", "env", ".env", "virtualenv"};
@@ -372,7 +418,7 @@ PythonEnvironment find_python_environment(const fs::path& project_root,
     if (!environment_paths(folder).empty()) return chosen(folder, "the project's " + folder.filename().string());
   }
   const char* conda = std::getenv("CONDA_PREFIX");
-  if (conda && *conda && fs::is_directory(conda) && !same_folder(conda, own_prefix) && !site_packages_of(conda).empty())
+  if (conda && *conda && is_folder(conda) && !same_folder(conda, own_prefix) && !site_packages_of(conda).empty())
     return chosen(conda, "$CONDA_PREFIX");
   return own;
 }

@@ -97,7 +97,13 @@ py::object linter_get_ast(py::object self, py::object filepath, py::object modna
   } catch (py::error_already_set& err) {
     if (!is_exception(err)) throw;
     if (err.matches(import_attr("astroid", "AstroidSyntaxError"))) {
-      report_syntax_error(self, err);
+      // A module that is not text in its encoding never reached the parser.
+      SourceText source = data.is_none() ? read_source_text(py::str(filepath), SourceKind::python) : SourceText{};
+      if (!source.problem.empty()) {
+        report_fatal(self, source.problem);
+      } else {
+        report_syntax_error(self, err);
+      }
     } else if (err.matches(import_attr("astroid", "AstroidBuildingError"))) {
       report_fatal(self, "it could not be read: " + exception_line(err));
     } else {
@@ -197,13 +203,18 @@ void reporter_handle_message(py::object self, py::object msg) {
   // pylint's own fatal messages (a file it could not find) carry text,
   // which becomes the reason of ours.
   py::object text = msg.attr("msg");
-  if (py::str(msg.attr("msg_id")).cast<std::string>() == "F0001" && !py::isinstance<py::dict>(text)) {
+  py::object id = msg.attr("msg_id");
+  std::string text_id = py::str(id);
+  if ((text_id == "F0001" || text_id == "F0002") && !py::isinstance<py::dict>(text)) {
     py::dict arguments;
     arguments["reason"] = py::str(text);
     text = arguments;
+    id = py::str("F0001");
+    record["symbol"] = "fatal";
+    record["type"] = "fatal";
   }
   record["message"] = text;
-  record["message-id"] = msg.attr("msg_id");
+  record["message-id"] = id;
   self.attr("messages").attr("append")(record);
 }
 
@@ -239,6 +250,11 @@ Driver load() {
   add_method(d.Reporter, "display_messages", &reporter_display_messages, py::arg("layout"));
 
   py::object PyLinter = import_attr("pylint.lint", "PyLinter");
+  // pylint writes a crash report to the user's cache folder when a module
+  // makes it fail; ours becomes a finding instead, and the run must work
+  // where that folder cannot be written.
+  py::module_::import("pylint.lint.pylinter").attr("prepare_crash_report") = py::cpp_function(
+      [](py::object, py::object, py::object) { return import_attr("pathlib", "Path")("(no crash report written)"); });
   py::dict msgs(PyLinter.attr("msgs"));
   // Every syntax error carries the same text, whatever the parser said. The
   // entry keeps pylint's options for it: a syntax error is reported on a

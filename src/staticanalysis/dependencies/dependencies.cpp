@@ -1,5 +1,7 @@
 #include "staticanalysis/dependencies/dependencies.hpp"
 
+#include "staticanalysis/helpers/paths.hpp"
+
 #include <pybind11/stl/filesystem.h>
 
 #include <cctype>
@@ -88,7 +90,7 @@ py::object resolve_django_version_via_dparse(const fs::path& project_root) {
   for (const char* constant : kFileTypes) {
     py::object file_type = filetypes.attr(constant);
     fs::path path = project_root / file_type.cast<std::string>();
-    if (!fs::exists(path)) continue;
+    if (!path_exists(path)) continue;
     py::str content = decode(read_bytes(path), "ignore");
     py::object parsed = dparse.attr("parse")(content, py::arg("file_type") = file_type);
     for (py::handle dependency : parsed.attr("dependencies")) {
@@ -102,7 +104,7 @@ py::object resolve_django_version_via_dparse(const fs::path& project_root) {
 
 py::object resolve_django_version_via_setup_py(const fs::path& project_root) {
   fs::path path = project_root / "setup.py";
-  if (!fs::exists(path)) return py::none();
+  if (!path_exists(path)) return py::none();
   py::object astroid = py::module_::import("astroid");
   py::object tree = astroid.attr("parse")(decode_strict(read_bytes(path)));
   py::object line_parser = py::module_::import("dparse.parser").attr("RequirementsTXTLineParser");

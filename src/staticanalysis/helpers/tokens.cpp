@@ -2,9 +2,12 @@
 
 #include <pybind11/stl.h>
 
-
 #include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
 #include <fstream>
+#include <regex>
 #include <sstream>
 #include <unordered_map>
 
@@ -199,6 +202,86 @@ std::optional<py::str> read_utf8_file(const std::string& path) {
     return std::nullopt;
   }
   return py::reinterpret_steal<py::str>(text);
+}
+
+namespace {
+
+// "byte 0xff at line 3, column 7" for the failing byte of a decode.
+std::string where_decoding_failed(const std::string& bytes, py::error_already_set& err) {
+  long start = py::getattr(err.value(), "start", py::int_(0)).cast<long>();
+  long line = 1, column = 1;
+  for (long i = 0; i < start && i < static_cast<long>(bytes.size()); ++i) {
+    if (bytes[static_cast<size_t>(i)] == '\n') {
+      ++line;
+      column = 1;
+    } else {
+      ++column;
+    }
+  }
+  char hex[8];
+  std::snprintf(hex, sizeof hex, "0x%02x", static_cast<unsigned char>(bytes[static_cast<size_t>(start)]));
+  return "byte " + std::string(hex) + " at line " + std::to_string(line) + ", column " + std::to_string(column);
+}
+
+}  // namespace
+
+SourceText read_source_text(const std::string& path, SourceKind kind) {
+  SourceText out;
+  std::ifstream in(path, std::ios::binary);
+  if (!in) {
+    out.problem = std::string("it could not be read (") + std::strerror(errno) + ")";
+    return out;
+  }
+  std::ostringstream buffer;
+  buffer << in.rdbuf();
+  if (in.bad()) {
+    out.problem = std::string("it could not be read (") + std::strerror(errno) + ")";
+    return out;
+  }
+  std::string bytes = buffer.str();
+  py::bytes data(bytes);
+  if (kind == SourceKind::python) {
+    try {
+      py::object reader = py::module_::import("io").attr("BytesIO")(data).attr("readline");
+      out.encoding = py::str(py::module_::import("tokenize").attr("detect_encoding")(reader)[py::int_(0)]);
+    } catch (py::error_already_set& err) {
+      if (!err.matches(PyExc_SyntaxError)) throw;
+      std::string message = py::str(err.value());
+      if (message.rfind("invalid or missing encoding declaration", 0) != 0) {
+        out.problem = "its coding line is wrong: " + message;
+        return out;
+      }
+      // No coding line, and the first lines are not UTF-8: say where.
+      out.encoding = "utf-8";
+    }
+  } else {
+    out.encoding = "utf-8-sig";
+  }
+  try {
+    out.text = py::str(data.attr("decode")(out.encoding));
+  } catch (py::error_already_set& err) {
+    if (!err.matches(PyExc_UnicodeDecodeError)) throw;
+    std::string name = out.encoding.rfind("utf-8", 0) == 0 ? "UTF-8" : out.encoding;
+    out.problem = "it is not valid " + name + " text (" + where_decoding_failed(bytes, err) + ")";
+  }
+  return out;
+}
+
+std::string python_text_encoding(const std::string& text) {
+  // PEP 263: a comment on line 1 or 2 that names the encoding; line 2 only
+  // when line 1 is a comment or blank.
+  static const std::regex cookie(R"(^[ \t\f]*#.*?coding[:=][ \t]*([-\w.]+))");
+  size_t first_end = text.find('\n');
+  std::string first = text.substr(0, first_end);
+  std::smatch match;
+  if (std::regex_search(first, match, cookie)) return match[1].str();
+  if (first_end == std::string::npos) return "utf-8";
+  std::string stripped = first.substr(std::min(first.find_first_not_of(" \t\f\r"), first.size()));
+  if (!stripped.empty() && stripped[0] != '#') return "utf-8";
+  size_t second_end = text.find('\n', first_end + 1);
+  std::string second = text.substr(first_end + 1, second_end == std::string::npos ? std::string::npos : second_end - first_end - 1);
+  if (std::regex_search(second, match, cookie)) return match[1].str();
+  return "utf-8";
 }
 
 std::optional<double> get_middleware_position(const std::vector<std::string>& middlewares,

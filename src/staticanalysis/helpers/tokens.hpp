@@ -27,6 +27,23 @@ py::list read_code_from_file(const std::string& path);
 // A file's text when it is valid UTF-8; nullopt when it does not decode.
 // A file that cannot be opened raises OSError.
 std::optional<py::str> read_utf8_file(const std::string& path);
+
+// A source file read as text the way its reader reads it: a Python module
+// in the encoding its PEP 263 coding line or UTF-8 byte-order mark names
+// (UTF-8 otherwise), a template in UTF-8 as Django reads it (a UTF-8
+// byte-order mark is allowed). `problem` says in one line why it could
+// not be read, and then `text` is empty.
+struct SourceText {
+  std::optional<py::str> text;
+  std::string encoding;  // the codec it was decoded with ("utf-8-sig" keeps the mark out of the text)
+  std::string problem;
+};
+enum class SourceKind { python, html };
+SourceText read_source_text(const std::string& path, SourceKind kind);
+// The encoding to write a Python text back in: the one its own coding line
+// names, else UTF-8 (a leading U+FEFF is written as the UTF-8 mark).
+std::string python_text_encoding(const std::string& text);
+
 std::optional<double> get_middleware_position(const std::vector<std::string>& middlewares,
                                               const std::string& middleware);
 py::str normalize_django_template(const py::str& template_content);

@@ -3,6 +3,7 @@
 #include <pybind11/stl.h>
 #include <pybind11/stl/filesystem.h>
 
+#include "staticanalysis/helpers/tokens.hpp"
 #include "staticanalysis/transformer/fixer.hpp"
 
 namespace tessary::transformer {
@@ -48,7 +49,9 @@ py::list write_files(const py::object& project_root, const py::iterable& pairs) 
     py::object fd = temp[0];
     py::object temp_path = temp[1];
     try {
-      py::bytes data = py::str(texts[relative]).attr("encode")("utf-8");
+      // Written in the encoding its coding line names, as it was read.
+      std::string text = py::str(texts[relative]);
+      py::bytes data = py::str(texts[relative]).attr("encode")(python_text_encoding(text));
       py::ssize_t offset = 0, size = py::len(data);
       while (offset < size) {
         py::object chunk = data[py::slice(offset, size, 1)];

@@ -1,11 +1,15 @@
 #include "staticanalysis/transformer/fixer.hpp"
 
+#include "staticanalysis/helpers/paths.hpp"
+
 #include <pybind11/stl.h>
 #include <pybind11/stl/filesystem.h>
 
 #include <algorithm>
 #include <fstream>
 #include <sstream>
+
+#include <unistd.h>
 
 #include "staticanalysis/checker/collect.hpp"
 #include "staticanalysis/checker/linters.hpp"
@@ -342,37 +346,74 @@ std::string app_label(const fs::path& project_root, const std::string& relative_
   return relative.begin()->string();
 }
 
-// How a file spells what Python reads the same either way: its line
-// endings and a leading byte-order mark. The text is fixed with "\n" and no
-// mark, and written back as the file had it.
+// How a file spells what Python reads the same either way: the ending of
+// each of its lines ("\n", "\r\n" or a lone "\r") and a leading
+// byte-order mark (decoded as U+FEFF). The text is fixed with "\n" and no
+// mark, and written back with the mark and, line by line, the endings the
+// file had: a line a fix rewrote takes the ending of the line it replaces.
 struct Spelling {
-  bool crlf = false;
   bool bom = false;
+  std::vector<std::string> endings;  // one per line; the last may be ""
 };
 
-constexpr std::string_view kBom = "\xEF\xBB\xBF";
+constexpr std::string_view kBomText = "\xEF\xBB\xBF";  // U+FEFF in UTF-8
 
 std::string to_plain(const std::string& text, Spelling& spelling) {
-  spelling.bom = text.rfind(kBom, 0) == 0;
+  spelling.bom = text.rfind(kBomText, 0) == 0;
   std::string_view body(text);
-  if (spelling.bom) body.remove_prefix(kBom.size());
-  spelling.crlf = body.find("\r\n") != std::string_view::npos;
-  if (!spelling.crlf) return std::string(body);
+  if (spelling.bom) body.remove_prefix(kBomText.size());
   std::string out;
   out.reserve(body.size());
+  spelling.endings.clear();
   for (size_t i = 0; i < body.size(); ++i) {
-    if (body[i] == '\r' && i + 1 < body.size() && body[i + 1] == '\n') continue;
-    out += body[i];
+    if (body[i] == '\r') {
+      bool pair = i + 1 < body.size() && body[i + 1] == '\n';
+      spelling.endings.push_back(pair ? "\r\n" : "\r");
+      if (pair) ++i;
+      out += '\n';
+    } else {
+      if (body[i] == '\n') spelling.endings.push_back("\n");
+      out += body[i];
+    }
   }
   return out;
 }
 
-std::string from_plain(const std::string& text, const Spelling& spelling) {
-  std::string out = spelling.bom ? std::string(kBom) : std::string();
-  if (!spelling.crlf) return out + text;
-  for (char c : text) {
-    if (c == '\n') out += '\r';
-    out += c;
+std::vector<std::string> split_lines(const std::string& text) {
+  std::vector<std::string> lines;
+  size_t start = 0;
+  for (size_t end; (end = text.find('\n', start)) != std::string::npos; start = end + 1)
+    lines.push_back(text.substr(start, end - start));
+  lines.push_back(text.substr(start));
+  return lines;
+}
+
+std::string from_plain(const std::string& original_plain, const std::string& fixed, const Spelling& spelling) {
+  std::string out = spelling.bom ? std::string(kBomText) : std::string();
+  bool uniform = std::all_of(spelling.endings.begin(), spelling.endings.end(),
+                             [](const std::string& e) { return e == "\n"; });
+  if (uniform) return out + fixed;
+  std::vector<std::string> before = split_lines(original_plain), after = split_lines(fixed);
+  auto ending_of = [&](size_t line) {
+    if (line < spelling.endings.size()) return spelling.endings[line];
+    return spelling.endings.empty() ? std::string("\n") : spelling.endings.back();
+  };
+  // Lines the fixes kept keep their endings; a rewritten run of lines takes
+  // the endings of the run it replaces, its last line's for any extra.
+  py::list a = py::cast(before), b = py::cast(after);
+  py::object matcher = py::module_::import("difflib").attr("SequenceMatcher")(py::none(), a, b, py::arg("autojunk") = false);
+  std::vector<std::string> endings(after.size());
+  for (py::handle opcode : matcher.attr("get_opcodes")()) {
+    auto [tag, i1, i2, j1, j2] = opcode.cast<std::tuple<std::string, size_t, size_t, size_t, size_t>>();
+    for (size_t j = j1; j < j2; ++j) {
+      size_t source = i1 + (j - j1);
+      if (source >= i2) source = i2 > i1 ? i2 - 1 : (i1 > 0 ? i1 - 1 : 0);
+      endings[j] = ending_of(source);
+    }
+  }
+  for (size_t j = 0; j < after.size(); ++j) {
+    out += after[j];
+    if (j + 1 < after.size()) out += endings[j] == "" ? "\n" : endings[j];
   }
   return out;
 }
@@ -396,6 +437,27 @@ FileStamp stamp_of(const fs::path& path) {
 
 }  // namespace
 
+// Why a fix may not be written to this file, or nullopt. A file whose
+// mode grants no one write access is read-only to us too, whoever runs us.
+static std::optional<std::string> unwritable(const fs::path& project_root, const std::string& path) {
+  std::error_code ec;
+  fs::path file = project_root / path;
+  fs::path real = fs::canonical(file, ec);
+  if (ec) return "it could not be resolved (" + ec.message() + ")";
+  fs::path root = fs::canonical(project_root, ec);
+  auto relative = real.lexically_relative(root);
+  if (relative.empty() || *relative.begin() == "..") return "it is a link to " + real.string() + ", outside the project";
+  constexpr auto anyone_writes = fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write;
+  fs::perms mode = fs::status(real, ec).permissions();
+  if (!ec && (mode & anyone_writes) == fs::perms::none) return "the file is read-only";
+  if (::access(real.c_str(), W_OK) != 0) return "tessary may not write the file";
+  fs::path folder = real.parent_path();
+  fs::perms folder_mode = fs::status(folder, ec).permissions();
+  if ((!ec && (folder_mode & anyone_writes) == fs::perms::none) || ::access(folder.c_str(), W_OK) != 0)
+    return "its folder is read-only (a fix is written to a new file beside it)";
+  return std::nullopt;
+}
+
 py::dict fix_project(const fs::path& project_root, const py::object& whitelist, const std::string& settings_modpath,
                      const py::dict& code_style, const py::object& search_paths) {
   checker::SearchPathScope environment(search_paths);
@@ -407,12 +469,12 @@ py::dict fix_project(const fs::path& project_root, const py::object& whitelist, 
     for (; it != end; it.increment(ec)) {
       if (ec) break;
       std::string name = it->path().filename().string();
-      if (it->is_directory() && (name.empty() || name[0] == '.' || name == "node_modules" || name == "__pycache__" ||
-                                 fs::exists(it->path() / "pyvenv.cfg"))) {
+      if (it->is_directory(ec) && (name.empty() || name[0] == '.' || name == "node_modules" || name == "__pycache__" ||
+                                 path_exists(it->path() / "pyvenv.cfg"))) {
         it.disable_recursion_pending();
         continue;
       }
-      if (it->is_regular_file() && it->path().extension() == ".py")
+      if (it->is_regular_file(ec) && it->path().extension() == ".py")
         found.push_back(fs::relative(it->path(), project_root).generic_string());
     }
     std::sort(found.begin(), found.end());
@@ -428,6 +490,31 @@ py::dict fix_project(const fs::path& project_root, const py::object& whitelist, 
       }
       targets.emplace_back(path, ids);
     }
+  }
+
+  // A file reached by several paths (a symlink to a module of the project)
+  // is fixed once, under its own path when that is among them.
+  {
+    std::map<fs::path, size_t> chosen;
+    std::vector<bool> keep(targets.size(), true);
+    for (size_t i = 0; i < targets.size(); ++i) {
+      std::error_code ec;
+      fs::path real = fs::canonical(project_root / targets[i].first, ec);
+      if (ec) continue;
+      auto [it, inserted] = chosen.try_emplace(real, i);
+      if (inserted) continue;
+      bool link = fs::is_symlink(project_root / targets[i].first, ec);
+      if (!link && fs::is_symlink(project_root / targets[it->second].first, ec)) {
+        keep[it->second] = false;
+        it->second = i;
+      } else {
+        keep[i] = false;
+      }
+    }
+    decltype(targets) unique;
+    for (size_t i = 0; i < targets.size(); ++i)
+      if (keep[i]) unique.push_back(targets[i]);
+    targets.swap(unique);
   }
 
   // Modules built here from text are cached by astroid under their dotted
@@ -460,7 +547,7 @@ py::dict fix_project(const fs::path& project_root, const py::object& whitelist, 
 
   py::list files;
   std::map<std::string, long> fixed, unfixed;
-  py::dict refused, changed_models;
+  py::dict refused, changed_models, originals;
   // One lint of all the files tells which of them have something to fix;
   // only those are fixed (and counted again, before and after, alike).
   py::dict found_per_file;
@@ -524,18 +611,18 @@ py::dict fix_project(const fs::path& project_root, const py::object& whitelist, 
       }
       continue;
     }
-    std::optional<py::str> raw;
-    try {
-      raw = read_utf8_file((project_root / path).string());
-    } catch (py::error_already_set& err) {
-      if (!err.matches(PyExc_OSError)) throw;
+    SourceText source = read_source_text((project_root / path).string(), SourceKind::python);
+    if (!source.text) {
+      refused[py::str(path)] = source.problem;
+      continue;
     }
-    if (!raw) {
-      refused[py::str(path)] = "not readable as UTF-8 text";
+    if (std::optional<std::string> why = unwritable(project_root, path)) {
+      refused[py::str(path)] = *why;
       continue;
     }
     Spelling spelling;
-    std::string text = to_plain(raw->cast<std::string>(), spelling);
+    std::string text = to_plain(source.text->cast<std::string>(), spelling);
+    spelling.bom = spelling.bom || source.encoding == "utf-8-sig";  // the decoder took the mark off
     LintedText linted;
     for (py::handle id : found_per_file[key]) ++linted.findings[py::str(id)];
     // The linter read the file with universal newlines and without its
@@ -560,7 +647,10 @@ py::dict fix_project(const fs::path& project_root, const py::object& whitelist, 
       py::list models = changed_models.attr("setdefault")(app, py::list());
       for (const std::string& model : fix.changed_models) models.append(model);
     }
-    if (fix.text != text) files.append(py::make_tuple(from_plain(fix.text, spelling), path));
+    if (fix.text != text) {
+      files.append(py::make_tuple(from_plain(text, fix.text, spelling), path));
+      originals[py::str(path)] = *source.text;
+    }
   }
   py::dict out;
   out["files"] = files;
@@ -568,6 +658,7 @@ py::dict fix_project(const fs::path& project_root, const py::object& whitelist, 
   out["unfixed"] = unfixed;
   out["refused"] = refused;
   out["changed_models"] = changed_models;
+  out["originals"] = originals;
   return out;
 }
 

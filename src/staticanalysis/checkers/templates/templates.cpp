@@ -18,10 +18,26 @@ void check(py::object self, py::list files) {
   self.attr("messages") = py::list();
   for (py::handle path : files) {
     self.attr("current_file_path") = path;
-    // Templates are UTF-8 text, as Django reads them.
-    std::optional<py::str> text = read_utf8_file(py::str(path));
-    if (!text) continue;
-    self.attr("feed")(*text);
+    // Templates are UTF-8 text, as Django reads them. One that cannot be
+    // read is a finding of its own: its URLs are unknown.
+    SourceText source = read_source_text(py::str(path), SourceKind::html);
+    if (!source.text) {
+      py::dict arguments;
+      arguments["reason"] = source.problem;
+      py::dict record;
+      record["path"] = path;
+      record["line"] = 1;
+      record["column"] = 0;
+      record["message"] = arguments;
+      record["type"] = "fatal";
+      record["module"] = py::none();
+      record["symbol"] = "fatal";
+      record["hint"] = py::none();
+      record["message-id"] = "F0001";
+      self.attr("messages").attr("append")(record);
+      continue;
+    }
+    self.attr("feed")(*source.text);
     self.attr("reset")();
   }
 }
