@@ -222,14 +222,16 @@ std::string requote_strings(const std::string& code, const QuoteTarget& target) 
   return out;
 }
 
-std::string format_code(const std::string& code, const std::string& indentation, const py::dict& code_style,
-                        const QuoteTarget& target) {
+namespace {
+
+std::string format_with(const std::string& code, const std::string& indentation, const py::dict& code_style,
+                        const QuoteTarget& target, bool preview) {
   py::object black = py::module_::import("black");
-  py::dict settings(code_style);
+  py::dict settings = code_style.attr("copy")();  // the caller's style stays as it is
   // black's compiled wheels never call a replaced module function, so its
   // own quote normalisation stays off and ours runs on its output.
   settings["string_normalization"] = false;
-  settings["preview"] = true;  // black 22's name for experimental string processing
+  settings["preview"] = preview;  // black 22's name for experimental string processing
   py::object warnings = py::module_::import("warnings");
   std::string formatted;
   {
@@ -258,6 +260,18 @@ std::string format_code(const std::string& code, const std::string& indentation,
     position = end + 1;
   }
   return out;
+}
+
+}  // namespace
+
+std::string format_code(const std::string& code, const std::string& indentation, const py::dict& code_style,
+                        const QuoteTarget& target) {
+  return format_with(code, indentation, code_style, target, true);
+}
+
+std::string format_code_stable(const std::string& code, const std::string& indentation, const py::dict& code_style,
+                               const QuoteTarget& target) {
+  return format_with(code, indentation, code_style, target, false);
 }
 
 std::string get_indentation(const std::string& code) {

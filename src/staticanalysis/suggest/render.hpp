@@ -25,6 +25,10 @@ QuoteTarget get_comma_character_target(const std::string& source);
 // prefixed by `indentation`.
 std::string format_code(const std::string& code, const std::string& indentation, const py::dict& code_style,
                         const QuoteTarget& target);
+// The same with black's stable style (no preview features), as a user's
+// black formats a file: what the project fixer compares and writes.
+std::string format_code_stable(const std::string& code, const std::string& indentation, const py::dict& code_style,
+                               const QuoteTarget& target);
 // Requote one string literal (prefix letters, quotes and body) in place on
 // `leaf.value`.
 void normalize_string_quotes(const QuoteTarget& target, const py::object& leaf);

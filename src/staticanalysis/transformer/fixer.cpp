@@ -16,6 +16,7 @@
 #include "staticanalysis/helpers/facade.hpp"
 #include "staticanalysis/helpers/tokens.hpp"
 #include "staticanalysis/suggest/render.hpp"
+#include "staticanalysis/transformer/edits.hpp"
 #include "staticanalysis/transformer/transform.hpp"
 
 namespace tessary::transformer {
@@ -70,9 +71,17 @@ bool has_tokens(const py::object& node) {
          !py::getattr(node, "last_token", py::none()).is_none();
 }
 
+// The calls a fix changed in place, as they were written, by node.
+struct CallChanges {
+  std::map<PyObject*, std::pair<CallSnapshot, std::string>> calls;  // snapshot and the first fix id
+  std::vector<PyObject*> order;
+};
+
 // The fix rows for the chosen ids, each transform wrapped so that it
-// records what it changed.
-py::object recording_visitor(const std::optional<std::set<std::string>>& ids, std::vector<Edit>& edits) {
+// records what it changed: a node it replaced (rendered anew), or a call
+// it changed in place (written back token by token).
+py::object recording_visitor(const std::optional<std::set<std::string>>& ids, std::vector<Edit>& edits,
+                             CallChanges& changed_calls) {
   const Astroid& a = ast();
   py::object visitor = py::module_::import("astroid.transforms").attr("TransformVisitor")();
   for (const FixRow& row : rule_table()) {
@@ -90,7 +99,7 @@ py::object recording_visitor(const std::optional<std::set<std::string>>& ids, st
       edit.id = id;
       edits.push_back(edit);
     };
-    py::cpp_function wrapper([transform, record, &a](py::object node) -> py::object {
+    py::cpp_function wrapper([transform, record, &a, &changed_calls, id](py::object node) -> py::object {
       // What the fix may change: the node, its direct children, and the
       // operator of a negation around it.
       std::vector<std::pair<std::string, py::object>> children;
@@ -101,9 +110,20 @@ py::object recording_visitor(const std::optional<std::set<std::string>>& ids, st
       py::object parent = node.attr("parent");
       bool negated = py::isinstance(parent, a.UnaryOp);
       py::object parent_op = negated ? py::object(parent.attr("op")) : py::object(py::none());
+      bool is_call = py::isinstance(node, a.Call) && has_tokens(node);
+      std::optional<CallSnapshot> snapshot;
+      if (is_call && !changed_calls.calls.count(node.ptr())) snapshot = snapshot_call(node);
 
       py::object result = transform(node);
-      if (negated && !py::object(parent.attr("op")).equal(parent_op)) {
+      bool negation_changed = negated && !py::object(parent.attr("op")).equal(parent_op);
+      if (is_call && result.is(node) && !negation_changed) {
+        // Changed in place: compared with the call as written once every
+        // fix has run.
+        if (snapshot) {
+          changed_calls.calls.emplace(node.ptr(), std::make_pair(*snapshot, id));
+          changed_calls.order.push_back(node.ptr());
+        }
+      } else if (negation_changed) {
         // The whole negation is rewritten; by the time it is rendered its
         // operand is the replacement.
         record(parent, parent);
@@ -189,9 +209,41 @@ FileFix fix_text(const std::string& original, const std::string& relative_path, 
                         ? py::module_::import("asttokens").attr("ASTTokens")(original, py::arg("tree") = linted->tree)
                         : build_token_tree(original, module_name(relative_path), py::str(relative_path));
   std::vector<Edit> edits;
-  recording_visitor(ids, edits).attr("visit")(atok.attr("tree"));
+  CallChanges changed_calls;
+  recording_visitor(ids, edits, changed_calls).attr("visit")(atok.attr("tree"));
+  suggest::QuoteTarget quotes = suggest::get_comma_character_target(original);
 
-  // Outermost edits only: an inner change is part of its outer node's text.
+  // A call changed in place is written back token by token; a change
+  // those edits cannot express renders the call anew.
+  struct Splice {
+    long start, end;
+    std::string text;
+    py::object statement;
+    std::string id;
+    bool whole_node;
+  };
+  std::vector<Splice> splices;
+  for (PyObject* key : changed_calls.order) {
+    const auto& [snapshot, id] = changed_calls.calls.at(key);
+    std::optional<std::vector<TextEdit>> token_edits = call_edits(atok, snapshot, quotes);
+    if (!token_edits) {
+      Edit edit;
+      edit.first_token = snapshot.call.attr("first_token");
+      edit.last_token = snapshot.call.attr("last_token");
+      edit.start = edit.first_token.attr("startpos").cast<long>();
+      edit.end = edit.last_token.attr("endpos").cast<long>();
+      edit.target = snapshot.call;
+      edit.id = id;
+      edits.push_back(edit);
+      continue;
+    }
+    py::object statement = Node(snapshot.call).statement().obj();
+    for (TextEdit& e : *token_edits) splices.push_back({e.start, e.end, std::move(e.text), statement, id, false});
+  }
+
+  // Nodes rendered anew: outermost only, as an inner change is part of its
+  // outer node's text; one that holds a comment is left undone, as its
+  // rendering would drop the comment.
   std::sort(edits.begin(), edits.end(), [](const Edit& x, const Edit& y) {
     return x.start != y.start ? x.start < y.start : x.end > y.end;
   });
@@ -203,24 +255,39 @@ FileFix fix_text(const std::string& original, const std::string& relative_path, 
     }
     outer.push_back(edit);
   }
+  for (const Edit& edit : outer) {
+    if (range_has_comment(atok, edit)) continue;
+    std::string rendered = py::str(edit.target.attr("as_string")());
+    splices.push_back({edit.start, edit.end, suggest::requote_strings(rendered, quotes),
+                       Node(edit.target).statement().obj(), edit.id, true});
+  }
+  // Token edits inside a node rendered anew are part of its rendering.
+  std::vector<Splice> kept;
+  for (const Splice& splice : splices) {
+    bool inside = !splice.whole_node && std::any_of(splices.begin(), splices.end(), [&](const Splice& other) {
+      return other.whole_node && other.start <= splice.start && splice.end <= other.end;
+    });
+    if (!inside) kept.push_back(splice);
+  }
+  // Right to left, so that earlier offsets stay valid; at one offset a
+  // removal goes before an insertion.
+  std::sort(kept.begin(), kept.end(), [](const Splice& x, const Splice& y) {
+    return x.start != y.start ? x.start > y.start : x.end > y.end;
+  });
 
   py::str text(original);
-  suggest::QuoteTarget quotes = suggest::get_comma_character_target(original);
   long line_length = code_style.contains("line_length") ? code_style["line_length"].cast<long>() : 88;
-  // Apply right to left so that earlier offsets stay valid.
   struct Applied {
     long start, end, delta;  // the original range and how much longer its replacement is
     py::object statement;
   };
   std::vector<Applied> applied;
-  for (auto it = outer.rbegin(); it != outer.rend(); ++it) {
-    if (range_has_comment(atok, *it)) continue;  // its rendering would drop the comment
-    std::string rendered = py::str(it->target.attr("as_string")());
-    py::str replacement(suggest::requote_strings(rendered, quotes));
-    text = py::str(slice(text, 0, it->start).cast<std::string>() + replacement.cast<std::string>() +
-                   slice(text, it->end, display_width(text)).cast<std::string>());
-    applied.push_back({it->start, it->end, display_width(replacement) - (it->end - it->start),
-                       Node(it->target).statement().obj()});
+  for (const Splice& splice : kept) {
+    py::str replacement(splice.text);
+    text = py::str(slice(text, 0, splice.start).cast<std::string>() + splice.text +
+                   slice(text, splice.end, display_width(text)).cast<std::string>());
+    applied.push_back({splice.start, splice.end, display_width(replacement) - (splice.end - splice.start),
+                       splice.statement});
   }
   // Where an original offset lies in the new text.
   auto moved = [&applied](long offset, bool inclusive_end) {
@@ -231,59 +298,74 @@ FileFix fix_text(const std::string& original, const std::string& relative_path, 
     return shifted;
   };
 
-  // A simple statement that a fix made too long for the line length is
-  // formatted on its own; nothing else of the file is. A line that was
-  // already too long is the author's choice and stays as it is.
+  // An edited statement is formatted on its own when black had formatted
+  // it (then black would format it again: the file stays as black leaves
+  // it), or when a fix made one of its lines longer than the line length,
+  // at the line length less its indentation. A line that was already too
+  // long is the author's choice and stays as it is.
   std::vector<long> starts = line_starts(text);
   std::vector<long> original_starts = line_starts(py::str(original));
   auto line_in = [](const std::vector<long>& line_starts, long offset) {
     return static_cast<long>(std::upper_bound(line_starts.begin(), line_starts.end(), offset) - line_starts.begin());
   };
-  auto line_of = [&](long offset) { return line_in(starts, offset); };
   py::list lines = text.attr("split")("\n");
   py::list original_lines = py::str(original).attr("split")("\n");
+  auto lines_text = [](const py::list& all, long first, long last) {
+    std::string out;
+    for (long line = first; line <= last; ++line) out += py::str(all[static_cast<size_t>(line - 1)]).cast<std::string>() + "\n";
+    return out;
+  };
   auto any_too_long = [line_length](const py::list& all, long first, long last) {
     for (long line = first; line <= last; ++line)
       if (display_width(all[static_cast<size_t>(line - 1)]) > line_length) return true;
     return false;
   };
-  std::vector<std::pair<long, long>> long_statements;
+  auto format = [&](const std::string& code, const std::string& indentation) -> std::optional<std::string> {
+    py::dict style = code_style.attr("copy")();  // the caller's style stays as it is
+    style["line_length"] = std::max(1L, line_length - static_cast<long>(indentation.size()));
+    std::string dedented;
+    std::istringstream in(code);
+    for (std::string line; std::getline(in, line);)
+      dedented += (line.rfind(indentation, 0) == 0 ? line.substr(indentation.size()) : line) + "\n";
+    try {
+      return suggest::format_code_stable(dedented, indentation, style, quotes) + "\n";
+    } catch (py::error_already_set&) {
+      return std::nullopt;  // black cannot take the statement alone
+    }
+  };
+  struct Reformat {
+    long first, last;  // lines of the new text
+    std::string text;
+  };
+  std::vector<Reformat> reformats;
+  std::set<PyObject*> seen;
   for (const Applied& edit : applied) {
-    long new_start = moved(edit.start, false);
-    long new_end = new_start + (edit.end - edit.start) + edit.delta;
-    bool made_too_long =
-        any_too_long(lines, line_of(new_start), line_of(std::max(new_start, new_end - 1))) &&
-        !any_too_long(original_lines, line_in(original_starts, edit.start),
-                      line_in(original_starts, std::max(edit.start, edit.end - 1)));
     const py::object& statement = edit.statement;
-    if (!made_too_long || !has_tokens(statement) || !is_simple_statement(statement)) continue;
-    long start = moved(statement.attr("first_token").attr("startpos").cast<long>(), false);
-    long end = moved(statement.attr("last_token").attr("endpos").cast<long>(), true);
-    long first = line_of(start), last = line_of(std::max(start, end - 1));
+    if (!seen.insert(statement.ptr()).second) continue;
+    if (!has_tokens(statement) || !is_simple_statement(statement)) continue;
+    long old_start = statement.attr("first_token").attr("startpos").cast<long>();
+    long old_end = statement.attr("last_token").attr("endpos").cast<long>();
+    long start = moved(old_start, false), end = moved(old_end, true);
+    long first = line_in(starts, start), last = line_in(starts, std::max(start, end - 1));
+    long old_first = line_in(original_starts, old_start), old_last = line_in(original_starts, std::max(old_start, old_end - 1));
     // Only a statement that owns its lines is reformatted.
     std::string before = slice(text, starts[first - 1], start);
     std::string after = slice(text, end, last < static_cast<long>(starts.size()) ? starts[last] - 1 : display_width(text));
     std::string rest = after.substr(std::min(after.find_first_not_of(" \t"), after.size()));
     if (before.find_first_not_of(" \t") != std::string::npos || !(rest.empty() || rest[0] == '#')) continue;
-    long_statements.emplace_back(first, last);
+    std::string indentation = suggest::get_indentation(py::str(lines[static_cast<size_t>(first - 1)]));
+    std::string was = lines_text(original_lines, old_first, old_last);
+    std::string now = lines_text(lines, first, last);
+    bool black_formatted = format(was, indentation) == std::optional<std::string>(was);
+    bool made_too_long = any_too_long(lines, first, last) && !any_too_long(original_lines, old_first, old_last);
+    if (!black_formatted && !made_too_long) continue;
+    std::optional<std::string> formatted = format(now, indentation);
+    if (!formatted || *formatted == now) continue;
+    reformats.push_back({first, last, formatted->substr(0, formatted->size() - 1)});
   }
-  std::sort(long_statements.begin(), long_statements.end());
-  long_statements.erase(std::unique(long_statements.begin(), long_statements.end()), long_statements.end());
-  for (auto it = long_statements.rbegin(); it != long_statements.rend(); ++it) {
-    std::string indentation = suggest::get_indentation(py::str(lines[static_cast<size_t>(it->first - 1)]));
-    std::string joined;
-    for (long line = it->first; line <= it->second; ++line) {
-      std::string content = py::str(lines[static_cast<size_t>(line - 1)]);
-      joined += (content.rfind(indentation, 0) == 0 ? content.substr(indentation.size()) : content) + "\n";
-    }
-    std::string formatted;
-    try {
-      formatted = suggest::format_code(joined, indentation, code_style, quotes);
-    } catch (py::error_already_set&) {
-      continue;  // black cannot take the statement alone: keep the long line
-    }
-    lines[py::slice(it->first - 1, it->second, 1)] = py::str(formatted).attr("split")("\n");
-  }
+  std::sort(reformats.begin(), reformats.end(), [](const Reformat& x, const Reformat& y) { return x.first > y.first; });
+  for (const Reformat& reformat : reformats)
+    lines[py::slice(reformat.first - 1, reformat.last, 1)] = py::str(reformat.text).attr("split")("\n");
   text = py::str("\n").attr("join")(lines);
 
   std::string fixed_text = text;
@@ -320,9 +402,9 @@ FileFix fix_text(const std::string& original, const std::string& relative_path, 
   std::set<std::string> schema_ids;
   for (const FixRow& row : rule_table())
     if (row.changes_schema) schema_ids.insert(row.id);
-  for (const Edit& edit : outer) {
-    if (!schema_ids.count(edit.id)) continue;
-    Node frame = Node(edit.target).frame();
+  for (const Splice& splice : kept) {
+    if (!schema_ids.count(splice.id)) continue;
+    Node frame = Node(splice.statement).frame();
     if (frame.isa(ast().ClassDef)) result.changed_models.insert(*frame.name());
   }
   result.text = fixed_text;
