@@ -178,33 +178,59 @@ def test_tessary_fix_on_the_demo_project(tmp_path, capsys):
     assert {p: p.read_bytes() for p in root.rglob("*.py")} == before
 
 
-def test_fixing_django_contrib_is_safe(tmp_path):
-    """Real code through the fixer: every fixed text parses, keeps every
-    comment, changes only lines near its fixes, and a second run finds
-    nothing more to do."""
+def simple_statement_lines(text):
+    """The line ranges of the simple statements of a module, and of the
+    tests of its if and while statements."""
     import ast
+
+    compound = (ast.FunctionDef, ast.AsyncFunctionDef, ast.ClassDef, ast.If, ast.For, ast.AsyncFor, ast.While,
+                ast.With, ast.AsyncWith, ast.Try)
+    ranges = []
+    for node in ast.walk(ast.parse(text)):
+        if isinstance(node, (ast.If, ast.While)):
+            ranges.append((node.lineno, node.test.end_lineno))  # the tested expression
+        elif isinstance(node, ast.stmt) and not isinstance(node, compound):
+            ranges.append((node.lineno, node.end_lineno))
+    return ranges
+
+
+@pytest.mark.parametrize("corpus", ["contrib", "demo"])
+def test_fixing_real_code_keeps_everything_else(tmp_path, corpus):
+    """Real code through the fixer with every fix: every fixed text parses
+    and keeps every comment; only lines of the statements a fix edited
+    change; no added line is longer than the line length; a file black
+    leaves unchanged is left so; a second run finds nothing to do."""
     import difflib
 
+    import black
     import django
 
-    contrib = pathlib.Path(django.__file__).parent / "contrib"
-    root = tmp_path / "contrib"
-    shutil.copytree(contrib, root, ignore=shutil.ignore_patterns("locale", "static", "templates", "*.mo", "*.po"))
+    if corpus == "contrib":
+        source = pathlib.Path(django.__file__).parent / "contrib"
+    else:
+        source = DEMO
+    root = tmp_path / corpus
+    shutil.copytree(source, root, ignore=shutil.ignore_patterns("locale", "static", "templates", "*.mo", "*.po",
+                                                                ".venv"))
+    (root / "manage.py").touch()
     result = transformer.fix_project(str(root), None, "", STYLE)
     assert result["files"] and not result["refused"]
-    changed_lines = 0
+    mode = black.FileMode(line_length=STYLE["line_length"])
     for text, path in result["files"]:
         original = (root / path).read_text()
-        ast.parse(text)
         assert comments(text) == comments(original), path
-        changed_lines += sum(
-            i2 - i1
-            for tag, i1, i2, _, _ in difflib.SequenceMatcher(
-                None, original.splitlines(), text.splitlines()).get_opcodes()
-            if tag != "equal"
-        )
-    # A fix rewrites its own statement, a line or two, and nothing else.
-    assert 0 < changed_lines <= 2 * sum(result["fixed"].values())
+        statements = simple_statement_lines(original)
+        simple_statement_lines(text)  # parses
+        opcodes = difflib.SequenceMatcher(None, original.splitlines(), text.splitlines()).get_opcodes()
+        for tag, i1, i2, j1, j2 in opcodes:
+            if tag == "equal":
+                continue
+            for line in range(i1 + 1, max(i1 + 1, i2) + 1) if i2 > i1 else (i1, i1 + 1):
+                assert any(start <= line <= end for start, end in statements), (path, line)
+            for line in text.splitlines()[j1:j2]:
+                assert len(line) <= STYLE["line_length"] or line in original.splitlines(), (path, line)
+        if black.format_str(original, mode=mode) == original:
+            assert black.format_str(text, mode=mode) == text, path
     transformer.write_files(str(root), result["files"])
     again = transformer.fix_project(str(root), None, "", STYLE)
     assert again["files"] == []

@@ -1,0 +1,33 @@
+"""Fix pairs for the project fixer: each `NAME.py` under `fix_layouts/`,
+fixed as a project's models module with every fix, must give exactly
+`NAME.fixed.py`, keep black's verdict, and need no second run."""
+import pathlib
+
+import black
+import pytest
+
+from tests.conftest import make_project
+
+from tessary.staticanalysis import transformer
+
+ROOT = pathlib.Path(__file__).resolve().parent / "fix_layouts"
+PAIRS = sorted(p for p in ROOT.glob("*.py") if not p.name.endswith(".fixed.py"))
+STYLE = {"line_length": 88}
+
+
+def black_leaves(text):
+    return black.format_str(text, mode=black.FileMode(line_length=88)) == text
+
+
+@pytest.mark.parametrize("before", PAIRS, ids=[p.stem for p in PAIRS])
+def test_layout_pair(tmp_path, before):
+    expected = before.with_name(before.stem + ".fixed.py").read_text()
+    original = before.read_text()
+    project = make_project(tmp_path, original)
+    result = transformer.fix_project(str(project), None, "s", STYLE)
+    ((text, path),) = result["files"]
+    assert path == "shop/models.py" and text == expected
+    assert black_leaves(text) or not black_leaves(original)
+
+    (project / "shop" / "models.py").write_text(text)
+    assert transformer.fix_project(str(project), None, "s", STYLE)["files"] == []
