@@ -266,5 +266,5 @@ def test_fix_counts_only_its_own_findings_and_names_apps_by_label(capsys, tmp_pa
         "from django.db import models\n\n\nclass Book(models.Model):\n"
         "    title = models.CharField(max_length=10, null=True)\n"
     )
-    code, out, _ = run(capsys, "fix", root)
+    code, out, _ = run(capsys, "fix", "--unsafe-fixes", root)
     assert code == 0 and "Model fields changed in shop: Book." in out

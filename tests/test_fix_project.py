@@ -1,5 +1,6 @@
 """Whole-project fixing: minimal edits, safe writes, and `tessary fix`."""
 import io
+import json
 import os
 import pathlib
 import shutil
@@ -165,17 +166,50 @@ def test_tessary_fix_on_the_demo_project(tmp_path, capsys):
     (tmp_path / "demo.patch").write_text(patch)
     subprocess.run(["git", "apply", "--check", str(tmp_path / "demo.patch")], cwd=root, check=True)
 
+    def remaining():
+        cli.main(["check", "--no-progress", "--format", "json", str(root)])
+        out, _ = capsys.readouterr()
+        return {e["message-id"] for e in json.loads(out)}
+
+    # The safe fixes first; the unsafe ones are named and held back.
     assert cli.main(["fix", str(root)]) == 0
     out, _ = capsys.readouterr()
-    assert out.startswith("Fixed ") and "makemigrations" in out
-    cli.main(["check", "--no-progress", "--format", "json", str(root)])
+    assert out.splitlines()[:2] == [
+        "Fixed 6 findings in 3 files; 9 findings have no automatic fix.",
+        "Held back 6 unsafe fixes (C2000, C2003, C2006, C9000, C9002, C9003), which can change what the program "
+        "does or stores: 'tessary fix --unsafe-fixes' applies them, 'tessary explain ID' says why.",
+    ]
+    assert {"C2000", "C2003", "C2006", "C9000", "C9002", "C9003"} <= remaining()
+    assert not {"C2002", "C2008", "C8001", "C9001"} & remaining()
+
+    assert cli.main(["fix", "--unsafe-fixes", str(root)]) == 0
     out, _ = capsys.readouterr()
-    assert not {"C2000", "C2006", "C2008", "C8001", "C9000", "C9001", "C9002", "C9003"} & {
-        e["message-id"] for e in __import__("json").loads(out)
-    }
+    assert out.startswith("Fixed 6 findings in 2 files") and "makemigrations" in out and "Held back" not in out
+    assert not {"C2000", "C2003", "C2006", "C2008", "C8001", "C9000", "C9001", "C9002", "C9003"} & remaining()
     before = {p: p.read_bytes() for p in root.rglob("*.py")}
-    assert cli.main(["fix", str(root)]) == 0
+    assert cli.main(["fix", "--unsafe-fixes", str(root)]) == 0
     assert {p: p.read_bytes() for p in root.rglob("*.py")} == before
+
+
+def test_unsafe_fixes_from_the_configuration(capsys, project):
+    (project / "pyproject.toml").write_text("[tool.tessary]\nunsafe-fixes = true\n")
+    assert cli.main(["fix", str(project)]) == 0
+    out, _ = capsys.readouterr()
+    assert "Held back" not in out and "default=" in (project / "shop" / "models.py").read_text()
+    (project / "pyproject.toml").write_text('[tool.tessary]\nunsafe-fixes = "yes"\n')
+    assert cli.main(["fix", str(project)]) == 2
+
+
+def test_rules_and_explain_show_fix_grades(capsys):
+    cli.main(["rules", "--format", "json"])
+    rules = {r["id"]: r for r in json.loads(capsys.readouterr()[0])}
+    grades = {msgid: rule["fix_grade"] for msgid, rule in rules.items() if rule["fix_grade"]}
+    assert grades == {"C2000": "unsafe", "C2002": "safe", "C2003": "unsafe", "C2006": "unsafe", "C2008": "safe",
+                      "C8001": "safe", "C9000": "unsafe", "C9001": "safe", "C9002": "unsafe", "C9003": "unsafe"}
+    assert all(rules[m]["unsafe_because"] for m, g in grades.items() if g == "unsafe")
+    cli.main(["explain", "C2006"])
+    assert "The fix is unsafe ('tessary fix' applies it only with --unsafe-fixes): the column changes type" in (
+        capsys.readouterr()[0])
 
 
 def simple_statement_lines(text):

@@ -53,10 +53,10 @@ def test_a_file_that_cannot_be_analysed_is_a_finding_and_the_run_goes_on(capsys,
 
     code, out, _ = run(capsys, "check", "--no-progress", project)
     assert code == 2
-    assert out.splitlines()[-2:] == ["Found 2 findings (1 fixable) in 3 files.", "1 file could not be analysed (F0001)."]
+    assert out.splitlines()[-2:] == ["Found 2 findings (1 fixable, 1 of them with --unsafe-fixes) in 3 files.", "1 file could not be analysed (F0001)."]
 
     # fix reads modules only: a module it cannot read is a refusal.
-    code, out, err = run(capsys, "fix", project)
+    code, out, err = run(capsys, "fix", "--unsafe-fixes", project)
     assert (project / "app" / "good.py").read_text() == FIXED
     if name.endswith(".py"):
         assert code == 2 and f"tessary: {name}: left unchanged: could not be analysed: {reason}" in err
@@ -68,7 +68,7 @@ def test_broken_symlinks_are_skipped_with_a_warning(capsys, project, target, why
     code, found, err = findings(capsys, project)
     assert code == 1 and list(found) == [("app/good.py", "C2000")]
     assert err.strip() == f"tessary: warning: app/loop.py: {why}, skipped"
-    code, _, _ = run(capsys, "fix", project)
+    code, _, _ = run(capsys, "fix", "--unsafe-fixes", project)
     assert code == 0 and (project / "app" / "good.py").read_text() == FIXED
 
 
@@ -80,11 +80,11 @@ def test_encoding_and_line_endings_are_kept_line_by_line(capsys, project):
     lone_cr = project / "app" / "lone_cr.py"
     lone_cr.write_bytes(NULLABLE.replace("\n", "\r").encode())
 
-    code, out, _ = run(capsys, "fix", "--diff", project)
+    code, out, _ = run(capsys, "fix", "--unsafe-fixes", "--diff", project)
     assert code == 1 and "+# caf\xe9" not in out and " # caf\xe9" in out
     assert out.count("\\ No newline at end of file") == 0
 
-    code, _, _ = run(capsys, "fix", project)
+    code, _, _ = run(capsys, "fix", "--unsafe-fixes", project)
     assert code == 0
     assert latin.read_bytes() == b"# -*- coding: latin-1 -*-\n" + FIXED.replace(
         "\n\n\n", "\n\n\n# caf\xe9\n").encode("latin-1")
@@ -104,9 +104,9 @@ def test_fix_refuses_links_out_of_the_project_and_read_only_files(capsys, projec
     (package / "models.py").write_text(NULLABLE)
     package.chmod(0o555)
     try:
-        code, out, err = run(capsys, "fix", "--diff", project)
+        code, out, err = run(capsys, "fix", "--unsafe-fixes", "--diff", project)
         assert code == 2 and "+++ b/app/good.py" in out and "linked.py" not in out and "frozen.py" not in out
-        code, out, err = run(capsys, "fix", project)
+        code, out, err = run(capsys, "fix", "--unsafe-fixes", project)
         assert code == 2
         assert sorted(err.splitlines()) == [
             f"tessary: app/frozen.py: left unchanged: the file is read-only",
@@ -122,7 +122,7 @@ def test_fix_refuses_links_out_of_the_project_and_read_only_files(capsys, projec
 
 def test_a_module_reached_by_two_paths_is_fixed_once(capsys, project):
     (project / "app" / "alias.py").symlink_to("good.py")
-    code, out, err = run(capsys, "fix", project)
+    code, out, err = run(capsys, "fix", "--unsafe-fixes", project)
     assert code == 0 and err == ""
     assert (project / "app" / "good.py").read_text() == FIXED and (project / "app" / "alias.py").is_symlink()
 

@@ -59,6 +59,20 @@ def fixable_ids():
     return frozenset(getattr(transformer, "FIXABLE_MESSAGE_IDS", ()))
 
 
+def unsafe_fix_reasons():
+    """{id: why its fix can change what the program does} for unsafe fixes."""
+    from tessary.staticanalysis import transformer
+
+    return dict(transformer.UNSAFE_FIX_REASONS)
+
+
+def fix_grade(msgid):
+    """"safe", "unsafe", or None when the finding has no automatic fix."""
+    if msgid not in fixable_ids():
+        return None
+    return "unsafe" if msgid in unsafe_fix_reasons() else "safe"
+
+
 def resolve_ids(names, catalogue):
     """Ids from a mix of ids and symbols; unknown names are a usage error."""
     by_symbol = {rule["symbol"]: msgid for msgid, rule in catalogue.items()}
@@ -407,7 +421,9 @@ def format_text(entries, catalogue, files, statistics, colour):
     for entry in entries:
         where = paint(f"{entry['path']}:{entry['line']}:{entry['column']}:", "1")
         msgid = paint(entry["message-id"], "31")
-        fixable = "  " + paint("[fixable]", "36") if entry["fixable"] else ""
+        fixable = ""
+        if entry["fixable"]:
+            fixable = "  " + paint("[unsafe fix]" if entry.get("fix") == "unsafe" else "[fixable]", "36")
         lines.append(f"{where} {msgid} {entry['symbol']}  {entry['advice']}{fixable}")
     if statistics and entries:
         counts = {}
@@ -417,12 +433,14 @@ def format_text(entries, catalogue, files, statistics, colour):
         for msgid, count in sorted(counts.items()):
             lines.append(f"{count:6}  {msgid}  {catalogue.get(msgid, {}).get('symbol', '')}")
     fixable = sum(1 for e in entries if e["fixable"])
+    unsafe = sum(1 for e in entries if e["fixable"] and e.get("fix") == "unsafe")
     failed = len({e["path"] for e in entries if e["message-id"].startswith("F")})
     files -= failed
     noun = "file" if files == 1 else "files"
     if entries:
         found = "finding" if len(entries) == 1 else "findings"
-        lines.append(f"Found {len(entries)} {found} ({fixable} fixable) in {files} {noun}.")
+        grades = f", {unsafe} of them with --unsafe-fixes" if unsafe else ""
+        lines.append(f"Found {len(entries)} {found} ({fixable} fixable{grades}) in {files} {noun}.")
     else:
         lines.append(f"No findings in {files} {noun}.")
     if failed:
@@ -622,6 +640,7 @@ def command_check(args):
     entries = advice_entries(records, root)
     for entry, record in zip(entries, records):
         entry["symbol"] = symbol_of(record, catalogue)
+        entry["fix"] = fix_grade(entry["message-id"]) if entry["fixable"] else None
         entry["column"] = entry["column"] or 0
         entry["line"] = entry["line"] or 0
 
@@ -667,9 +686,11 @@ def changes_model_fields(msgid):
 def command_rules(args):
     catalogue = rule_catalogue()
     fixable = fixable_ids()
+    reasons = unsafe_fix_reasons()
     if args.format == "json":
         print(json.dumps([
-            dict(rule, fixable=rule["id"] in fixable,
+            dict(rule, fixable=rule["id"] in fixable, fix_grade=fix_grade(rule["id"]),
+                 unsafe_because=reasons.get(rule["id"]),
                  changes_model_fields=rule["id"] in fixable and changes_model_fields(rule["id"]))
             for rule in catalogue.values()
         ], indent=2))
@@ -677,9 +698,13 @@ def command_rules(args):
     for msgid, rule in catalogue.items():
         fix = "-"
         if msgid in fixable:
-            fix = "fix+mig" if changes_model_fields(msgid) else "fix"
-        print(f"{msgid}  {rule['symbol']:30} {fix:8} {rule['description']}")
-    print("\nfix: fixed by 'tessary fix'; fix+mig: the fix changes model fields (run makemigrations after it)")
+            fix = "unsafe" if msgid in reasons else "safe"
+            if changes_model_fields(msgid):
+                fix += "+mig"
+        print(f"{msgid}  {rule['symbol']:30} {fix:12} {rule['description']}")
+    print("\nsafe: 'tessary fix' applies it; unsafe: it can change what the program does or stores, so "
+          "'tessary fix' applies it only with --unsafe-fixes ('tessary explain ID' says why); "
+          "+mig: the fix changes model fields (run makemigrations after it)")
     return EXIT_CLEAN
 
 
@@ -714,8 +739,12 @@ def command_fix(args):
 
     import tessary.staticanalysis.shims  # noqa: F401
 
+    unsafe = args.unsafe_fixes
+    if unsafe is None:
+        unsafe = front_end_settings(root).get("unsafe-fixes", False)
     result = transformer.fix_project(str(root), whitelist, meta.get_settings_modpath(str(root)),
-                                     meta.get_code_style(str(root)), search_paths=environment["paths"])
+                                     meta.get_code_style(str(root)), search_paths=environment["paths"],
+                                     unsafe_fixes=unsafe)
     changes = result["files"]
     if args.diff:
         for text, path in changes:
@@ -729,6 +758,12 @@ def command_fix(args):
     summary = f"{verb} {fixed} finding{'s' if fixed != 1 else ''} in {len(changes)} file{'s' if len(changes) != 1 else ''}"
     summary += f"; {unfixed} finding{'s have' if unfixed != 1 else ' has'} no automatic fix."
     print(summary, file=sys.stderr if args.diff else sys.stdout)
+    held_back = sum(result["held_back"].values())
+    if held_back:
+        ids = ", ".join(sorted(result["held_back"]))
+        print(f"Held back {held_back} unsafe fix{'es' if held_back != 1 else ''} ({ids}), which can change what "
+              "the program does or stores: 'tessary fix --unsafe-fixes' applies them, "
+              "'tessary explain ID' says why.", file=sys.stderr if args.diff else sys.stdout)
     for path, why in sorted(result["refused"].items()):
         print(f"tessary: {path}: left unchanged: {why}", file=sys.stderr)
     if result["changed_models"] and not args.diff:
@@ -764,6 +799,11 @@ def command_explain(args):
     if rule.get("fix") and msgid in fixable_ids():
         print()
         print(f"Automatic fix: {rule['fix']}")
+        reason = unsafe_fix_reasons().get(msgid)
+        if reason:
+            print(f"The fix is unsafe ('tessary fix' applies it only with --unsafe-fixes): {reason}.")
+        else:
+            print("The fix is safe: the program means the same after it.")
     return EXIT_CLEAN
 
 
@@ -806,6 +846,9 @@ def build_parser():
                              "project root, $CONDA_PREFIX, else tessary's own)")
     fix.add_argument("--select", metavar="IDS", help="only these ids or symbols, comma separated")
     fix.add_argument("--ignore", metavar="IDS", help="never these ids or symbols, comma separated")
+    fix.add_argument("--unsafe-fixes", action="store_true", default=None,
+                     help="apply the unsafe fixes too, which can change what the program does or stores "
+                          "(default: [tool.tessary] unsafe-fixes, else false)")
     fix.set_defaults(handler=command_fix)
 
     rules = commands.add_parser("rules", help="list every rule")

@@ -21,6 +21,10 @@ struct FixRow {
   // The fix changes a model field as Django's migration autodetector sees
   // it, so makemigrations is due after it.
   bool changes_schema = false;
+  // Why the fix can change what the program does or the data it stores;
+  // empty for a safe fix (the program means the same after it). Unsafe
+  // fixes are applied by `tessary fix` only on request.
+  std::string unsafe_because;
 };
 
 // A new astroid TransformVisitor holding the rows whose id is in `ids`,

@@ -541,7 +541,7 @@ static std::optional<std::string> unwritable(const fs::path& project_root, const
 }
 
 py::dict fix_project(const fs::path& project_root, const py::object& whitelist, const std::string& settings_modpath,
-                     const py::dict& code_style, const py::object& search_paths) {
+                     const py::dict& code_style, const py::object& search_paths, bool unsafe_fixes) {
   checker::SearchPathScope environment(search_paths);
   std::vector<std::pair<std::string, std::optional<std::set<std::string>>>> targets;
   if (whitelist.is_none()) {
@@ -671,12 +671,30 @@ py::dict fix_project(const fs::path& project_root, const py::object& whitelist, 
       if (found_per_file.contains(key)) trees[key] = module;
     }
   }
-  std::set<std::string> fixable_ids;
-  for (const FixRow& row : rule_table()) fixable_ids.insert(row.id);
+  std::set<std::string> fixable_ids, unsafe_ids;
+  for (const FixRow& row : rule_table()) {
+    fixable_ids.insert(row.id);
+    if (!row.unsafe_because.empty()) unsafe_ids.insert(row.id);
+  }
   py::object realpath = py::module_::import("os.path").attr("realpath");
+  std::map<std::string, long> held_back;
 
-  for (const auto& [path, ids] : targets) {
+  for (auto [path, ids] : targets) {
     py::object key = realpath(py::str((project_root / path).string()));
+    // Unsafe fixes wait until they are asked for: their findings are
+    // counted as held back, and the fixer never sees their ids.
+    if (!unsafe_fixes && found_per_file.contains(key)) {
+      for (py::handle id : found_per_file[key]) {
+        std::string text_id = py::str(id);
+        if (unsafe_ids.count(text_id) && (!ids || ids->count(text_id))) ++held_back[text_id];
+      }
+      if (!ids) {
+        // Every id found stays wanted (those without a fix are counted as such).
+        ids = fixable_ids;
+        for (py::handle id : found_per_file[key]) ids->insert(py::str(id));
+      }
+      for (const std::string& id : unsafe_ids) ids->erase(id);
+    }
     bool needs_fixer = false;
     if (found_per_file.contains(key)) {
       for (py::handle id : found_per_file[key]) {
@@ -741,6 +759,7 @@ py::dict fix_project(const fs::path& project_root, const py::object& whitelist, 
   out["refused"] = refused;
   out["changed_models"] = changed_models;
   out["originals"] = originals;
+  out["held_back"] = held_back;
   return out;
 }
 
@@ -762,7 +781,7 @@ void bind_fixer(py::module_& m) {
       },
       py::arg("text"), py::arg("path"), py::arg("settings_modpath"), py::arg("code_style"), py::arg("ids") = py::none());
   m.def("fix_project", &fix_project, py::arg("project_root"), py::arg("whitelist"), py::arg("settings_modpath"),
-        py::arg("code_style"), py::arg("search_paths") = py::none());
+        py::arg("code_style"), py::arg("search_paths") = py::none(), py::arg("unsafe_fixes") = true);
 }
 
 }  // namespace tessary::transformer

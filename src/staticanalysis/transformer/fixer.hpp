@@ -43,8 +43,12 @@ FileFix fix_text(const std::string& text, const std::string& relative_path, cons
 // file). Returns {"files": [(new text, path)], "fixed": {id: n},
 // "unfixed": {id: n}, "changed_models": {app: [model]}, "refused": {path: why}}.
 // `search_paths`: the analysed environment's folders (None: tessary's own).
+// Without `unsafe_fixes` only safe fixes are applied; the findings whose
+// fix was held back are counted per id in "held_back". "originals" holds
+// the text each changed file had, as read.
 py::dict fix_project(const fs::path& project_root, const py::object& whitelist, const std::string& settings_modpath,
-                     const py::dict& code_style, const py::object& search_paths = py::none());
+                     const py::dict& code_style, const py::object& search_paths = py::none(),
+                     bool unsafe_fixes = true);
 
 void bind_fixer(py::module_& m);
 

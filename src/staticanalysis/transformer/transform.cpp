@@ -97,6 +97,11 @@ void bind(py::module_& m) {
   for (const FixRow& row : rule_table())
     if (row.changes_schema) schema.add(py::str(row.id));
   m.attr("SCHEMA_FIX_IDS") = py::frozenset(schema);
+  // Why each unsafe fix may change what the program does, by id.
+  py::dict unsafe;
+  for (const FixRow& row : rule_table())
+    if (!row.unsafe_because.empty()) unsafe[py::str(row.id)] = row.unsafe_because;
+  m.attr("UNSAFE_FIX_REASONS") = unsafe;
 }
 
 }  // namespace tessary::transformer
