@@ -16,3 +16,7 @@ class Product(models.Model):
         blank=True,
     )
     description = models.TextField(help_text="Long text")  # shown on the page
+    legacy = models.IntegerField(
+        # old rows had none
+        default=0,
+    )

@@ -16,3 +16,7 @@ class Product(models.Model):
         null=True,  # unknown for imports
     )
     description = models.CharField(max_length=5000, help_text="Long text")  # shown on the page
+    legacy = models.IntegerField(
+        null=False,  # old rows had none
+        default=0,
+    )

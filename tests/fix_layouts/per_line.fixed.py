@@ -19,3 +19,8 @@ class Order(models.Model):
     status = models.TextField(
         blank=True
     )
+    shipped = models.DateTimeField(
+        db_index=True,
+        null=True,
+        blank=True,
+    )

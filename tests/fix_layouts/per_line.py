@@ -20,3 +20,7 @@ class Order(models.Model):
         max_length=2000,
         blank=True
     )
+    shipped = models.DateTimeField(
+        db_index=True,
+        null=True
+    )

@@ -235,10 +235,12 @@ std::optional<std::vector<TextEdit>> call_edits(const py::object& atok, const Ca
         if (source.last(keyword->node).end() == anchor->end()) anchor_first = keyword_start(source, *keyword);
       if (multiline && source.first_on_line(anchor_first) && source.first_on_line(last_token)) {
         std::string indentation = source.indentation_of(anchor_first);
-        if (!comma) edits.push_back({anchor->end(), anchor->end(), ","});
         long at = source.line_end(comma ? after.end() : anchor->end());
         std::string text;
         for (const std::string& item : additions) text += "\n" + indentation + item + ",";
+        // The anchor gets the comma it lacked (before a comment after it).
+        if (!comma && at == anchor->end()) text = "," + text;
+        else if (!comma) edits.push_back({anchor->end(), anchor->end(), ","});
         edits.push_back({at, at, text});
       } else {
         edits.push_back({anchor->end(), anchor->end(), ", " + joined(", ")});
