@@ -42,3 +42,12 @@ def make_project(tmp_path, models):
     (root / "shop" / "__init__.py").write_text("")
     (root / "shop" / "models.py").write_text(models)
     return root
+
+
+def run(capsys, *argv):
+    """The command line with these arguments: (exit status, stdout, stderr)."""
+    from tessary import cli
+
+    code = cli.main([str(a) for a in argv])
+    out, err = capsys.readouterr()
+    return code, out, err

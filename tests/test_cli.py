@@ -8,7 +8,7 @@ import textwrap
 import jsonschema
 import pytest
 
-from tests.conftest import make_project
+from tests.conftest import make_project, run
 
 from tessary import cli
 
@@ -24,12 +24,6 @@ MODELS = textwrap.dedent(
         title = models.CharField(max_length=10)
     """
 )
-
-
-def run(capsys, *argv):
-    code = cli.main([str(a) for a in argv])
-    out, err = capsys.readouterr()
-    return code, out, err
 
 
 @pytest.fixture

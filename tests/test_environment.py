@@ -10,7 +10,7 @@ import venv
 
 import pytest
 
-from tests.conftest import make_project
+from tests.conftest import make_project, run
 
 from tessary import cli, meta
 
@@ -47,12 +47,6 @@ TREEBASE = textwrap.dedent(
             abstract = True
     """
 )
-
-
-def run(capsys, *argv):
-    code = cli.main([str(a) for a in argv])
-    out, err = capsys.readouterr()
-    return code, out, err
 
 
 def site_packages(prefix):

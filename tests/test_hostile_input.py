@@ -9,26 +9,17 @@ import sys
 
 import pytest
 
+from tests.conftest import make_project, run
+
 from tessary import cli
 
 NULLABLE = "from django.db import models\n\n\nclass A(models.Model):\n    name = models.CharField(max_length=9, null=True)\n"
 FIXED = NULLABLE.replace("null=True)", 'default="", blank=True)')
 
 
-def run(capsys, *argv):
-    code = cli.main([str(a) for a in argv])
-    out, err = capsys.readouterr()
-    return code, out, err
-
-
 @pytest.fixture
 def project(tmp_path):
-    root = tmp_path / "proj"
-    (root / "app").mkdir(parents=True)
-    (root / "manage.py").write_text("")
-    (root / "app" / "__init__.py").write_text("")
-    (root / "app" / "good.py").write_text(NULLABLE)
-    return root
+    return make_project(tmp_path, NULLABLE)
 
 
 def findings(capsys, project):
@@ -37,9 +28,9 @@ def findings(capsys, project):
 
 
 @pytest.mark.parametrize("name, content, reason", [
-    ("app/bad.py", b'x = "\xff"\n', "it is not valid UTF-8 text (byte 0xff at line 1, column 6)"),
-    ("app/bad.py", b"# -*- coding: klingon -*-\nx = 1\n", "its coding line is wrong: unknown encoding: klingon"),
-    ("app/bad.py", ("x = " + " + ".join(["1"] * 1000) + "\n").encode(),
+    ("shop/bad.py", b'x = "\xff"\n', "it is not valid UTF-8 text (byte 0xff at line 1, column 6)"),
+    ("shop/bad.py", b"# -*- coding: klingon -*-\nx = 1\n", "its coding line is wrong: unknown encoding: klingon"),
+    ("shop/bad.py", ("x = " + " + ".join(["1"] * 1000) + "\n").encode(),
      "its syntax tree could not be built (RecursionError: maximum recursion depth exceeded"),
     ("templates/bad.html", b'<a href="/about/">\xff</a>\n', "it is not valid UTF-8 text (byte 0xff at line 1, column 19)"),
 ], ids=["invalid-utf8", "unknown-encoding", "too-deep", "template"])
@@ -49,7 +40,7 @@ def test_a_file_that_cannot_be_analysed_is_a_finding_and_the_run_goes_on(capsys,
     code, found, _ = findings(capsys, project)
     assert code == 2
     assert found[(name, "F0001")]["arguments"]["reason"].startswith(reason)
-    assert ("app/good.py", "C2000") in found
+    assert ("shop/models.py", "C2000") in found
 
     code, out, _ = run(capsys, "check", "--no-progress", project)
     assert code == 2
@@ -57,27 +48,27 @@ def test_a_file_that_cannot_be_analysed_is_a_finding_and_the_run_goes_on(capsys,
 
     # fix reads modules only: a module it cannot read is a refusal.
     code, out, err = run(capsys, "fix", "--unsafe-fixes", project)
-    assert (project / "app" / "good.py").read_text() == FIXED
+    assert (project / "shop" / "models.py").read_text() == FIXED
     if name.endswith(".py"):
         assert code == 2 and f"tessary: {name}: left unchanged: could not be analysed: {reason}" in err
 
 
 @pytest.mark.parametrize("target, why", [("loop.py", "a symlink loop"), ("nowhere.py", "a dangling symlink")])
 def test_broken_symlinks_are_skipped_with_a_warning(capsys, project, target, why):
-    os.symlink(target, project / "app" / "loop.py")
+    os.symlink(target, project / "shop" / "loop.py")
     code, found, err = findings(capsys, project)
-    assert code == 1 and list(found) == [("app/good.py", "C2000")]
-    assert err.strip() == f"tessary: warning: app/loop.py: {why}, skipped"
+    assert code == 1 and list(found) == [("shop/models.py", "C2000")]
+    assert err.strip() == f"tessary: warning: shop/loop.py: {why}, skipped"
     code, _, _ = run(capsys, "fix", "--unsafe-fixes", project)
-    assert code == 0 and (project / "app" / "good.py").read_text() == FIXED
+    assert code == 0 and (project / "shop" / "models.py").read_text() == FIXED
 
 
 def test_encoding_and_line_endings_are_kept_line_by_line(capsys, project):
-    latin = project / "app" / "latin.py"
+    latin = project / "shop" / "latin.py"
     latin.write_bytes(b"# -*- coding: latin-1 -*-\n" + NULLABLE.replace("\n\n\n", "\n\n\n# caf\xe9\n").encode("latin-1"))
-    mixed = project / "app" / "mixed.py"
+    mixed = project / "shop" / "mixed.py"
     mixed.write_bytes(NULLABLE.replace("class A(models.Model):\n", "class A(models.Model):\r\n").encode())
-    lone_cr = project / "app" / "lone_cr.py"
+    lone_cr = project / "shop" / "lone_cr.py"
     lone_cr.write_bytes(NULLABLE.replace("\n", "\r").encode())
 
     code, out, _ = run(capsys, "fix", "--unsafe-fixes", "--diff", project)
@@ -95,8 +86,8 @@ def test_encoding_and_line_endings_are_kept_line_by_line(capsys, project):
 def test_fix_refuses_links_out_of_the_project_and_read_only_files(capsys, project, tmp_path):
     outside = tmp_path / "outside.py"
     outside.write_text(NULLABLE)
-    (project / "app" / "linked.py").symlink_to(outside)
-    read_only = project / "app" / "frozen.py"
+    (project / "shop" / "linked.py").symlink_to(outside)
+    read_only = project / "shop" / "frozen.py"
     read_only.write_text(NULLABLE)
     read_only.chmod(0o444)
     package = project / "locked"
@@ -105,15 +96,15 @@ def test_fix_refuses_links_out_of_the_project_and_read_only_files(capsys, projec
     package.chmod(0o555)
     try:
         code, out, err = run(capsys, "fix", "--unsafe-fixes", "--diff", project)
-        assert code == 2 and "+++ b/app/good.py" in out and "linked.py" not in out and "frozen.py" not in out
+        assert code == 2 and "+++ b/shop/models.py" in out and "linked.py" not in out and "frozen.py" not in out
         code, out, err = run(capsys, "fix", "--unsafe-fixes", project)
         assert code == 2
         assert sorted(err.splitlines()) == [
-            f"tessary: app/frozen.py: left unchanged: the file is read-only",
-            f"tessary: app/linked.py: left unchanged: it is a link to {outside}, outside the project",
             "tessary: locked/models.py: left unchanged: its folder is read-only (a fix is written to a new file beside it)",
+            "tessary: shop/frozen.py: left unchanged: the file is read-only",
+            f"tessary: shop/linked.py: left unchanged: it is a link to {outside}, outside the project",
         ]
-        assert (project / "app" / "good.py").read_text() == FIXED
+        assert (project / "shop" / "models.py").read_text() == FIXED
         assert outside.read_text() == NULLABLE and read_only.read_text() == NULLABLE
         assert stat.S_IMODE(read_only.stat().st_mode) == 0o444
     finally:
@@ -121,10 +112,10 @@ def test_fix_refuses_links_out_of_the_project_and_read_only_files(capsys, projec
 
 
 def test_a_module_reached_by_two_paths_is_fixed_once(capsys, project):
-    (project / "app" / "alias.py").symlink_to("good.py")
+    (project / "shop" / "alias.py").symlink_to("models.py")
     code, out, err = run(capsys, "fix", "--unsafe-fixes", project)
     assert code == 0 and err == ""
-    assert (project / "app" / "good.py").read_text() == FIXED and (project / "app" / "alias.py").is_symlink()
+    assert (project / "shop" / "models.py").read_text() == FIXED and (project / "shop" / "alias.py").is_symlink()
 
 
 @pytest.mark.parametrize("table, message", [
@@ -148,7 +139,7 @@ def test_good_configuration_is_taken(capsys, project):
     (project / "pyproject.toml").write_text('[tool.tessary]\nmax_model_fields = 30\nselect = ["C2000"]\n'
                                             '[tool.black]\nline-length = 100\n')
     code, found, err = findings(capsys, project)
-    assert code == 1 and list(found) == [("app/good.py", "C2000")] and err == ""
+    assert code == 1 and list(found) == [("shop/models.py", "C2000")] and err == ""
 
 
 def git(root, *args):
@@ -168,13 +159,13 @@ def test_git_never_runs_what_the_repository_configuration_names(capsys, project,
                 "filter.evil.smudge", "filter.proc.process", "core.pager", "pager.diff"):
         git(project, "config", key, str(script))
     (project / ".gitattributes").write_text("*.py diff=evil filter=evil\n*.html filter=proc\n")
-    (project / "app" / "good.py").write_text(NULLABLE + "    other = models.CharField(max_length=9, null=True)\n")
-    (project / "app" / "page.html").write_text('<a href="/x/">x</a>\n')
+    (project / "shop" / "models.py").write_text(NULLABLE + "    other = models.CharField(max_length=9, null=True)\n")
+    (project / "shop" / "page.html").write_text('<a href="/x/">x</a>\n')
 
     code, found, _ = findings(capsys, project)
     assert code == 1 and len(found) == 2
     code, out, _ = run(capsys, "check", "--no-progress", "--format", "json", "--diff", "HEAD", project)
-    assert code == 1 and [(e["path"], e["line"]) for e in json.loads(out)] == [("app/good.py", 6), ("app/page.html", 1)]
+    assert code == 1 and [(e["path"], e["line"]) for e in json.loads(out)] == [("shop/models.py", 6), ("shop/page.html", 1)]
     assert not marker.exists()
 
 
@@ -187,10 +178,10 @@ def test_diff_outside_a_repository_is_one_line(capsys, project):
 def test_an_unwritable_home_folder_is_not_needed(project, tmp_path):
     home = tmp_path / "home-is-a-file"
     home.write_text("")
-    (project / "app" / "deep.py").write_text("x = " + " + ".join(["1"] * 1000) + "\n")
+    (project / "shop" / "deep.py").write_text("x = " + " + ".join(["1"] * 1000) + "\n")
     env = dict(os.environ, HOME=str(home), XDG_CACHE_HOME=str(home / "cache"), PYLINTHOME=str(home / "pylint"))
     command = "import sys; from tessary.cli import main; sys.exit(main())"
     result = subprocess.run([sys.executable, "-c", command, "check", "--no-progress", str(project)],
                             capture_output=True, text=True, env=env)
     assert result.returncode == 2, result.stderr
-    assert "Traceback" not in result.stderr and "app/deep.py:1:0: F0001" in result.stdout
+    assert "Traceback" not in result.stderr and "shop/deep.py:1:0: F0001" in result.stdout

@@ -31,9 +31,15 @@ void forget_modules_under(const py::object& project_root) {
   py::object realpath = py::module_::import("os.path").attr("realpath");
   std::string root = py::str(realpath(project_root));
   if (root.empty() || root.back() != '/') root += '/';
+  py::object abspath = py::module_::import("os.path").attr("abspath");
+  std::string given_root = py::str(abspath(project_root));
+  if (given_root.empty() || given_root.back() != '/') given_root += '/';
+  // A file below the root as named (a symlink to a file elsewhere) or as
+  // resolved.
   auto under_root = [&](const py::handle& path) {
     if (path.is_none() || !py::isinstance<py::str>(path)) return false;
-    return py::str(realpath(path)).cast<std::string>().rfind(root, 0) == 0;
+    return py::str(realpath(path)).cast<std::string>().rfind(root, 0) == 0 ||
+           py::str(abspath(path)).cast<std::string>().rfind(given_root, 0) == 0;
   };
   py::object manager = py::module_::import("astroid").attr("MANAGER");
 

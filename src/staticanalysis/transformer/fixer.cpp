@@ -614,9 +614,15 @@ py::dict fix_project(const fs::path& project_root, const py::object& whitelist, 
     }
     void forget() const {
       py::dict cache = py::module_::import("astroid").attr("MANAGER").attr("astroid_cache");
+      py::object abspath = py::module_::import("os.path").attr("abspath");
       for (const auto& entry : paths) {
         py::str key(module_name(entry.first));
-        if (cache.contains(key) && py::str(py::getattr(cache[key], "file", py::str(""))).cast<std::string>() == entry.first)
+        if (!cache.contains(key)) continue;
+        // Texts are built under their relative path, which astroid may
+        // have made absolute against the working folder.
+        py::object file = py::getattr(cache[key], "file", py::none());
+        if (file.is_none()) continue;
+        if (py::str(file).cast<std::string>() == entry.first || abspath(file).equal(abspath(py::str(entry.first))))
           cache.attr("pop")(key);
       }
       checker::forget_modules_under(py::str(root.string()));
