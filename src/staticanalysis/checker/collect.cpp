@@ -5,6 +5,7 @@
 
 #include "staticanalysis/checker/linters.hpp"
 #include "staticanalysis/dependencies/dependencies.hpp"
+#include "staticanalysis/helpers/project_scope.hpp"
 
 namespace tessary::checker {
 
@@ -102,6 +103,7 @@ py::list get_python_messages(const py::object& project_root, const py::dict& fil
   if (!progress.is_none()) linter.attr("tessary_progress") = progress;
   try {
     SearchPathScope environment(search_paths);
+    AnalysedProject project(py::str(project_root));
     linter.attr("check")(py::arg("files_or_modules") = targets);
   } catch (...) {
     forget_modules_under(project_root);

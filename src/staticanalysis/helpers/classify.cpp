@@ -14,6 +14,34 @@ bool is_django_boolean_field_name(std::string_view name) {
          std::end(DJANGO_BOOLEAN_FIELDS);
 }
 
+py::list generic_foreign_key_field_names(const Node& model) {
+  const Astroid& a = ast();
+  if (model.has(a.generic_foreign_key_field_names)) return model.get(a.generic_foreign_key_field_names);
+  py::list names;
+  for (const Node& statement : model.nodes(a.body)) {
+    // A GenericForeignKey is declared in the class body, as a field is.
+    if (!statement.isa(a.Assign) && !statement.isa(a.AnnAssign)) continue;
+    Node call = statement.child(a.value);
+    if (!call.isa(a.Call)) continue;
+    Node inferred = safe_infer(call);
+    if (!inferred.truthy() || inferred.name() != std::optional<std::string>("GenericForeignKey")) continue;
+    std::vector<Node> keywords = call.nodes(a.keywords);
+    if (!keywords.empty()) {
+      for (const Node& keyword : keywords) {
+        if (keyword.text(a.arg) != std::optional<std::string>("fk_field")) continue;
+        Node value = keyword.child(a.value);
+        // Only literal names can be recorded.
+        if (value.isa(a.Const)) names.append(value.get(a.value));
+      }
+    } else {
+      std::vector<Node> args = call.nodes(a.args);
+      if (args.size() > 1 && args[1].isa(a.Const)) names.append(args[1].get(a.value));
+    }
+  }
+  model.obj().attr(a.generic_foreign_key_field_names) = names;
+  return names;
+}
+
 bool is_model_field(const Node& node) {
   try {
     return has_ancestor(safe_infer(node), qnames::field);

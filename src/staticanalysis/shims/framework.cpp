@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "staticanalysis/helpers/classify.hpp"
+#include "staticanalysis/helpers/project_scope.hpp"
 #include "staticanalysis/helpers/pyclass.hpp"
 
 namespace tessary::shims {
@@ -112,24 +113,25 @@ bool looks_like_model(const Node& node) { return is_model(safe_infer(node)); }
 
 bool looks_like_model_manager(const Node& node) {
   if (node.attrname() != std::optional<std::string>("objects")) return false;
+  if (in_library_module(node)) return false;
   return is_model(safe_infer(node.expr()));
 }
 
 bool looks_like_model_manager_lookup(const Node& node) {
   std::optional<Node> callee = method_callee(node, kLookups);
-  if (!callee || !callee->expr().isa(ast().Attribute)) return false;
+  if (!callee || !callee->expr().isa(ast().Attribute) || in_library_module(node)) return false;
   return is_model_manager(safe_infer(callee->expr()));
 }
 
 bool looks_like_queryset_lookup(const Node& node) {
   std::optional<Node> callee = method_callee(node, kLookups);
-  if (!callee) return false;
+  if (!callee || in_library_module(node)) return false;
   return is_queryset(safe_infer(callee->expr()));
 }
 
 bool looks_like_related_manager_lookup(const Node& node) {
   std::optional<Node> callee = method_callee(node, kLookups);
-  if (!callee || !callee->expr().isa(ast().Attribute)) return false;
+  if (!callee || !callee->expr().isa(ast().Attribute) || in_library_module(node)) return false;
   return is_related_manager(callee->expr());
 }
 
@@ -138,12 +140,13 @@ bool looks_like_list_of_queryset(const Node& node) {
   Node func = node.func();
   if (!func.isa(a.Name) || func.name() != std::optional<std::string>("list")) return false;
   std::vector<Node> args = node.nodes(a.args);
-  return args.size() == 1 && node.nodes(a.keywords).empty() && is_queryset(safe_infer(args[0]));
+  if (args.size() != 1 || !node.nodes(a.keywords).empty() || in_library_module(node)) return false;
+  return is_queryset(safe_infer(args[0]));
 }
 
 bool looks_like_model_get(const Node& node) {
   std::optional<Node> callee = method_callee(node, kSingleReads);
-  if (!callee || !callee->expr().isa(ast().Attribute)) return false;
+  if (!callee || !callee->expr().isa(ast().Attribute) || in_library_module(node)) return false;
   Node inferred = safe_infer(callee->expr());
   return is_model_manager(inferred) || is_queryset(inferred);
 }
@@ -193,26 +196,7 @@ py::iterator apply_list_of_queryset_shim(const Node& node) {
 py::iterator apply_model_get_shim(const Node& node) { return one(instantiate(model_of(node)).obj()); }
 
 void apply_is_used_in_generic_fk_shim(const Node& node) {
-  const Astroid& a = ast();
-  if (!is_model(node)) return;
-  py::list names;
-  for (const Node& call : node.descendants(a.Call)) {
-    Node inferred = safe_infer(call);
-    if (!inferred.truthy() || inferred.name() != std::optional<std::string>("GenericForeignKey")) continue;
-    std::vector<Node> keywords = call.nodes(a.keywords);
-    if (!keywords.empty()) {
-      for (const Node& keyword : keywords) {
-        if (keyword.text(a.arg) != std::optional<std::string>("fk_field")) continue;
-        Node value = keyword.child(a.value);
-        // Only literal names can be recorded.
-        if (value.isa(a.Const)) names.append(value.get(a.value));
-      }
-    } else {
-      std::vector<Node> args = call.nodes(a.args);
-      if (args.size() > 1 && args[1].isa(a.Const)) names.append(args[1].get(a.value));
-    }
-  }
-  node.obj().attr("generic_foreign_key_field_names") = names;
+  if (is_model(node)) generic_foreign_key_field_names(node);
 }
 
 void install(py::module_& m) {
@@ -246,7 +230,9 @@ void install(py::module_& m) {
   m.attr("QuerySetNode") = queryset_node_class();
 
   py::object register_transform = a.manager.attr("register_transform");
-  register_transform(a.ClassDef, m.attr("apply_is_used_in_generic_fk_shim"), m.attr("looks_like_model"));
+  // The generic-foreign-key names are not a transform: they are worked out
+  // for a model class when a check first asks (a nullable string field),
+  // not for every model class astroid builds.
   register_transform(a.Call, a.inference_tip(m.attr("apply_model_manager_lookup_shim")),
                      m.attr("looks_like_model_manager_lookup"));
   register_transform(a.Call, a.inference_tip(m.attr("apply_queryset_lookup_shim")),

@@ -14,6 +14,7 @@
 #include "staticanalysis/checker/collect.hpp"
 #include "staticanalysis/checker/linters.hpp"
 #include "staticanalysis/helpers/facade.hpp"
+#include "staticanalysis/helpers/project_scope.hpp"
 #include "staticanalysis/helpers/tokens.hpp"
 #include "staticanalysis/suggest/render.hpp"
 #include "staticanalysis/transformer/edits.hpp"
@@ -543,6 +544,7 @@ static std::optional<std::string> unwritable(const fs::path& project_root, const
 py::dict fix_project(const fs::path& project_root, const py::object& whitelist, const std::string& settings_modpath,
                      const py::dict& code_style, const py::object& search_paths, bool unsafe_fixes) {
   checker::SearchPathScope environment(search_paths);
+  AnalysedProject project(project_root.string());
   std::vector<std::pair<std::string, std::optional<std::set<std::string>>>> targets;
   if (whitelist.is_none()) {
     std::error_code ec;

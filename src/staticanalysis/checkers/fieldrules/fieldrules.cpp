@@ -121,21 +121,21 @@ bool is_fk_mising_related_name(FieldCall& call) {
 
 bool is_null_stringfield(FieldCall& call) {
   if (!call.is_model_field()) return false;
-  Node frame = call.node().frame();
-  if (is_model(frame) && frame.has(ast().generic_foreign_key_field_names)) {
-    std::optional<std::string> member = get_member_name(call.node());
-    if (member) {
-      for (py::handle name : frame.get(ast().generic_foreign_key_field_names)) {
-        if (py::str(name).cast<std::string>() == *member) return false;
-      }
-    }
-  }
   std::optional<std::string> name = call.class_name();
   if (!name || !is_django_string_field_name(*name)) return false;
   py::dict merged = call.merged_args();
   // A unique string field needs NULL for its empty values, or two blank
   // rows break the unique constraint.
-  return truthy(get_or_none(merged, "null")) && !truthy(get_or_none(merged, "unique"));
+  if (!truthy(get_or_none(merged, "null")) || truthy(get_or_none(merged, "unique"))) return false;
+  // The object id of a generic foreign key may be NULL.
+  Node frame = call.node().frame();
+  if (!is_model(frame)) return true;
+  std::optional<std::string> member = get_member_name(call.node());
+  if (!member) return true;
+  for (py::handle object_id : generic_foreign_key_field_names(frame)) {
+    if (py::str(object_id).cast<std::string>() == *member) return false;
+  }
+  return true;
 }
 
 bool is_redundant_kwargs(const Node& keyword, FieldCall& parent) {
@@ -167,6 +167,20 @@ struct State {
   CallFactsCache calls;
 };
 
+}  // namespace
+
+bool may_declare_a_field(const Node& call) {
+  if (call.frame().isa(ast().ClassDef)) return true;
+  std::optional<std::string> callee = get_function_name(call);
+  auto ends_with = [&](std::string_view suffix) {
+    return callee && callee->size() >= suffix.size() &&
+           callee->compare(callee->size() - suffix.size(), suffix.size(), suffix) == 0;
+  };
+  return ends_with("Field") || ends_with("Key");
+}
+
+namespace {
+
 State& state_of(const py::handle& self) {
   return *static_cast<State*>(py::capsule(self.attr("_tessary_state")).get_pointer());
 }
@@ -186,6 +200,7 @@ void visit_call(py::object self, py::object node_obj) {
   // keeps inference away from every other call.
   std::optional<std::string> name = get_member_name(node);
   if (!name || name->empty()) return;
+  if (!may_declare_a_field(node)) return;
   FieldCall call(node, &state.calls);
   if (!call.is_model_field()) return;
 
@@ -216,7 +231,7 @@ void visit_keyword(py::object self, py::object node_obj) {
   if (state.in_migration) return;
   Node keyword(node_obj);
   Node parent = keyword.parent();
-  if (!parent.isa(ast().Call)) return;
+  if (!parent.isa(ast().Call) || !may_declare_a_field(parent)) return;
   FieldCall call(parent, &state.calls);
   if (!call.is_model_field()) return;
 

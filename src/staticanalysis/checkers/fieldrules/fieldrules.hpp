@@ -105,6 +105,10 @@ class FieldCall {
   CallFacts* facts_;
 };
 
+// Could this call declare a field? Fields are declared in class bodies;
+// outside one, only a call of a class named like a field (...Field,
+// ...Key) is worth inferring. The checks and the fixes ask it first.
+bool may_declare_a_field(const Node& call);
 bool is_fragile_unique_for(const Node& keyword);
 bool is_non_unique_fk(FieldCall& call);
 bool is_nullboolean(FieldCall& call);

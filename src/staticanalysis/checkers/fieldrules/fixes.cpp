@@ -134,7 +134,7 @@ py::cpp_function fix_condition(const char* name, bool (*predicate)(FieldCall&), 
           std::optional<std::string> member = get_member_name(call);
           if (!member || member->empty()) return false;
         }
-        if (in_migration(call)) return false;
+        if (!may_declare_a_field(call) || in_migration(call)) return false;
         FieldCall field(call, made_once([] { return LastNodeFacts<CallFacts>(); }).at(call));
         return predicate(field);
       },

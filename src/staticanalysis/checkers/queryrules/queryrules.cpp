@@ -184,6 +184,11 @@ void visit_compare(py::object self, py::object node_obj) {
 
 // `if <test>:` and `<op> <operand>` share one rule on their tested value.
 void check_tested_value(const py::object& self, const Node& node, const Node& tested) {
+  // Only a name, an attribute, a call or a subscript can be a queryset or
+  // its count; a comparison, a boolean operation or a constant is neither,
+  // and inferring them would cost as much as the rest of the check.
+  const Astroid& a = ast();
+  if (!tested.isa(a.Name) && !tested.isa(a.Attribute) && !tested.isa(a.Call) && !tested.isa(a.Subscript)) return;
   if (is_queryset_count(tested)) {
     report(self, "C9002", node, queryset_args(tested.func().expr()));
   } else if (is_queryset_truth_test(tested)) {

@@ -1,0 +1,31 @@
+// Which modules are the analysed project's own. The framework shims answer
+// for every node astroid builds, Django's own modules included; while a
+// project is analysed they look only at the project's modules, whose
+// queries and models are what the checks judge.
+#pragma once
+
+#include <string>
+
+#include "staticanalysis/helpers/facade.hpp"
+
+namespace tessary {
+
+// For as long as it lives, the modules below `project_root` (outside any
+// site-packages folder) are the project's; other modules are libraries.
+// With no scope alive every module counts as the project's.
+class AnalysedProject {
+ public:
+  explicit AnalysedProject(const std::string& project_root);
+  ~AnalysedProject();
+  AnalysedProject(const AnalysedProject&) = delete;
+  AnalysedProject& operator=(const AnalysedProject&) = delete;
+
+ private:
+  std::string previous_;
+};
+
+// Is the node in a library module while a project is analysed? Answered
+// once per module.
+bool in_library_module(const Node& node);
+
+}  // namespace tessary
