@@ -328,8 +328,14 @@ def shares(line_filter, count):
     return [{k: line_filter[k] for k in keys[i:i + size]} for i in range(0, len(keys), size or 1)]
 
 
+# Below this many files per worker, starting workers costs more than it
+# saves.
+FILES_PER_WORKER = 8
+
+
 def lint(root, line_filter, jobs, environment, counter=None):
-    parts = shares(line_filter, max(1, jobs))
+    workers = max(1, min(jobs, len(line_filter) // FILES_PER_WORKER))
+    parts = shares(line_filter, workers)
     findings = []
     if len(parts) > 1:
         context = multiprocessing.get_context("fork" if hasattr(os, "fork") else "spawn")
@@ -629,8 +635,7 @@ def command_check(args):
         line_filter["META"] = None
 
     checked = sum(1 for key in line_filter if key != "META")
-    with Progress(checked, enabled=not args.no_progress and args.format == "text") as progress:
-        records = lint(root, line_filter, args.jobs, environment, progress.counter)
+    records = cached_lint(root, line_filter, args, environment)
     meta_records = [r for r in records if r["message-id"] == "C1000"]
     records = [
         r for r in records
@@ -660,6 +665,49 @@ def command_check(args):
     if any(entry["message-id"].startswith("F") for entry in entries):
         return EXIT_ERROR
     return EXIT_FINDINGS if entries else EXIT_CLEAN
+
+
+def cached_lint(root, line_filter, args, environment):
+    """The findings of the filter's files: from the results cache for the
+    files whose text and imported project modules did not change, from a
+    lint of the whole file for the others (then kept in the cache)."""
+    from tessary.staticanalysis import checker
+
+    files = [f for f in line_filter if f != "META"]
+    cache_dir = None if args.no_cache else (args.cache_dir or root / ".tessary_cache")
+    keys, cached, hits = {}, {}, []
+    if cache_dir is not None:
+        fingerprint = checker.results_fingerprint(str(root), django_minor(environment), environment["paths"])
+        keys = checker.results_cache_keys(str(root), files, fingerprint)
+        cached = checker.read_results_cache(str(cache_dir))
+    to_lint = {}
+    for path in files:
+        entry = cached.get(path)
+        if entry is not None and path in keys and entry["key"] == keys[path]:
+            hits.extend(entry["records"])
+        else:
+            to_lint[path] = None if cache_dir is not None else line_filter[path]
+    if "META" in line_filter:
+        to_lint["META"] = None
+    with Progress(len(to_lint) - ("META" in to_lint),
+                  enabled=not args.no_progress and args.format == "text") as progress:
+        fresh = lint(root, to_lint, args.jobs, environment, progress.counter)
+    if cache_dir is None:
+        return fresh
+    # What is kept is what is read back: plain JSON values.
+    fresh = json.loads(json.dumps(fresh, default=str))
+    by_path = {path: [] for path in to_lint if path != "META"}
+    for record in fresh:
+        if record["path"] in by_path:
+            by_path[record["path"]].append(record)
+    for path, records in by_path.items():
+        # A file that could not be analysed is tried again next time.
+        if path in keys and not any(r.get("type") == "fatal" for r in records):
+            cached[path] = {"key": keys[path], "records": records}
+    cached = {path: entry for path, entry in cached.items() if (root / path).is_file()}
+    checker.write_results_cache(str(cache_dir), cached)
+    wanted = checker.filter_records(hits + [r for r in fresh if r["message-id"] != "C1000"], line_filter)
+    return sorted(wanted + [r for r in fresh if r["message-id"] == "C1000"], key=sort_key)
 
 
 def print_version_advice(records):
@@ -830,6 +878,10 @@ def build_parser():
     check.add_argument("--jobs", "-j", type=int, default=os.cpu_count() or 1, metavar="N",
                        help="lint in N worker processes (default: the number of cores)")
     check.add_argument("--no-progress", action="store_true", help="never show progress on stderr")
+    check.add_argument("--cache-dir", type=pathlib.Path, metavar="DIR",
+                       help="where the results cache lives (default: .tessary_cache in the project root)")
+    check.add_argument("--no-cache", action="store_true",
+                       help="lint every file afresh, and neither read nor write the results cache")
     check.add_argument("--show-settings", action="store_true",
                        help="print the project root, the analysed environment, Django, the settings module, "
                             "the line length and the selected rules, and lint nothing")

@@ -3,6 +3,8 @@
 #include <pybind11/stl.h>
 #include <pybind11/stl/filesystem.h>
 
+#include <filesystem>
+
 #include "staticanalysis/checker/linters.hpp"
 #include "staticanalysis/dependencies/dependencies.hpp"
 #include "staticanalysis/helpers/project_scope.hpp"
@@ -67,6 +69,29 @@ void forget_modules_under(const py::object& project_root) {
   for (py::handle key : stale) locations.attr("pop")(key, py::none());
 }
 
+void forget_other_modules_named_like(const py::object& project_root) {
+  // A module cached by an earlier lint in this process (a text linted under
+  // a relative name, another project) must not stand in for the project's
+  // module of the same dotted name.
+  namespace fs = std::filesystem;
+  fs::path root = fs::weakly_canonical(project_root.cast<fs::path>());
+  py::object realpath = py::module_::import("os.path").attr("realpath");
+  std::string prefix = root.string() + "/";
+  py::dict modules = py::module_::import("astroid").attr("MANAGER").attr("astroid_cache");
+  py::list stale;
+  for (auto item : modules) {
+    std::string name = py::str(item.first);
+    std::string top = name.substr(0, name.find('.'));
+    std::error_code ec;
+    if (!fs::is_regular_file(root / top / "__init__.py", ec) && !fs::is_regular_file(root / (top + ".py"), ec))
+      continue;
+    py::object file = py::getattr(item.second, "file", py::none());
+    bool ours = !file.is_none() && py::str(realpath(file)).cast<std::string>().rfind(prefix, 0) == 0;
+    if (!ours) stale.append(item.first);
+  }
+  for (py::handle name : stale) modules.attr("pop")(name, py::none());
+}
+
 py::list get_all_message_codes() {
   py::object templates = py::module_::import("tessary.message_templates");
   py::list names = py::module_::import("builtins").attr("sorted")(py::module_::import("builtins").attr("dir")(templates));
@@ -101,6 +126,7 @@ py::list get_python_messages(const py::object& project_root, const py::dict& fil
     wanted_by_absolute[absolute(target)] = item.second;
   }
   if (!progress.is_none()) linter.attr("tessary_progress") = progress;
+  forget_other_modules_named_like(project_root);
   try {
     SearchPathScope environment(search_paths);
     AnalysedProject project(py::str(project_root));
@@ -196,7 +222,21 @@ py::list get_messages(const py::object& project_root, const py::dict& files, con
   return messages;
 }
 
+py::list filter_records(const py::iterable& records, const py::dict& files) {
+  py::list out;
+  for (py::handle handle : records) {
+    py::object record = py::reinterpret_borrow<py::object>(handle);
+    py::object path = record["path"];
+    if (!files.contains(path)) continue;
+    bool fatal = py::str(record.attr("get")("type", py::str(""))).cast<std::string>() == "fatal";
+    if (fatal || line_wanted(files[path], record.attr("get")("line", py::none()))) out.append(record);
+  }
+  return out;
+}
+
 void bind_collect(py::module_& m) {
+  m.def("filter_records", &filter_records, py::arg("records"), py::arg("files"),
+        "Keep the records on the wanted lines of the filter (a module that could not be analysed always).");
   m.def("get_messages", &get_messages, py::arg("project_root"), py::arg("files"),
         py::arg("default_django_version") = "3.2", py::arg("search_paths") = py::none(),
         py::arg("progress") = py::none());

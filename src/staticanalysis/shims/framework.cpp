@@ -144,9 +144,18 @@ bool looks_like_list_of_queryset(const Node& node) {
   return is_queryset(safe_infer(args[0]));
 }
 
+// Attributes that hold mappings throughout Django code (request.GET,
+// form.cleaned_data, ...): their .get() is a dictionary's, never worth
+// inferring.
+const std::initializer_list<std::string_view> kMappingAttributes = {
+    "GET",     "POST",    "META",        "COOKIES", "FILES",  "headers", "session", "cleaned_data",
+    "data",    "initial", "kwargs",      "environ", "attrs",  "fields",  "extra",   "context",
+    "options", "params",  "query_params", "__dict__"};
+
 bool looks_like_model_get(const Node& node) {
   std::optional<Node> callee = method_callee(node, kSingleReads);
   if (!callee || !callee->expr().isa(ast().Attribute) || in_library_module(node)) return false;
+  if (attr_in(callee->expr(), kMappingAttributes)) return false;
   Node inferred = safe_infer(callee->expr());
   return is_model_manager(inferred) || is_queryset(inferred);
 }

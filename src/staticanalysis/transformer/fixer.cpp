@@ -634,6 +634,7 @@ py::dict fix_project(const fs::path& project_root, const py::object& whitelist, 
   // of date; the lint below reads them afresh, and the fixer edits the
   // trees it builds.
   forget.forget();
+  checker::forget_other_modules_named_like(py::str(project_root.string()));
 
   py::list files;
   std::map<std::string, long> fixed, unfixed;

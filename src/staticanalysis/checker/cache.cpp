@@ -1,0 +1,262 @@
+#include "staticanalysis/checker/cache.hpp"
+
+#include <pybind11/stl.h>
+#include <pybind11/stl/filesystem.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <optional>
+#include <set>
+#include <sstream>
+#include <vector>
+
+#include <unistd.h>
+
+#include "staticanalysis/dependencies/dependencies.hpp"
+#include "staticanalysis/helpers/paths.hpp"
+
+namespace tessary::checker {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr int kCacheFormat = 1;
+constexpr const char* kCacheFile = "results.json";
+
+// FNV-1a, 64 bits: a stable digest to tell whether texts changed.
+struct Digest {
+  std::uint64_t value = 1469598103934665603ULL;
+  void add(std::string_view bytes) {
+    for (unsigned char c : bytes) {
+      value ^= c;
+      value *= 1099511628211ULL;
+    }
+    value ^= 0xff;  // keeps "ab"+"c" apart from "a"+"bc"
+    value *= 1099511628211ULL;
+  }
+  std::string hex() const {
+    char out[17];
+    std::snprintf(out, sizeof out, "%016llx", static_cast<unsigned long long>(value));
+    return out;
+  }
+};
+
+std::optional<std::string> read_bytes(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return std::nullopt;
+  std::ostringstream buffer;
+  buffer << in.rdbuf();
+  if (in.bad()) return std::nullopt;
+  return buffer.str();
+}
+
+// The project's modules, read once each, with the project modules each
+// imports.
+class ImportGraph {
+ public:
+  explicit ImportGraph(fs::path root) : root_(std::move(root)) {
+    roots_.push_back(root_);
+    if (is_folder(root_ / "src")) roots_.push_back(root_ / "src");
+  }
+
+  const std::optional<std::string>& text(const fs::path& file) {
+    auto it = texts_.find(file);
+    if (it == texts_.end()) it = texts_.emplace(file, read_bytes(file)).first;
+    return it->second;
+  }
+
+  // Every project module `file` imports, directly or not, sorted.
+  std::set<fs::path> closure(const fs::path& file) {
+    std::set<fs::path> seen;
+    std::vector<fs::path> pending{file};
+    while (!pending.empty()) {
+      fs::path current = pending.back();
+      pending.pop_back();
+      for (const fs::path& imported : imports(current)) {
+        if (imported != file && seen.insert(imported).second) pending.push_back(imported);
+      }
+    }
+    return seen;
+  }
+
+ private:
+  // The files of a dotted module name: its packages' __init__ modules and
+  // the module itself, as found below one of the roots.
+  void resolve(const std::string& dotted, std::set<fs::path>& out) const {
+    for (const fs::path& base : roots_) {
+      fs::path folder = base;
+      std::vector<fs::path> found;
+      std::stringstream parts(dotted);
+      for (std::string part; std::getline(parts, part, '.');) {
+        if (part.empty()) continue;
+        fs::path package = folder / part;
+        if (is_file(package / "__init__.py")) {
+          found.push_back(package / "__init__.py");
+          folder = package;
+          continue;
+        }
+        if (is_file(folder / (part + ".py"))) found.push_back(folder / (part + ".py"));
+        break;
+      }
+      if (found.empty()) continue;
+      for (const fs::path& f : found) out.insert(fs::weakly_canonical(f));
+      return;
+    }
+  }
+
+  const std::set<fs::path>& imports(const fs::path& file) {
+    auto it = imports_.find(file);
+    if (it != imports_.end()) return it->second;
+    std::set<fs::path>& out = imports_[file];
+    const std::optional<std::string>& source = text(file);
+    if (!source) return out;
+    py::object tree;
+    try {
+      tree = py::module_::import("ast").attr("parse")(py::bytes(*source));
+    } catch (py::error_already_set&) {
+      return out;  // a module that does not parse imports nothing we can name
+    }
+    py::object ast_module = py::module_::import("ast");
+    py::object Import = ast_module.attr("Import"), ImportFrom = ast_module.attr("ImportFrom");
+    fs::path relative_dir = fs::relative(file.parent_path(), root_);
+    for (py::handle node : ast_module.attr("walk")(tree)) {
+      if (py::isinstance(node, Import)) {
+        for (py::handle alias : node.attr("names")) resolve(py::str(alias.attr("name")), out);
+      } else if (py::isinstance(node, ImportFrom)) {
+        long level = node.attr("level").cast<long>();
+        std::string module = node.attr("module").is_none() ? "" : py::str(node.attr("module")).cast<std::string>();
+        std::string base;
+        if (level > 0) {
+          fs::path package = relative_dir;
+          for (long i = 1; i < level; ++i) package = package.parent_path();
+          for (const fs::path& part : package) {
+            if (part == ".") continue;
+            base += (base.empty() ? "" : ".") + part.string();
+          }
+        }
+        std::string full = base.empty() ? module : (module.empty() ? base : base + "." + module);
+        if (!full.empty()) resolve(full, out);
+        for (py::handle alias : node.attr("names")) {
+          std::string name = py::str(alias.attr("name"));
+          if (name != "*") resolve(full.empty() ? name : full + "." + name, out);
+        }
+      }
+    }
+    out.erase(file);
+    return out;
+  }
+
+  fs::path root_;
+  std::vector<fs::path> roots_;
+  std::map<fs::path, std::optional<std::string>> texts_;
+  std::map<fs::path, std::set<fs::path>> imports_;
+};
+
+}  // namespace
+
+std::string results_fingerprint(const py::object& project_root, const std::string& django_version,
+                                const py::object& search_paths) {
+  py::object meta = py::module_::import("tessary.meta");
+  py::object builtins = py::module_::import("builtins");
+  Digest digest;
+  digest.add(py::str(py::module_::import("tessary").attr("__version__")).cast<std::string>());
+  digest.add(std::to_string(kCacheFormat));
+  auto text = [&](const py::object& value) { return py::str(builtins.attr("repr")(value)).cast<std::string>(); };
+  digest.add(text(builtins.attr("sorted")(meta.attr("get_toml_config")(project_root).attr("items")())));
+  py::object requirement = dependencies::resolve_django_version(project_root.cast<fs::path>());
+  digest.add(text(requirement));
+  digest.add(django_version);
+  digest.add(text(search_paths));
+  digest.add(text(meta.attr("get_settings_files")(project_root)));
+  return digest.hex();
+}
+
+py::dict results_cache_keys(const py::object& project_root, const py::iterable& files, const std::string& fingerprint) {
+  fs::path root = fs::weakly_canonical(project_root.cast<fs::path>());
+  ImportGraph graph(root);
+  py::dict keys;
+  for (py::handle entry : files) {
+    std::string relative = py::str(entry);
+    fs::path file = fs::weakly_canonical(root / relative);
+    const std::optional<std::string>& own = graph.text(file);
+    if (!own) continue;
+    Digest digest;
+    digest.add(fingerprint);
+    digest.add(*own);
+    if (relative.size() > 3 && relative.compare(relative.size() - 3, 3, ".py") == 0) {
+      for (const fs::path& dependency : graph.closure(file)) {
+        digest.add(dependency.string());
+        const std::optional<std::string>& text = graph.text(dependency);
+        digest.add(text ? *text : std::string("\x01unreadable"));
+      }
+    }
+    keys[py::str(relative)] = digest.hex();
+  }
+  return keys;
+}
+
+py::dict read_results_cache(const py::object& cache_dir) {
+  std::optional<std::string> text = read_bytes(cache_dir.cast<fs::path>() / kCacheFile);
+  if (!text) return py::dict();
+  try {
+    py::object data = py::module_::import("json").attr("loads")(py::bytes(*text));
+    if (!py::isinstance<py::dict>(data) || !data.attr("get")("format").equal(py::int_(kCacheFormat)))
+      return py::dict();
+    py::object entries = data.attr("get")("entries");
+    if (!py::isinstance<py::dict>(entries)) return py::dict();
+    py::dict out;
+    for (auto item : py::dict(entries)) {
+      py::handle value = item.second;
+      if (!py::isinstance<py::dict>(value)) continue;
+      py::object key = value.attr("get")("key"), records = value.attr("get")("records");
+      if (!py::isinstance<py::str>(key) || !py::isinstance<py::list>(records)) continue;
+      bool well_formed = true;
+      for (py::handle record : records) well_formed = well_formed && py::isinstance<py::dict>(record);
+      if (well_formed) out[item.first] = value;
+    }
+    return out;
+  } catch (py::error_already_set&) {
+    return py::dict();  // damaged: ignored, and replaced by the next write
+  }
+}
+
+void write_results_cache(const py::object& cache_dir, const py::dict& entries) {
+  fs::path folder = cache_dir.cast<fs::path>();
+  std::error_code ec;
+  fs::create_directories(folder, ec);
+  if (ec) return;
+  if (!path_exists(folder / ".gitignore")) {
+    std::ofstream ignore(folder / ".gitignore");
+    ignore << "# tessary's results cache: nothing here belongs in version control\n*\n";
+  }
+  py::dict data;
+  data["format"] = kCacheFormat;
+  data["entries"] = entries;
+  std::string text = py::str(py::module_::import("json").attr("dumps")(data, py::arg("default") = py::module_::import("builtins").attr("str")));
+  fs::path temporary = folder / (std::string(kCacheFile) + ".tmp" + std::to_string(::getpid()));
+  {
+    std::ofstream out(temporary, std::ios::binary);
+    if (!out) return;
+    out << text;
+    if (!out) {
+      fs::remove(temporary, ec);
+      return;
+    }
+  }
+  fs::rename(temporary, folder / kCacheFile, ec);
+  if (ec) fs::remove(temporary, ec);
+}
+
+void bind_cache(py::module_& m) {
+  m.def("results_fingerprint", &results_fingerprint, py::arg("project_root"), py::arg("django_version"),
+        py::arg("search_paths") = py::none());
+  m.def("results_cache_keys", &results_cache_keys, py::arg("project_root"), py::arg("files"), py::arg("fingerprint"));
+  m.def("read_results_cache", &read_results_cache, py::arg("cache_dir"));
+  m.def("write_results_cache", &write_results_cache, py::arg("cache_dir"), py::arg("entries"));
+}
+
+}  // namespace tessary::checker

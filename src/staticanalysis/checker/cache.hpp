@@ -1,0 +1,36 @@
+// The results cache: findings of files whose text, and the text of every
+// project module they import, did not change since the last run are not
+// linted again.
+#pragma once
+
+#include <pybind11/pybind11.h>
+
+#include <string>
+
+namespace tessary::checker {
+
+namespace py = pybind11;
+
+// What every cached result depends on besides the files: tessary's
+// version, the [tool.tessary] options, the Django version the checks
+// assume, the analysed environment and the settings modules.
+std::string results_fingerprint(const py::object& project_root, const std::string& django_version,
+                                const py::object& search_paths);
+
+// {path: key} for the project-relative `files`. A module's key covers its
+// own text and the text of the project modules it imports, directly or
+// not (their packages' __init__ modules included); a template's covers
+// its text. Files that cannot be read get no key (they are always linted).
+py::dict results_cache_keys(const py::object& project_root, const py::iterable& files,
+                            const std::string& fingerprint);
+
+// The cached {path: {"key": key, "records": [...]}} in `cache_dir`; empty
+// when there is none or it is damaged (a damaged cache is never trusted).
+py::dict read_results_cache(const py::object& cache_dir);
+// Write the entries atomically; the folder gets a .gitignore of its own.
+// Failing to write (a read-only project) is not an error: nothing is kept.
+void write_results_cache(const py::object& cache_dir, const py::dict& entries);
+
+void bind_cache(py::module_& m);
+
+}  // namespace tessary::checker

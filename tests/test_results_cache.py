@@ -1,0 +1,63 @@
+"""The results cache: a warm run gives what a cold run gives, a changed
+module is linted again together with the modules that import it, and a
+damaged cache is never trusted."""
+import json
+import shutil
+
+from tests.conftest import make_project, run
+from tests.test_cli import DEMO
+
+MODELS = "from django.db import models\n\n\nclass Book(models.Model):\n    title = models.CharField(max_length=10)\n"
+VIEWS = "from shop.models import Book\n\n\ndef total():\n    return len(Book.objects.all())\n"
+
+
+def check(capsys, *argv):
+    code, out, err = run(capsys, "check", "--no-progress", "--format", "json", *argv)
+    return code, json.loads(out) if out.strip() else None, err
+
+
+def test_a_warm_run_gives_what_a_cold_run_gives(capsys, tmp_path):
+    root = tmp_path / "demo"
+    shutil.copytree(DEMO, root)
+    cold = check(capsys, root)
+    assert (root / ".tessary_cache" / "results.json").is_file()
+    assert (root / ".tessary_cache" / ".gitignore").read_text().splitlines()[-1] == "*"
+    assert check(capsys, root) == cold
+    assert check(capsys, "--no-cache", root) == cold
+    # The cache holds whole files: a narrower run reads its lines from it.
+    code, found, _ = check(capsys, "--select", "C2000", root / "catalog" / "models.py")
+    assert code == 1 and [(e["path"], e["line"]) for e in found] == [("catalog/models.py", 9)]
+
+
+def test_a_changed_module_relints_the_modules_that_import_it(capsys, tmp_path):
+    root = make_project(tmp_path, MODELS)
+    (root / "shop" / "views.py").write_text(VIEWS)
+    code, found, _ = check(capsys, root)
+    assert [(e["path"], e["message-id"]) for e in found] == [("shop/views.py", "C9000")]
+    # Book stops being a model: views.py's text is the same, its findings are not.
+    (root / "shop" / "models.py").write_text("class Book:\n    objects = []\n")
+    code, found, _ = check(capsys, root)
+    assert code == 0 and found == []
+    (root / "shop" / "models.py").write_text(MODELS)
+    code, found, _ = check(capsys, root)
+    assert [(e["path"], e["message-id"]) for e in found] == [("shop/views.py", "C9000")]
+
+
+def test_a_damaged_cache_is_ignored_and_replaced(capsys, tmp_path):
+    root = make_project(tmp_path, MODELS.replace("max_length=10)", "max_length=10, null=True)"))
+    cold = check(capsys, root)
+    results = root / ".tessary_cache" / "results.json"
+    text = results.read_text()
+    for damaged in (text[: len(text) // 2], "[]", '{"format": 1, "entries": {"shop/models.py": {"key": 1}}}'):
+        results.write_text(damaged)
+        assert check(capsys, root) == cold
+        assert json.loads(results.read_text())["format"] == 1
+
+
+def test_no_cache_and_cache_dir(capsys, tmp_path):
+    root = make_project(tmp_path, MODELS)
+    check(capsys, "--no-cache", root)
+    assert not (root / ".tessary_cache").exists()
+    elsewhere = tmp_path / "cache"
+    check(capsys, "--cache-dir", elsewhere, root)
+    assert (elsewhere / "results.json").is_file() and not (root / ".tessary_cache").exists()
