@@ -1,5 +1,7 @@
 #include "staticanalysis/checkers/queryrules/queryrules.hpp"
 
+#include <set>
+
 
 #include "staticanalysis/helpers/classify.hpp"
 #include "staticanalysis/helpers/pyclass.hpp"
@@ -189,6 +191,18 @@ void check_tested_value(const py::object& self, const Node& node, const Node& te
   // and inferring them would cost as much as the rest of the check.
   const Astroid& a = ast();
   if (!tested.isa(a.Name) && !tested.isa(a.Attribute) && !tested.isa(a.Call) && !tested.isa(a.Subscript)) return;
+  // A call is tested as a queryset only when it reads like one: a queryset
+  // method, count(), or a name that says queryset. Inferring what any
+  // function returns costs more than all the other checks together.
+  if (tested.isa(a.Call)) {
+    std::optional<std::string> callee = get_function_name(tested);
+    static const std::set<std::string> queryset_methods = {
+        "all", "filter", "exclude", "values", "values_list", "only", "defer", "select_related",
+        "prefetch_related", "annotate", "alias", "distinct", "order_by", "reverse", "union", "intersection",
+        "difference", "none", "using", "select_for_update", "complex_filter", "extra", "dates", "datetimes",
+        "count"};
+    if (!callee || (!queryset_methods.count(*callee) && callee->find("queryset") == std::string::npos)) return;
+  }
   if (is_queryset_count(tested)) {
     report(self, "C9002", node, queryset_args(tested.func().expr()));
   } else if (is_queryset_truth_test(tested)) {

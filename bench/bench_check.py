@@ -1,0 +1,232 @@
+"""End-to-end speed of `tessary check` beside the floor, in one run.
+
+The floor is pylint with every check disabled: astroid's parse and the tree
+walk, which tessary pays anyway as a pylint linter. "pylint+plugin" is
+pylint with the common Django plugin's checks, when that plugin is
+installed. Every figure is the minimum of --runs fresh processes, so a
+slower machine reads the same ratios.
+
+Corpora: the installed Django's contrib packages, a synthetic project of
+the same size (models, querysets, migrations, templates), one models.py of
+the demo project, and any project folders given as arguments. For each:
+seconds at -j1 and -j2 for tessary and the floor, the ratio to the floor,
+the warm re-run from the results cache, and peak memory. Then the time per
+field of one module of 10 to 500 models.
+
+The findings of the cold run, the warm run and a run without the cache
+must be equal; with --baseline FILE they must also equal the findings kept
+in FILE (written when it does not exist). Any difference fails the run.
+
+    python bench/bench_check.py [--runs N] [--baseline FILE] [PROJECT ...]
+"""
+import argparse
+import json
+import os
+import pathlib
+import shutil
+import subprocess
+import sys
+import tempfile
+import textwrap
+import time
+
+HERE = pathlib.Path(__file__).resolve().parent
+DEMO = HERE.parent / "examples" / "bookshop"
+
+FIELDS = [
+    "models.CharField(max_length=100)",
+    "models.CharField(max_length=2000, null=True)",
+    "models.IntegerField(default=0)",
+    "models.DateField(null=True)",
+    "models.BooleanField(default=False)",
+    "models.TextField(blank=True)",
+    "models.DecimalField(max_digits=8, decimal_places=2)",
+    "models.SlugField(unique=True)",
+    "models.EmailField(blank=True)",
+    "models.DateTimeField(auto_now_add=True)",
+]
+
+
+def models_module(count):
+    lines = ["from django.db import models", ""]
+    for m in range(count):
+        lines += ["", f"class Model{m}(models.Model):"]
+        lines += [f"    field{f} = {FIELDS[f]}" for f in range(10)]
+        if m:
+            lines.append(f"    parent = models.ForeignKey(Model{m - 1}, on_delete=models.CASCADE, related_name='+')")
+        lines += ["", "    def __str__(self):", "        return str(self.pk)", ""]
+    return "\n".join(lines) + "\n"
+
+
+def views_module(count):
+    views = ["from .models import *", ""]
+    for m in range(count):
+        views.append(textwrap.dedent(f"""
+            def view{m}(request):
+                rows = Model{m}.objects.filter(field0="x")
+                if rows.count() > 0:
+                    return len(rows)
+                if not rows:
+                    return 0
+                return rows.first().parent.pk
+            """))
+    return "\n".join(views)
+
+
+def synthetic_project(root, apps, models_per_app=5):
+    """A project of `apps` apps, each with models, views, admin, two
+    migrations and a template: about the size of contrib for 48 apps."""
+    root.mkdir(parents=True, exist_ok=True)
+    (root / "manage.py").write_text("")
+    for a in range(apps):
+        app = root / f"app{a}"
+        (app / "migrations").mkdir(parents=True)
+        (app / "templates").mkdir()
+        for package in (app, app / "migrations"):
+            (package / "__init__.py").write_text("")
+        (app / "models.py").write_text(models_module(models_per_app))
+        (app / "views.py").write_text(views_module(models_per_app))
+        (app / "admin.py").write_text(f"from django.contrib import admin\n\nfrom .models import Model0\n\n"
+                                      f"admin.site.register(Model0)\n")
+        (app / "migrations" / "0001_initial.py").write_text(
+            "from django.db import migrations, models\n\n\nclass Migration(migrations.Migration):\n"
+            "    initial = True\n    operations = [\n" + "".join(
+                f'        migrations.CreateModel(name="Model{m}", fields=[("id", models.AutoField(primary_key=True))]),\n'
+                for m in range(models_per_app)) + "    ]\n")
+        (app / "migrations" / "0002_data.py").write_text(
+            "from django.db import migrations\n\n\ndef forwards(apps, schema_editor):\n    pass\n\n\n"
+            "class Migration(migrations.Migration):\n    operations = [migrations.RunPython(forwards)]\n")
+        (app / "templates" / "page.html").write_text(
+            '<link href="/static/site.css" rel="stylesheet">\n<a href="/home/">home</a>\n')
+    return root
+
+
+def run_measured(command, cwd):
+    """Seconds and peak memory (MiB) of one fresh process."""
+    started = time.perf_counter()
+    process = subprocess.Popen(command, cwd=cwd, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+    out = process.stdout.read()
+    _, status, usage = os.wait4(process.pid, 0)
+    seconds = time.perf_counter() - started
+    process.returncode = os.waitstatus_to_exitcode(status)
+    return seconds, usage.ru_maxrss / 1024, out
+
+
+def best(command, cwd, runs, before=None):
+    results = []
+    for _ in range(runs):
+        if before:
+            before()
+        results.append(run_measured(command, cwd))
+    seconds = min(r[0] for r in results)
+    memory = max(r[1] for r in results)
+    return seconds, memory, results[-1][2]
+
+
+def floor_command(paths, jobs, plugin=False):
+    args = ["--disable=all", "--persistent=n", f"--jobs={jobs}", "--recursive=y"]
+    if plugin:
+        args = ["--load-plugins=pylint_django", "--disable=all", "--enable=pylint_django", "--persistent=n",
+                f"--jobs={jobs}", "--recursive=y"]
+    code = f"import pylint.lint; pylint.lint.Run({args + [str(p) for p in paths]!r}, exit=False)"
+    return [sys.executable, "-c", code]
+
+
+def tessary_command(paths, jobs, cache=None):
+    command = [sys.executable, "-c", "import sys; from tessary.cli import main; sys.exit(main())", "check",
+               "--no-progress", "--format", "json", f"--jobs={jobs}"]
+    command += ["--no-cache"] if cache is None else ["--cache-dir", str(cache)]
+    return command + [str(p) for p in paths]
+
+
+def findings_of(out):
+    return sorted((e["path"], e["line"], e["message-id"], json.dumps(e["arguments"], sort_keys=True))
+                  for e in json.loads(out))
+
+
+def plugin_installed():
+    try:
+        import pylint_django  # noqa: F401
+    except ImportError:
+        return False
+    return True
+
+
+def bench_corpus(label, root, paths, runs, baseline, failures):
+    cache = pathlib.Path(tempfile.mkdtemp(prefix="tessary-cache-"))
+    floor1, floor_mem, _ = best(floor_command(paths, 1), root, runs)
+    floor2, _, _ = best(floor_command(paths, 2), root, runs)
+    clear = lambda: shutil.rmtree(cache, ignore_errors=True)  # noqa: E731
+    cold1, mem, out_cold = best(tessary_command(paths, 1, cache), root, runs, before=clear)
+    cold2, _, _ = best(tessary_command(paths, 2), root, runs)
+    warm, _, out_warm = best(tessary_command(paths, 1, cache), root, runs)
+    _, _, out_plain = run_measured(tessary_command(paths, 2), root)
+    line = (f"{label:26} floor -j1 {floor1:6.2f}s  tessary -j1 {cold1:6.2f}s  ratio {cold1 / floor1:4.2f}  |  "
+            f"floor -j2 {floor2:6.2f}s  tessary -j2 {cold2:6.2f}s  -j1/-j2 {cold1 / cold2:4.2f}  |  "
+            f"warm {warm:5.2f}s ({100 * warm / cold1:3.0f}%)  |  memory {mem:5.0f} MiB (floor {floor_mem:4.0f})")
+    if plugin_installed():
+        plugin, _, _ = best(floor_command(paths, 1, plugin=True), root, runs)
+        line += f"  |  pylint+plugin -j1 {plugin:6.2f}s (tessary {cold1 / plugin:4.2f}x)"
+    print(line, flush=True)
+    findings = findings_of(out_cold)
+    if findings != findings_of(out_warm) or findings != findings_of(out_plain):
+        failures.append(f"{label}: the cold, warm and uncached runs disagree")
+    if baseline is not None:
+        kept = baseline.setdefault(label, findings)
+        if [list(f) for f in findings] != [list(f) for f in kept]:
+            failures.append(f"{label}: findings differ from the baseline")
+    shutil.rmtree(cache, ignore_errors=True)
+
+
+def bench_scaling(tmp, runs):
+    print("\nOne module of N models (10 fields each): seconds, time per field and per model beside the floor")
+    for count in (10, 50, 200, 500):
+        root = pathlib.Path(tmp) / f"scale{count}"
+        (root / "app").mkdir(parents=True)
+        (root / "manage.py").write_text("")
+        (root / "app" / "__init__.py").write_text("")
+        (root / "app" / "models.py").write_text(models_module(count))
+        paths = [root / "app" / "models.py"]
+        floor, floor_mem, _ = best(floor_command(paths, 1), root, runs)
+        seconds, mem, _ = best(tessary_command(paths, 1), root, runs)
+        print(f"  {count:4} models  tessary {seconds:6.2f}s  floor {floor:6.2f}s  "
+              f"ms/field {1000 * seconds / (10 * count):6.2f} (floor {1000 * floor / (10 * count):5.2f})  "
+              f"ms/model {1000 * seconds / count:6.1f}  memory {mem:5.0f} MiB (floor {floor_mem:4.0f})", flush=True)
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
+    parser.add_argument("projects", nargs="*", type=pathlib.Path)
+    parser.add_argument("--runs", type=int, default=3)
+    parser.add_argument("--baseline", type=pathlib.Path)
+    parser.add_argument("--no-scaling", action="store_true")
+    args = parser.parse_args()
+    import django
+
+    baseline = None
+    if args.baseline:
+        baseline = json.loads(args.baseline.read_text()) if args.baseline.exists() else {}
+    failures = []
+    with tempfile.TemporaryDirectory() as tmp:
+        contrib = pathlib.Path(tmp) / "contrib"
+        shutil.copytree(pathlib.Path(django.__file__).parent / "contrib", contrib / "contrib",
+                        ignore=shutil.ignore_patterns("locale", "static", "*.mo", "*.po"))
+        (contrib / "manage.py").write_text("")
+        bench_corpus("django contrib", contrib, [contrib], args.runs, baseline, failures)
+        synthetic = synthetic_project(pathlib.Path(tmp) / "synthetic", 48)
+        bench_corpus("synthetic, contrib-sized", synthetic, [synthetic], args.runs, baseline, failures)
+        bench_corpus("demo catalog/models.py", DEMO, [DEMO / "catalog" / "models.py"], args.runs, baseline,
+                     failures)
+        for project in args.projects:
+            bench_corpus(str(project), project, [project.resolve()], args.runs, baseline, failures)
+        if not args.no_scaling:
+            bench_scaling(tmp, args.runs)
+    if args.baseline:
+        args.baseline.write_text(json.dumps(baseline, indent=1))
+    for failure in failures:
+        print("FAIL:", failure)
+    return 1 if failures else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
