@@ -64,7 +64,13 @@ py::dict get_node_explicit_arguments(const Node& call) {
   const Astroid& a = ast();
   py::dict out;
   for (const Node& keyword : call.nodes(a.keywords)) {
-    std::optional<Node> value = infer_first(keyword.child(a.value));
+    Node written = keyword.child(a.value);
+    // A literal is its own value; only other expressions are inferred.
+    if (written.isa(a.Const)) {
+      out[keyword.get(a.arg)] = written.get(a.value);
+      continue;
+    }
+    std::optional<Node> value = infer_first(written);
     if (!value) continue;
     out[keyword.get(a.arg)] = astroid_node_to_value(*value);
   }
