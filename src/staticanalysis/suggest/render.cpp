@@ -118,67 +118,76 @@ std::string escape_regex(const std::string& text) {
 
 }  // namespace
 
+// Requote one string literal to the file's habit. The literal keeps its
+// quotes when the change would need more backslashes than it has now, when
+// it is a raw string whose body holds the target quote, or when an
+// f-string field holds a backslash; a triple-single-quoted string becomes
+// triple-double-quoted, and a triple-double-quoted one stays.
 void normalize_string_quotes(const QuoteTarget& target, const py::object& leaf) {
-  const auto& [comma_before, comma_after] = target;
-  std::string leaf_value = py::str(leaf.attr("value"));
-  std::string prefix_chars = py::module_::import("black.strings").attr("STRING_PREFIX_CHARS").cast<std::string>();
-  std::string value = leaf_value.substr(std::min(leaf_value.find_first_not_of(prefix_chars), leaf_value.size()));
-  std::string orig_quote, new_quote;
-  if (value.rfind("\"\"\"", 0) == 0) return;
-  if (value.rfind("'''", 0) == 0) {
-    orig_quote = "'''";
-    new_quote = "\"\"\"";
-  } else if (!value.empty() && value.substr(0, 1) == comma_before) {
-    orig_quote = comma_before;
-    new_quote = comma_after;
+  // The quote character the file uses less, and the one it uses more.
+  const auto& [rarer, habit] = target;
+  std::string literal = py::str(leaf.attr("value"));
+  std::string prefix_letters = py::module_::import("black.strings").attr("STRING_PREFIX_CHARS").cast<std::string>();
+  std::string quoted = literal.substr(std::min(literal.find_first_not_of(prefix_letters), literal.size()));
+  std::string current, wanted;
+  if (quoted.rfind("\"\"\"", 0) == 0) return;
+  if (quoted.rfind("'''", 0) == 0) {
+    current = "'''";
+    wanted = "\"\"\"";
+  } else if (!quoted.empty() && quoted.substr(0, 1) == rarer) {
+    current = rarer;
+    wanted = habit;
   } else {
-    orig_quote = comma_after;
-    new_quote = comma_before;
+    current = habit;
+    wanted = rarer;
   }
-  size_t first_quote_pos = leaf_value.find(orig_quote);
-  if (first_quote_pos == std::string::npos) return;
-  std::string prefix = leaf_value.substr(0, first_quote_pos);
-  py::object unescaped_new_quote = compile(R"re((([^\\]|^)(\\\\)*))re" + escape_regex(new_quote));
-  py::object escaped_new_quote = compile(R"re(([^\\]|^)\\((?:\\\\)*))re" + escape_regex(new_quote));
-  py::object escaped_orig_quote = compile(R"re(([^\\]|^)\\((?:\\\\)*))re" + escape_regex(orig_quote));
-  size_t body_start = first_quote_pos + orig_quote.size();
-  size_t body_end = leaf_value.size() - orig_quote.size();
-  std::string body = body_end > body_start ? leaf_value.substr(body_start, body_end - body_start) : "";
-  std::string lower_prefix = prefix;
-  std::transform(lower_prefix.begin(), lower_prefix.end(), lower_prefix.begin(),
-                 [](unsigned char c) { return std::tolower(c); });
-  std::string new_body;
-  if (lower_prefix.find('r') != std::string::npos) {
-    if (!unescaped_new_quote.attr("search")(body).is_none()) return;
-    new_body = body;
+  size_t opening = literal.find(current);
+  if (opening == std::string::npos) return;
+  std::string prefix = literal.substr(0, opening);
+  // A wanted quote after an even run of backslashes (not escaped), and
+  // escaped wanted and current quotes (after an odd run).
+  py::object bare_wanted = compile(R"re((([^\\]|^)(\\\\)*))re" + escape_regex(wanted));
+  py::object escaped_wanted = compile(R"re(([^\\]|^)\\((?:\\\\)*))re" + escape_regex(wanted));
+  py::object escaped_current = compile(R"re(([^\\]|^)\\((?:\\\\)*))re" + escape_regex(current));
+  size_t body_start = opening + current.size();
+  size_t body_end = literal.size() - current.size();
+  std::string body = body_end > body_start ? literal.substr(body_start, body_end - body_start) : "";
+  std::string letters = prefix;
+  std::transform(letters.begin(), letters.end(), letters.begin(), [](unsigned char c) { return std::tolower(c); });
+  std::string requoted_body;
+  if (letters.find('r') != std::string::npos) {
+    // Nothing can be escaped in a raw string.
+    if (!bare_wanted.attr("search")(body).is_none()) return;
+    requoted_body = body;
   } else {
-    py::str candidate = sub_twice(escaped_new_quote, "\\1\\2" + new_quote, py::str(body));
-    if (candidate.cast<std::string>() != body) {
-      body = candidate;
-      leaf.attr("value") = py::str(prefix + orig_quote + body + orig_quote);
+    // Drop the escapes the wanted quotes no longer need, then escape what
+    // the new delimiters require.
+    py::str step = sub_twice(escaped_wanted, "\\1\\2" + wanted, py::str(body));
+    if (step.cast<std::string>() != body) {
+      body = step;
+      leaf.attr("value") = py::str(prefix + current + body + current);
     }
-    candidate = sub_twice(escaped_orig_quote, "\\1\\2" + orig_quote, candidate);
-    candidate = sub_twice(unescaped_new_quote, "\\1\\\\" + new_quote, candidate);
-    new_body = candidate;
+    step = sub_twice(escaped_current, "\\1\\2" + current, step);
+    step = sub_twice(bare_wanted, "\\1\\\\" + wanted, step);
+    requoted_body = step;
   }
-  if (lower_prefix.find('f') != std::string::npos) {
-    py::object fields = compile(R"re(
-        (?:[^{]|^)\{  # start of string or non-{ followed by {
-        ([^{].*?)  # contents of the brackets except if begins with {{
-        \}(?:[^}]|$)  # A } followed by end of the string or a non-}
-        )re", 64 /* re.VERBOSE */);
-    for (py::handle match : fields.attr("findall")(new_body)) {
-      if (py::str(match).cast<std::string>().find('\\') != std::string::npos) return;
+  if (letters.find('f') != std::string::npos) {
+    // The expressions between single braces of an f-string may not hold a
+    // backslash (before Python 3.12).
+    py::object replacement_fields = compile(R"re((?:[^{]|^)\{([^{].*?)\}(?:[^}]|$))re", 0);
+    for (py::handle field : replacement_fields.attr("findall")(requoted_body)) {
+      if (py::str(field).cast<std::string>().find('\\') != std::string::npos) return;
     }
   }
-  if (new_quote == "\"\"\"" && !new_body.empty() && new_body.back() == '"') {
-    new_body = new_body.substr(0, new_body.size() - 1) + "\\\"";
+  if (wanted == "\"\"\"" && !requoted_body.empty() && requoted_body.back() == '"') {
+    requoted_body = requoted_body.substr(0, requoted_body.size() - 1) + "\\\"";
   }
-  auto orig_escape_count = std::count(body.begin(), body.end(), '\\');
-  auto new_escape_count = std::count(new_body.begin(), new_body.end(), '\\');
-  if (new_escape_count > orig_escape_count) return;
-  if (new_escape_count == orig_escape_count && orig_quote == comma_after) return;
-  leaf.attr("value") = py::str(prefix + new_quote + new_body + new_quote);
+  auto backslashes_before = std::count(body.begin(), body.end(), '\\');
+  auto backslashes_after = std::count(requoted_body.begin(), requoted_body.end(), '\\');
+  if (backslashes_after > backslashes_before) return;
+  // At equal cost the file's habit wins.
+  if (backslashes_after == backslashes_before && current == habit) return;
+  leaf.attr("value") = py::str(prefix + wanted + requoted_body + wanted);
 }
 
 std::string requote_strings(const std::string& code, const QuoteTarget& target) {
