@@ -185,3 +185,16 @@ def test_an_unwritable_home_folder_is_not_needed(project, tmp_path):
                             capture_output=True, text=True, env=env)
     assert result.returncode == 2, result.stderr
     assert "Traceback" not in result.stderr and "shop/deep.py:1:0: F0001" in result.stdout
+
+
+def test_check_and_fix_pass_over_the_same_folders(capsys, project):
+    for folder in ("env", ".hidden", "node_modules/pkg", "myenv"):
+        (project / folder).mkdir(parents=True)
+        (project / folder / "models.py").write_text(NULLABLE)
+    (project / "myenv" / "pyvenv.cfg").write_text("home = /usr/bin\n")
+    code, found, _ = findings(capsys, project)
+    assert list(found) == [("shop/models.py", "C2000")]
+    code, out, _ = run(capsys, "fix", "--unsafe-fixes", project)
+    assert out.startswith("Fixed 1 finding in 1 file")
+    assert all((project / folder / "models.py").read_text() == NULLABLE
+               for folder in ("env", ".hidden", "node_modules/pkg", "myenv"))

@@ -16,7 +16,6 @@ import time
 import tessary
 
 EXIT_CLEAN, EXIT_FINDINGS, EXIT_ERROR = 0, 1, 2
-SKIPPED_FOLDERS = {"node_modules", "__pycache__", "site-packages", "venv", "env"}
 SOURCE_SUFFIXES = (".py", ".html")
 
 
@@ -158,31 +157,34 @@ def in_git_repository(root):
         return False
 
 
-def skipped(relative):
+def skipped(root, relative):
+    """Whether a file lies in a folder tessary passes over."""
+    from tessary import meta
+
+    folder = root
     for part in relative.parts[:-1]:
-        if part.startswith(".") or part in SKIPPED_FOLDERS:
+        folder = folder / part
+        if meta.skipped_folder(str(folder)):
             return True
     return False
 
 
 def project_files(root):
     """Project-relative paths of the .py and .html files to lint, sorted."""
+    from tessary import meta
+
     if in_git_repository(root):
         listed = git(root, "ls-files", "--cached", "--others", "--exclude-standard", "-z").split("\0")
         candidates = [pathlib.PurePosixPath(p) for p in listed if p]
     else:
         candidates = []
         for folder, dirs, files in os.walk(root):
-            dirs[:] = sorted(
-                d for d in dirs
-                if not d.startswith(".") and d not in SKIPPED_FOLDERS
-                and not (pathlib.Path(folder, d) / "pyvenv.cfg").exists()
-            )
+            dirs[:] = sorted(d for d in dirs if not meta.skipped_folder(os.path.join(folder, d)))
             for name in files:
                 candidates.append(pathlib.PurePosixPath(pathlib.Path(folder, name).relative_to(root).as_posix()))
     found = []
     for path in candidates:
-        if path.suffix not in SOURCE_SUFFIXES or skipped(path):
+        if path.suffix not in SOURCE_SUFFIXES or skipped(root, path):
             continue
         full = root / path
         if full.is_file():

@@ -2,6 +2,7 @@
 #include <pybind11/stl/filesystem.h>
 
 #include "meta/meta.hpp"
+#include "staticanalysis/helpers/paths.hpp"
 
 namespace py = pybind11;
 using namespace tessary::meta;
@@ -22,6 +23,10 @@ PYBIND11_MODULE(meta, m) {
       py::arg("settings_files"), py::arg("project_root") = py::none());
   m.def("get_static_url_setting", &get_static_url_setting, py::arg("project_root"));
   m.def("get_code_style", &get_code_style, py::arg("project_root"));
+  m.def(
+      "skipped_folder", [](const fs::path& folder) { return tessary::skipped_folder(folder); }, py::arg("folder"),
+      "Whether every command of tessary passes over this folder (hidden, dependency, byte-code or virtual "
+      "environment folders).");
   m.def(
       "find_python_environment",
       [](const fs::path& project_root, std::optional<fs::path> python) {

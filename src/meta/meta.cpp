@@ -57,14 +57,6 @@ py::dict tool_table(const py::dict& pyproject, const char* name) {
   return table;
 }
 
-bool skipped_folder(const fs::path& dir) {
-  std::string name = dir.filename().string();
-  if (name.empty() || name[0] == '.' || name == "node_modules" || name == "__pycache__" ||
-      name == "site-packages" || name == "venv" || name == "env")
-    return true;
-  return path_exists(dir / "pyvenv.cfg");
-}
-
 std::string dotted(const fs::path& relative) {
   std::string out;
   for (const fs::path& part : relative) {

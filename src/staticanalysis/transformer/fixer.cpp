@@ -552,9 +552,7 @@ py::dict fix_project(const fs::path& project_root, const py::object& whitelist, 
     fs::recursive_directory_iterator it(project_root, fs::directory_options::skip_permission_denied, ec), end;
     for (; it != end; it.increment(ec)) {
       if (ec) break;
-      std::string name = it->path().filename().string();
-      if (it->is_directory(ec) && (name.empty() || name[0] == '.' || name == "node_modules" || name == "__pycache__" ||
-                                 path_exists(it->path() / "pyvenv.cfg"))) {
+      if (it->is_directory(ec) && skipped_folder(it->path())) {
         it.disable_recursion_pending();
         continue;
       }
