@@ -199,18 +199,50 @@ py::object compute_plain_instance_type(const py::object& cls) {
 // safe_infer of a call whose callee infers to one plainly called class:
 // an instance of it, whatever the arguments. astroid's call protocol
 // answers the same but walks the class's ancestry anew on every call.
+// The single value of a callee, or None.
+py::object single_value(const py::object& func) {
+  const Astroid& a = ast();
+  try {
+    py::iterator values = py::iter(func.attr(a.infer)());
+    if (values == py::iterator::sentinel()) return py::none();
+    py::object value = py::reinterpret_borrow<py::object>(*values);
+    if (++values != py::iterator::sentinel()) return py::none();
+    return value;
+  } catch (py::error_already_set&) {
+    return py::none();  // the full protocol reports it as it should
+  }
+}
+
+// The callee's single value, remembered per module when the callee is a
+// name, or an attribute of a name, bound once in the module by an import
+// and nowhere closer (`models.CharField` in a class body): every field of
+// a module names its class the same way, and each would look it up anew.
+py::object callee_value(const Node& call) {
+  const Astroid& a = ast();
+  Node func = call.func();
+  Node name = func.isa(a.Name) ? func : (func.isa(a.Attribute) && func.expr().isa(a.Name) ? func.expr() : Node());
+  if (name.is_none()) return single_value(func.obj());
+  py::tuple found = name.get(a.lookup)(name.get(a.name));
+  py::sequence bindings = found[1];
+  if (!py::isinstance(found[0], a.Module) || py::len(bindings) != 1 ||
+      !(py::isinstance(bindings[0], a.Import) || py::isinstance(bindings[0], a.ImportFrom)))
+    return single_value(func.obj());
+  static const py::str memo_key = intern("_tessary_callee_values");
+  py::dict own = py::reinterpret_borrow<py::object>(found[0]).attr("__dict__");
+  if (!own.contains(memo_key)) own[memo_key] = py::dict();
+  py::dict memo = own[memo_key];
+  py::str text(func.as_string());
+  if (memo.contains(text)) return memo[text];
+  py::object value = single_value(func.obj());
+  memo[text] = value;
+  return value;
+}
+
 std::optional<Node> instance_of_called_class(const Node& call) {
   const Astroid& a = ast();
   if (!call.get(a.explicit_inference).is_none()) return std::nullopt;  // an inference tip decides
-  py::object cls;
-  try {
-    py::iterator values = py::iter(call.get(a.func).attr(a.infer)());
-    if (values == py::iterator::sentinel()) return std::nullopt;
-    cls = py::reinterpret_borrow<py::object>(*values);
-    if (++values != py::iterator::sentinel()) return std::nullopt;
-  } catch (py::error_already_set&) {
-    return std::nullopt;  // the full protocol reports it as it should
-  }
+  py::object cls = callee_value(call);
+  if (cls.is_none()) return std::nullopt;
   if (!py::isinstance(cls, a.ClassDef)) return std::nullopt;
   py::object instance_type = class_fact(Node(cls), a.instance_type_cache, compute_plain_instance_type);
   if (instance_type.is_none()) return std::nullopt;
