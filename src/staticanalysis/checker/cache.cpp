@@ -45,6 +45,14 @@ struct Digest {
   }
 };
 
+// The path with links resolved as far as they resolve; as given when they
+// do not (a loop).
+fs::path resolved_path(const fs::path& path) {
+  std::error_code ec;
+  fs::path resolved = fs::weakly_canonical(path, ec);
+  return ec ? path.lexically_normal() : resolved;
+}
+
 std::optional<std::string> read_bytes(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);
   if (!in) return std::nullopt;
@@ -103,7 +111,7 @@ class ImportGraph {
         break;
       }
       if (found.empty()) continue;
-      for (const fs::path& f : found) out.insert(fs::weakly_canonical(f));
+      for (const fs::path& f : found) out.insert(resolved_path(f));
       return;
     }
   }
@@ -122,7 +130,8 @@ class ImportGraph {
     }
     py::object ast_module = py::module_::import("ast");
     py::object Import = ast_module.attr("Import"), ImportFrom = ast_module.attr("ImportFrom");
-    fs::path relative_dir = fs::relative(file.parent_path(), root_);
+    std::error_code ec;
+    fs::path relative_dir = fs::relative(file.parent_path(), root_, ec);
     for (py::handle node : ast_module.attr("walk")(tree)) {
       if (py::isinstance(node, Import)) {
         for (py::handle alias : node.attr("names")) resolve(py::str(alias.attr("name")), out);
@@ -176,12 +185,12 @@ std::string results_fingerprint(const py::object& project_root, const std::strin
 }
 
 py::dict results_cache_keys(const py::object& project_root, const py::iterable& files, const std::string& fingerprint) {
-  fs::path root = fs::weakly_canonical(project_root.cast<fs::path>());
+  fs::path root = resolved_path(project_root.cast<fs::path>());
   ImportGraph graph(root);
   py::dict keys;
   for (py::handle entry : files) {
     std::string relative = py::str(entry);
-    fs::path file = fs::weakly_canonical(root / relative);
+    fs::path file = resolved_path(root / relative);
     const std::optional<std::string>& own = graph.text(file);
     if (!own) continue;
     Digest digest;
