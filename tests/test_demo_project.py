@@ -69,4 +69,6 @@ def test_linting_the_installed_django_contrib_packages():
     # a change in these counts is a change in precision or recall.
     if django.VERSION[:2] == (5, 2):
         counts = collections.Counter(r["message-id"] for r in records)
-        assert counts == {"C2000": 1, "C2003": 1, "C2005": 4, "C2006": 6, "C3002": 2}
+        # (The six huge CharFields of gis are in unmanaged models of tables
+        # the spatial databases define: not reported.)
+        assert counts == {"C2000": 1, "C2003": 1, "C2005": 4, "C3002": 2}

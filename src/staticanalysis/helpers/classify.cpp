@@ -80,6 +80,18 @@ std::optional<Node> own_definition(const Node& scope, const char* name) {
   return Node::of(defs[0]);
 }
 
+bool is_unmanaged_model(const Node& classdef) {
+  if (!classdef.isa(ast().ClassDef)) return false;
+  std::optional<Node> meta = own_definition(classdef, "Meta");
+  if (!meta || !meta->isa(ast().ClassDef)) return false;
+  std::optional<Node> managed = own_definition(*meta, "managed");
+  if (!managed) return false;
+  Node assign = managed->parent();
+  if (!assign.isa(ast().Assign)) return false;
+  Node value = assign.child(ast().value);
+  return value.isa(ast().Const) && value.get(ast().value).is(py::bool_(false));
+}
+
 std::optional<Node> is_node_abstract_model(const Node& classdef) {
   std::optional<Node> meta = own_definition(classdef, "Meta");
   if (!meta || !meta->isa(ast().ClassDef)) return std::nullopt;

@@ -45,6 +45,9 @@ bool is_model_field(const Node& node);
 bool is_migration_file(const Node& node);
 // The node defining `abstract` in the class's own Meta, or nullopt.
 std::optional<Node> is_node_abstract_model(const Node& classdef);
+// Does the class's own Meta say `managed = False`? Django then neither
+// creates nor alters its table: the fields describe a table made elsewhere.
+bool is_unmanaged_model(const Node& classdef);
 // The name an enclosing single-name assignment binds, if any.
 std::optional<std::string> get_member_name(const Node& node);
 // The called name of a call (`filter` for x.filter()), if it has one.

@@ -48,3 +48,12 @@ class Entry(models.Model):
     by_call = models.ForeignKey(Author, on_delete=models.CASCADE, related_name=related("x"))
     by_format = models.ForeignKey(Author, on_delete=models.CASCADE, related_name=f"{RELATED}_by")
     by_none = models.ForeignKey(Author, on_delete=models.CASCADE, related_name=None)  # expect: C2005 {"name": "by_none"}; C2002 {"name": "by_none", "option": "related_name", "value": null}
+
+
+class LegacyTable(models.Model):
+    # Django neither creates nor alters an unmanaged model's table.
+    code = models.CharField(max_length=2048, null=True)
+    size = models.IntegerField(null=False)  # expect: C2002 {"name": "size", "option": "null", "value": false}
+
+    class Meta:
+        managed = False

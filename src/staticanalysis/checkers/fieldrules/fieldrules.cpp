@@ -88,7 +88,9 @@ bool is_huge_char_field(FieldCall& call) {
     return false;
   }
   auto value = py::reinterpret_steal<py::int_>(as_int);
-  return value.cast<long long>() > MAX_CHARFIELD_LENGTH;
+  // An unmanaged model describes a table made elsewhere: its column type is
+  // not the model's to choose.
+  return value.cast<long long>() > MAX_CHARFIELD_LENGTH && !is_unmanaged_model(call.node().frame());
 }
 
 bool is_missing_blank_true(FieldCall& call) {
@@ -127,9 +129,11 @@ bool is_null_stringfield(FieldCall& call) {
   // A unique string field needs NULL for its empty values, or two blank
   // rows break the unique constraint.
   if (!truthy(get_or_none(merged, "null")) || truthy(get_or_none(merged, "unique"))) return false;
-  // The object id of a generic foreign key may be NULL.
+  // The object id of a generic foreign key may be NULL, and so may the
+  // columns of a table made elsewhere (an unmanaged model).
   Node frame = call.node().frame();
   if (!is_model(frame)) return true;
+  if (is_unmanaged_model(frame)) return false;
   std::optional<std::string> member = get_member_name(call.node());
   if (!member) return true;
   for (py::handle object_id : generic_foreign_key_field_names(frame)) {
