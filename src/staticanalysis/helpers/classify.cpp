@@ -9,6 +9,10 @@ bool is_django_string_field_name(std::string_view name) {
          std::end(DJANGO_STRING_FIELDS);
 }
 
+bool is_queryset_method_name(std::string_view name) {
+  return std::find(std::begin(QUERYSET_METHODS), std::end(QUERYSET_METHODS), name) != std::end(QUERYSET_METHODS);
+}
+
 bool is_django_boolean_field_name(std::string_view name) {
   return std::find(std::begin(DJANGO_BOOLEAN_FIELDS), std::end(DJANGO_BOOLEAN_FIELDS), name) !=
          std::end(DJANGO_BOOLEAN_FIELDS);

@@ -26,6 +26,13 @@ bool is_django_boolean_field_name(std::string_view name);
 inline constexpr std::string_view DJANGO_STRING_FIELDS[] = {"TextField", "CharField", "URLField",
                                                             "EmailField", "SlugField"};
 inline constexpr std::string_view DJANGO_BOOLEAN_FIELDS[] = {"BooleanField", "NullBooleanField"};
+// The methods of managers and querysets that return a queryset.
+inline constexpr std::string_view QUERYSET_METHODS[] = {
+    "all",         "filter",   "exclude", "values",   "values_list",       "only",           "defer",
+    "select_related", "prefetch_related", "annotate", "alias", "distinct", "order_by", "reverse",
+    "union",       "intersection", "difference", "none", "using", "select_for_update", "complex_filter",
+    "extra",       "dates",    "datetimes"};
+bool is_queryset_method_name(std::string_view name);
 
 // These take a class node or an inferred instance; they do not infer.
 inline bool is_model(const Node& n) { return has_ancestor(n, qnames::model); }

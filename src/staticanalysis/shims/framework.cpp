@@ -29,12 +29,15 @@ std::optional<Node> method_callee(const Node& call, std::initializer_list<std::s
   return func;
 }
 
-// The methods of managers and querysets that return a queryset.
-const std::initializer_list<std::string_view> kLookups = {
-    "all",          "filter",        "exclude",       "values",       "values_list", "only",
-    "defer",        "select_related", "prefetch_related", "annotate",  "alias",       "distinct",
-    "order_by",     "reverse",       "union",         "intersection", "difference",  "none",
-    "using",        "select_for_update", "complex_filter", "extra",   "dates",       "datetimes"};
+// The callee of a call when it is `<expr>.<a queryset method>`.
+std::optional<Node> queryset_method_callee(const Node& call) {
+  Node func = call.func();
+  if (!func.isa(ast().Attribute)) return std::nullopt;
+  std::optional<std::string> name = func.attrname();
+  if (!name || !is_queryset_method_name(*name)) return std::nullopt;
+  return func;
+}
+
 const std::initializer_list<std::string_view> kSingleReads = {"first", "last", "get"};
 
 py::iterator one(const py::object& value) { return py::iter(py::make_tuple(value)); }
@@ -118,19 +121,19 @@ bool looks_like_model_manager(const Node& node) {
 }
 
 bool looks_like_model_manager_lookup(const Node& node) {
-  std::optional<Node> callee = method_callee(node, kLookups);
+  std::optional<Node> callee = queryset_method_callee(node);
   if (!callee || !callee->expr().isa(ast().Attribute) || in_library_module(node)) return false;
   return is_model_manager(safe_infer(callee->expr()));
 }
 
 bool looks_like_queryset_lookup(const Node& node) {
-  std::optional<Node> callee = method_callee(node, kLookups);
+  std::optional<Node> callee = queryset_method_callee(node);
   if (!callee || in_library_module(node)) return false;
   return is_queryset(safe_infer(callee->expr()));
 }
 
 bool looks_like_related_manager_lookup(const Node& node) {
-  std::optional<Node> callee = method_callee(node, kLookups);
+  std::optional<Node> callee = queryset_method_callee(node);
   if (!callee || !callee->expr().isa(ast().Attribute) || in_library_module(node)) return false;
   return is_related_manager(callee->expr());
 }

@@ -1,7 +1,5 @@
 #include "staticanalysis/checkers/queryrules/queryrules.hpp"
 
-#include <set>
-
 
 #include "staticanalysis/helpers/classify.hpp"
 #include "staticanalysis/helpers/pyclass.hpp"
@@ -196,12 +194,9 @@ void check_tested_value(const py::object& self, const Node& node, const Node& te
   // function returns costs more than all the other checks together.
   if (tested.isa(a.Call)) {
     std::optional<std::string> callee = get_function_name(tested);
-    static const std::set<std::string> queryset_methods = {
-        "all", "filter", "exclude", "values", "values_list", "only", "defer", "select_related",
-        "prefetch_related", "annotate", "alias", "distinct", "order_by", "reverse", "union", "intersection",
-        "difference", "none", "using", "select_for_update", "complex_filter", "extra", "dates", "datetimes",
-        "count"};
-    if (!callee || (!queryset_methods.count(*callee) && callee->find("queryset") == std::string::npos)) return;
+    if (!callee || (!is_queryset_method_name(*callee) && *callee != "count" &&
+                    callee->find("queryset") == std::string::npos))
+      return;
   }
   if (is_queryset_count(tested)) {
     report(self, "C9002", node, queryset_args(tested.func().expr()));
