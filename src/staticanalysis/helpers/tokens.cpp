@@ -171,6 +171,12 @@ std::string module_path_from_file(const std::string& path) {
   return py::str(".").attr("join")(parts).cast<std::string>();
 }
 
+std::string module_name(std::string path) {
+  for (size_t at = path.find(".py"); at != std::string::npos; at = path.find(".py")) path.erase(at, 3);
+  std::replace(path.begin(), path.end(), '/', '.');
+  return path;
+}
+
 py::list read_code_from_file(const std::string& path) {
   // Python sources are UTF-8 unless they say otherwise; the platform's
   // default encoding is not a property of the file.

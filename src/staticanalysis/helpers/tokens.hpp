@@ -23,6 +23,9 @@ Node find_node_by_position(const Node& tree, long line);
 Node find_node_parent(const Node& tree, long line);
 void preserve_metadata(const Node& new_node, const Node& old_node);
 std::string module_path_from_file(const std::string& path);
+// The dotted module name the linters give a project path: every ".py"
+// removed, then "/" turned into "." (app/models.py is app.models).
+std::string module_name(std::string relative_path);
 py::list read_code_from_file(const std::string& path);
 // A file's text when it is valid UTF-8; nullopt when it does not decode.
 // A file that cannot be opened raises OSError.

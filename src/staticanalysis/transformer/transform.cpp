@@ -41,12 +41,6 @@ std::vector<FixRow> build_table() {
 
 }  // namespace
 
-std::string module_name(std::string path) {
-  for (size_t at = path.find(".py"); at != std::string::npos; at = path.find(".py")) path.erase(at, 3);
-  std::replace(path.begin(), path.end(), '/', '.');
-  return path;
-}
-
 const std::vector<FixRow>& rule_table() { return table_storage.call_once_and_store_result(build_table).get_stored(); }
 
 std::pair<std::string, py::set> transform_code(const std::string& code, const std::string& filepath,

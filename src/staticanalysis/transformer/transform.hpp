@@ -12,10 +12,6 @@ namespace tessary::transformer {
 
 namespace py = pybind11;
 
-// The dotted module name the linters give a project path: every ".py"
-// removed, then "/" turned into "." (app/models.py is app.models).
-std::string module_name(std::string path);
-
 // Every fix, in the order the engine registers them.
 const std::vector<FixRow>& rule_table();
 

@@ -127,6 +127,7 @@ void bind(py::module_& m) {
   bind_rules(m, kModule, kRules, checker_class());
   m.attr("BaseTemplateChecker") = base_checker_class();
   m.def("is_hardcoded_path", [](py::object path) { return is_hardcoded_path(path); }, py::arg("path"));
+  bind_fixes(m);
 }
 
 }  // namespace tessary::templates
