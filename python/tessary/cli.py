@@ -252,28 +252,40 @@ def unquote_git_path(text):
     return out.decode("utf-8", "surrogateescape")
 
 
-def changed_lines(root, rev):
-    """{path: set of changed line numbers, or None for new untracked files},
-    paths relative to the project root."""
-    changes = {}
+def diff_ranges(root, rev, context):
+    """{path: [(first line, last line)]} of the new side of each hunk of the
+    diff from `rev` to the work tree with `context` lines around each
+    change, paths relative to the project root. Untracked new files map to
+    None (every line is new)."""
+    ranges = {}
     current = None
-    diff = git(root, "diff", "-U0", "--no-color", "--no-ext-diff", "--no-textconv", "--relative",
+    diff = git(root, "diff", f"-U{context}", "--no-color", "--no-ext-diff", "--no-textconv", "--relative",
                "--src-prefix=a/", "--dst-prefix=b/", rev, "--")
     for line in diff.split("\n"):
         if line.startswith("+++ "):
             target = unquote_git_path(line[4:])
             current = target[2:] if target.startswith("b/") else None
             if current is not None:
-                changes.setdefault(current, set())
+                ranges.setdefault(current, [])
         elif line.startswith("@@") and current is not None:
             added = line.split("+", 1)[1].split(" ", 1)[0]
             start, _, count = added.partition(",")
             count = int(count) if count else 1
-            changes[current].update(range(int(start), int(start) + count))
+            if count:
+                ranges[current].append((int(start), int(start) + count - 1))
     for path in git(root, "ls-files", "--others", "--exclude-standard", "-z").split("\0"):
         if path:
-            changes[path] = None
-    return changes
+            ranges[path] = None
+    return ranges
+
+
+def changed_lines(root, rev):
+    """{path: set of changed line numbers, or None for new untracked files},
+    paths relative to the project root."""
+    return {
+        path: None if spans is None else {n for first, last in spans for n in range(first, last + 1)}
+        for path, spans in diff_ranges(root, rev, 0).items()
+    }
 
 
 # --------------------------------------------------------------------------
@@ -780,11 +792,10 @@ def command_fix(args):
     ids = None
     if select or ignore:
         ids = sorted((select or set(catalogue)) - ignore)
-    files = [f for f in files if f.endswith(".py")]
     whitelist = {f: ids for f in files}
 
     environment = analysed_environment(root, args.python)
-    if files:
+    if any(f.endswith(".py") for f in files):
         require_django(environment)
 
     import tessary.staticanalysis.shims  # noqa: F401
@@ -825,6 +836,197 @@ def command_fix(args):
     if args.diff and changes:
         return EXIT_FINDINGS
     return EXIT_CLEAN
+
+
+# --------------------------------------------------------------------------
+# Review suggestions
+
+
+def comment_body(entry, catalogue, applied, reasons):
+    """A finding as a review comment: its id, symbol and advice, and what to
+    know about its fix."""
+    msgid = entry["message-id"]
+    body = f"**{msgid}** `{entry['symbol']}`: {entry['advice'] or catalogue.get(msgid, {}).get('description', '')}"
+    grade = fix_grade(msgid)
+    if grade == "unsafe" and applied:
+        body += f"\n\nThis fix is unsafe: {reasons[msgid]}. Check it before you commit it."
+    elif grade == "unsafe":
+        body += f"\n\n`tessary fix --unsafe-fixes` can fix this; it is not suggested because {reasons[msgid]}."
+    if grade and (applied or grade == "safe") and changes_model_fields(msgid):
+        body += "\n\nRun `python manage.py makemigrations` after this fix."
+    return body
+
+
+def inside_hunks(comment, hunks):
+    """Whether a review comment lies in one hunk of the pull request's
+    diff, as GitHub requires of every comment of a review."""
+    spans = hunks.get(comment["path"], ())
+    if spans is None:  # a new file: every line is in the diff
+        return True
+    first = comment.get("start_line", comment["line"])
+    return any(start <= first and comment["line"] <= end for start, end in spans)
+
+
+def review_summary(entries, posted, outside):
+    count = len(entries)
+    fixable = sum(1 for c in posted if "suggestion\n" in c["body"])
+    noun = "finding" if count == 1 else "findings"
+    lines = [f"tessary found {count} {noun} on the lines this change touches"
+             f" ({fixable} comment{'s' if fixable != 1 else ''} with a suggested fix)."
+             if count else "tessary found nothing on the lines this change touches."]
+    if outside:
+        lines += ["", "Outside the lines this review can comment on:", ""]
+        for comment in outside:
+            where = comment["path"]
+            if comment["line"]:
+                first = comment.get("start_line", comment["line"])
+                where += f":{first}" + (f"-{comment['line']}" if first != comment["line"] else "")
+            body = comment["body"].replace("suggestion\n", "\n", 1)
+            lines.append(f"- `{where}`: " + body.replace("\n", "\n  "))
+    return "\n".join(lines)
+
+
+def pull_request_event():
+    path = os.environ.get("GITHUB_EVENT_PATH")
+    if not path:
+        raise UsageError("--post needs GITHUB_EVENT_PATH (it runs in a GitHub Actions pull_request workflow)")
+    try:
+        with open(path, encoding="utf-8") as handle:
+            event = json.load(handle)
+    except (OSError, ValueError) as error:
+        raise UsageError(f"GITHUB_EVENT_PATH: {error}") from None
+    pull = event.get("pull_request") or {}
+    number = pull.get("number") or event.get("number")
+    if not number:
+        raise UsageError("the workflow's event is not a pull request: there is nothing to review")
+    return number, (pull.get("head") or {}).get("sha")
+
+
+def post_review(review):
+    """POST the review to the pull request; returns its web address."""
+    import urllib.error
+    import urllib.request
+
+    token = os.environ.get("GITHUB_TOKEN")
+    repository = os.environ.get("GITHUB_REPOSITORY")
+    if not token or not repository:
+        raise UsageError("--post needs GITHUB_TOKEN and GITHUB_REPOSITORY")
+    number, head = pull_request_event()
+    api = os.environ.get("GITHUB_API_URL", "https://api.github.com").rstrip("/")
+    body = dict(review, commit_id=head) if head else review
+    request = urllib.request.Request(
+        f"{api}/repos/{repository}/pulls/{number}/reviews",
+        data=json.dumps(body).encode("utf-8"), method="POST",
+        headers={
+            "Authorization": f"Bearer {token}", "Accept": "application/vnd.github+json",
+            "X-GitHub-Api-Version": "2022-11-28", "Content-Type": "application/json",
+            "User-Agent": f"tessary/{tessary.__version__}",
+        },
+    )
+    try:
+        with urllib.request.urlopen(request, timeout=60) as response:
+            answer = json.loads(response.read().decode("utf-8") or "{}")
+    except urllib.error.HTTPError as error:
+        text = error.read().decode("utf-8", "replace")
+        try:
+            data = json.loads(text)
+            text = data.get("message", "") + "".join(f"; {e}" for e in data.get("errors", []))
+        except ValueError:
+            pass
+        raise UsageError(f"posting the review failed: HTTP {error.code}: {' '.join(text.split())}") from None
+    except (urllib.error.URLError, OSError) as error:
+        raise UsageError(f"posting the review failed: {getattr(error, 'reason', error)}") from None
+    return answer.get("html_url", "")
+
+
+def command_suggest(args):
+    from tessary import meta
+    from tessary.staticanalysis import suggest, transformer
+
+    catalogue = rule_catalogue()
+    if args.jobs < 1:
+        raise UsageError("--jobs takes a number of processes, 1 or more")
+    root, select, ignore, files = scope(args, catalogue)
+    environment = analysed_environment(root, args.python)
+    if any(f.endswith(".py") for f in files):
+        require_django(environment)
+    if args.post and args.diff is None:
+        args.diff = ""  # a pull request reviews its own changes
+    hunks = None
+    if args.diff is not None:
+        rev = args.diff or default_base(root)
+        changes = changed_lines(root, rev)
+        line_filter = {f: changes[f] for f in files if f in changes}
+        hunks = diff_ranges(root, rev, 3)
+    else:
+        line_filter = {f: None for f in files}
+
+    records = [
+        r for r in cached_lint(root, line_filter, args, environment)
+        if r["message-id"] != "C1000"
+        and (not select or r["message-id"] in select) and r["message-id"] not in ignore
+    ]
+    entries = advice_entries(records, root)
+    for entry, record in zip(entries, records):
+        entry["symbol"] = symbol_of(record, catalogue)
+        entry["line"] = entry["line"] or 0
+
+    unsafe = args.unsafe_fixes
+    if unsafe is None:
+        unsafe = front_end_settings(root).get("unsafe-fixes", False)
+    reasons = unsafe_fix_reasons()
+    whitelist, only_lines = {}, {}
+    for entry in entries:
+        grade = fix_grade(entry["message-id"])
+        if grade == "safe" or (grade == "unsafe" and unsafe):
+            whitelist.setdefault(entry["path"], set()).add(entry["message-id"])
+            only_lines.setdefault(entry["path"], set()).add(entry["line"])
+    fixed = {}
+    if whitelist:
+        import tessary.staticanalysis.shims  # noqa: F401
+
+        result = transformer.fix_project(
+            str(root), {path: sorted(ids) for path, ids in whitelist.items()}, meta.get_settings_modpath(str(root)),
+            meta.get_code_style(str(root)), search_paths=environment["paths"], unsafe_fixes=unsafe,
+            only_lines=only_lines)
+        fixed = {path: (result["originals"][path], text) for text, path in result["files"]}
+
+    comments = [
+        {"path": entry["path"], "line": entry["line"], "message-id": entry["message-id"],
+         "body": comment_body(entry, catalogue, entry["message-id"] in whitelist.get(entry["path"], ()), reasons)}
+        for entry in entries if entry["line"] > 0
+    ]
+    review_comments = suggest.review_from_fixed_texts(comments, "", fixed)
+    posted, outside = [], []
+    for comment in review_comments:
+        if "start_line" in comment:
+            comment["start_side"] = "RIGHT"
+        (posted if hunks is None or inside_hunks(comment, hunks) else outside).append(comment)
+    # A suggestion outside the diff (the load of the static tag library at
+    # the top of a template) cannot be posted; the suggestions of the same
+    # file that need it say so.
+    needed = {}
+    for comment in outside:
+        if comment["body"].lstrip("`").startswith("suggestion\n"):
+            needed.setdefault(comment["path"], []).append(comment.get("start_line", comment["line"]))
+    for comment in posted:
+        if comment["path"] in needed and "suggestion\n" in comment["body"]:
+            lines = ", ".join(str(line) for line in needed[comment["path"]])
+            comment["body"] += (f"\n\nThis suggestion needs a change at line {lines} of this file too, outside "
+                                "the lines this review can comment on: see the review's summary.")
+    # A finding with no line (a file that could not be read) goes to the summary.
+    outside += [{"path": e["path"], "line": 0, "body": comment_body(e, catalogue, False, reasons)}
+                for e in entries if e["line"] <= 0]
+    review = {"event": "COMMENT", "body": review_summary(entries, posted, outside), "comments": posted}
+    print(json.dumps(review, indent=2))
+    if args.post:
+        if not entries:
+            print("tessary: nothing found on the changed lines; no review posted.", file=sys.stderr)
+        else:
+            url = post_review(review)
+            print(f"tessary: posted a review with {len(posted)} comment{'s' if len(posted) != 1 else ''}"
+                  + (f": {url}" if url else "."), file=sys.stderr)
+    return EXIT_ERROR if any(e["message-id"].startswith("F") for e in entries) else EXIT_CLEAN
 
 
 def command_explain(args):
@@ -904,6 +1106,27 @@ def build_parser():
                      help="apply the unsafe fixes too, which can change what the program does or stores "
                           "(default: [tool.tessary] unsafe-fixes, else false)")
     fix.set_defaults(handler=command_fix)
+
+    review = commands.add_parser(
+        "suggest", help="the findings on changed lines as a pull-request review with one-click fixes")
+    review.add_argument("paths", nargs="*", type=pathlib.Path, metavar="PATH",
+                        help="files or folders to review (default: the whole project)")
+    review.add_argument("--diff", nargs="?", const="", default=None, metavar="REV",
+                        help="only lines changed since REV (default: the merge base with main, else HEAD)")
+    review.add_argument("--post", action="store_true",
+                        help="post the review to the pull request of the GitHub Actions run (implies --diff)")
+    review.add_argument("--python", type=pathlib.Path, metavar="PATH",
+                        help="the project's Python environment (as for 'tessary check')")
+    review.add_argument("--select", metavar="IDS", help="only these ids or symbols, comma separated")
+    review.add_argument("--ignore", metavar="IDS", help="never these ids or symbols, comma separated")
+    review.add_argument("--unsafe-fixes", action="store_true", default=None,
+                        help="suggest the unsafe fixes too (default: [tool.tessary] unsafe-fixes, else false)")
+    review.add_argument("--jobs", "-j", type=int, default=os.cpu_count() or 1, metavar="N",
+                        help="lint in N worker processes (default: the number of cores)")
+    review.add_argument("--cache-dir", type=pathlib.Path, metavar="DIR",
+                        help="where the results cache lives (default: .tessary_cache in the project root)")
+    review.add_argument("--no-cache", action="store_true", help="neither read nor write the results cache")
+    review.set_defaults(handler=command_suggest, format="json", no_progress=True)
 
     rules = commands.add_parser("rules", help="list every rule")
     rules.add_argument("--format", choices=("text", "json"), default="text")

@@ -188,6 +188,13 @@ std::vector<Suggestion> line_changes(const std::string& before, const std::strin
   for (py::handle opcode : matcher.attr("get_opcodes")()) {
     auto [tag, i1, i2, j1, j2] = opcode.cast<std::tuple<std::string, size_t, size_t, size_t, size_t>>();
     if (tag == "equal") continue;
+    if (i2 - i1 == j2 - j1) {
+      // Line for line: each changed line is a change of its own, so that
+      // each finding's comment carries just its own fix.
+      for (size_t k = 0; k < i2 - i1; ++k)
+        if (a[i1 + k] != b[j1 + k]) ranges.push_back({i1 + k, i1 + k + 1, j1 + k, j1 + k + 1});
+      continue;
+    }
     if (i1 == i2) {
       if (i1 > 0) --i1, --j1;
       else if (i2 < a.size()) ++i2, ++j2;

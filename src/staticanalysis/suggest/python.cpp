@@ -114,7 +114,10 @@ std::vector<Suggestion> get_suggestions_for_python(const py::object& atok, long 
   Node found = find_node_by_position(Node(tree), line);
   tree.attr("new_nodes") = py::list();
   tree.attr("replace_other_nodes") = py::list();
-  if (found.is_none()) return {};
+  // A blank or comment line has no statement of its own (the lookup then
+  // answers with the module, or a placeholder without tokens).
+  if (found.is_none() || found.isa(ast().Module) || py::getattr(found.obj(), "first_token", py::none()).is_none())
+    return {};
   py::object node = found.obj();
   if (message_ids.count(std::string(constants::kSkipLineId))) return skip_line(atok, node, line, message_ids);
 

@@ -11,7 +11,9 @@
 
 #include <unistd.h>
 
+#include "meta/meta.hpp"
 #include "staticanalysis/checker/collect.hpp"
+#include "staticanalysis/checkers/templates/templates.hpp"
 #include "staticanalysis/checker/linters.hpp"
 #include "staticanalysis/helpers/facade.hpp"
 #include "staticanalysis/helpers/project_scope.hpp"
@@ -81,8 +83,22 @@ struct CallChanges {
 // The fix rows for the chosen ids, each transform wrapped so that it
 // records what it changed: a node it replaced (rendered anew), or a call
 // it changed in place (written back token by token).
+// Whether the finding a fix row answers for `node` lies on one of `lines`:
+// the lines of the node, or of the test of a conditional (whose body may
+// be long).
+bool on_lines(const py::object& node, const std::set<long>& lines) {
+  py::object head = py::hasattr(node, "test") && !py::getattr(node, "test", py::none()).is_none()
+                        ? py::object(node.attr("test"))
+                        : node;
+  py::object first = py::getattr(head, "lineno", py::none()), last = py::getattr(head, "end_lineno", py::none());
+  if (first.is_none()) return false;
+  long from = first.cast<long>(), to = last.is_none() ? from : last.cast<long>();
+  auto at = lines.lower_bound(from);
+  return at != lines.end() && *at <= to;
+}
+
 py::object recording_visitor(const std::optional<std::set<std::string>>& ids, std::vector<Edit>& edits,
-                             CallChanges& changed_calls) {
+                             CallChanges& changed_calls, const std::optional<std::set<long>>& lines) {
   const Astroid& a = ast();
   py::object visitor = py::module_::import("astroid.transforms").attr("TransformVisitor")();
   for (const FixRow& row : rule_table()) {
@@ -147,7 +163,14 @@ py::object recording_visitor(const std::optional<std::set<std::string>>& ids, st
       }
       return result;
     });
-    visitor.attr("register_transform")(row.kind, wrapper, row.predicate);
+    py::object predicate = row.predicate;
+    if (lines) {
+      std::set<long> wanted = *lines;
+      predicate = py::cpp_function([predicate, wanted](py::object node) {
+        return on_lines(node, wanted) && py::bool_(predicate(node)).cast<bool>();
+      });
+    }
+    visitor.attr("register_transform")(row.kind, wrapper, predicate);
   }
   return visitor;
 }
@@ -186,7 +209,7 @@ bool is_simple_statement(const py::object& statement) {
 
 FileFix fix_text(const std::string& original, const std::string& relative_path, const std::string& settings_modpath,
                  const py::dict& code_style, const std::optional<std::set<std::string>>& ids,
-                 const std::optional<LintedText>& linted) {
+                 const std::optional<LintedText>& linted, const std::optional<std::set<long>>& on_these_lines) {
   FileFix result;
   result.text = original;
   std::map<std::string, long> before =
@@ -211,7 +234,7 @@ FileFix fix_text(const std::string& original, const std::string& relative_path, 
                         : build_token_tree(original, module_name(relative_path), py::str(relative_path));
   std::vector<Edit> edits;
   CallChanges changed_calls;
-  recording_visitor(ids, edits, changed_calls).attr("visit")(atok.attr("tree"));
+  recording_visitor(ids, edits, changed_calls, on_these_lines).attr("visit")(atok.attr("tree"));
   suggest::QuoteTarget quotes = suggest::get_comma_character_target(original);
 
   // A call changed in place is written back token by token; a change
@@ -541,11 +564,78 @@ static std::optional<std::string> unwritable(const fs::path& project_root, const
   return std::nullopt;
 }
 
+namespace {
+
+std::optional<std::set<long>> lines_for(const py::object& only_lines, const std::string& path) {
+  if (only_lines.is_none()) return std::nullopt;
+  py::dict wanted(only_lines);
+  std::set<long> lines;
+  if (wanted.contains(py::str(path)))
+    for (py::handle line : wanted[py::str(path)]) lines.insert(line.cast<long>());
+  return lines;
+}
+
+bool is_template(const std::string& path) {
+  return path.size() >= 5 && path.compare(path.size() - 5, 5, ".html") == 0;
+}
+
+// Templates: static files written as site paths become the static tag.
+void fix_templates(const fs::path& project_root, const std::vector<std::string>& paths, const py::object& only_lines,
+                   py::list& files, py::dict& originals, py::dict& refused, std::map<std::string, long>& fixed,
+                   std::map<std::string, long>& unfixed) {
+  if (paths.empty()) return;
+  std::optional<std::string> static_url = meta::get_static_url_setting(project_root);
+  for (const std::string& path : paths) {
+    py::list one;
+    one.append(py::str((project_root / path).string()));
+    checker::HtmlLinter linter;
+    linter.check(one);
+    std::set<long> finding_lines;
+    long found = 0;
+    for (py::handle record : linter.messages) {
+      std::string id = py::str(record["message-id"]);
+      if (id == "F0001") {
+        refused[py::str(path)] = py::str("could not be read: ") + py::str(record["message"]["reason"]);
+        found = -1;
+        break;
+      }
+      if (id != "C7001") continue;
+      ++found;
+      finding_lines.insert(record["line"].cast<long>());
+    }
+    if (found <= 0) continue;
+    std::optional<std::set<long>> wanted = lines_for(only_lines, path);
+    SourceText source = read_source_text((project_root / path).string(), SourceKind::html);
+    templates::StaticTagFix fix;
+    if (source.text) fix = templates::fix_static_urls(*source.text, static_url.value_or(""), wanted ? &*wanted : nullptr);
+    if (fix.rewritten > 0) {
+      if (std::optional<std::string> why = unwritable(project_root, path)) {
+        refused[py::str(path)] = *why;
+        unfixed["C7001"] += found;
+        continue;
+      }
+      std::string original = source.text->cast<std::string>();
+      // A byte-order mark the decoder took off goes back on.
+      std::string head(kBomText.size(), '\0');
+      std::ifstream((project_root / path).string(), std::ios::binary).read(head.data(), static_cast<long>(head.size()));
+      std::string mark = head == kBomText ? std::string(kBomText) : std::string();
+      files.append(py::make_tuple(mark + fix.text, path));
+      originals[py::str(path)] = mark + original;
+      fixed["C7001"] += fix.rewritten;
+    }
+    if (found > fix.rewritten) unfixed["C7001"] += found - fix.rewritten;
+  }
+}
+
+}  // namespace
+
 py::dict fix_project(const fs::path& project_root, const py::object& whitelist, const std::string& settings_modpath,
-                     const py::dict& code_style, const py::object& search_paths, bool unsafe_fixes) {
+                     const py::dict& code_style, const py::object& search_paths, bool unsafe_fixes,
+                     const py::object& only_lines) {
   checker::SearchPathScope environment(search_paths);
   AnalysedProject project(project_root.string());
   std::vector<std::pair<std::string, std::optional<std::set<std::string>>>> targets;
+  std::vector<std::string> template_targets;
   if (whitelist.is_none()) {
     std::error_code ec;
     std::vector<std::string> found;
@@ -558,12 +648,22 @@ py::dict fix_project(const fs::path& project_root, const py::object& whitelist, 
       }
       if (it->is_regular_file(ec) && it->path().extension() == ".py")
         found.push_back(fs::relative(it->path(), project_root).generic_string());
+      if (it->is_regular_file(ec) && it->path().extension() == ".html")
+        template_targets.push_back(fs::relative(it->path(), project_root).generic_string());
     }
     std::sort(found.begin(), found.end());
+    std::sort(template_targets.begin(), template_targets.end());
     for (const std::string& path : found) targets.emplace_back(path, std::nullopt);
   } else {
     for (auto item : py::dict(whitelist)) {
       std::string path = py::str(item.first);
+      if (is_template(path)) {
+        bool wanted = item.second.is_none();
+        if (!wanted)
+          for (py::handle id : item.second) wanted = wanted || py::str(id).cast<std::string>() == "C7001";
+        if (wanted) template_targets.push_back(path);
+        continue;
+      }
       if (path.size() < 3 || path.compare(path.size() - 3, 3, ".py") != 0) continue;
       std::optional<std::set<std::string>> ids;
       if (!item.second.is_none()) {
@@ -740,7 +840,7 @@ py::dict fix_project(const fs::path& project_root, const py::object& whitelist, 
     if (same_text && trees.contains(key)) linted.tree = trees[key];
     FileFix fix;
     try {
-      fix = fix_text(text, path, settings_modpath, code_style, ids, linted);
+      fix = fix_text(text, path, settings_modpath, code_style, ids, linted, lines_for(only_lines, path));
     } catch (py::error_already_set& err) {
       if (!err.matches(py::module_::import("astroid").attr("AstroidSyntaxError"))) throw;
       refused[py::str(path)] = "does not parse";
@@ -759,6 +859,7 @@ py::dict fix_project(const fs::path& project_root, const py::object& whitelist, 
       originals[py::str(path)] = *source.text;
     }
   }
+  fix_templates(project_root, template_targets, only_lines, files, originals, refused, fixed, unfixed);
   py::dict out;
   out["files"] = files;
   out["fixed"] = fixed;
@@ -788,7 +889,8 @@ void bind_fixer(py::module_& m) {
       },
       py::arg("text"), py::arg("path"), py::arg("settings_modpath"), py::arg("code_style"), py::arg("ids") = py::none());
   m.def("fix_project", &fix_project, py::arg("project_root"), py::arg("whitelist"), py::arg("settings_modpath"),
-        py::arg("code_style"), py::arg("search_paths") = py::none(), py::arg("unsafe_fixes") = true);
+        py::arg("code_style"), py::arg("search_paths") = py::none(), py::arg("unsafe_fixes") = true,
+        py::arg("only_lines") = py::none());
 }
 
 }  // namespace tessary::transformer

@@ -34,9 +34,11 @@ struct LintedText {
 
 // Fix `text` (the module `relative_path` of a project) for the ids in
 // `ids` (all fixable ids when nullopt).
+// Given `lines`, only the findings on those lines are fixed.
 FileFix fix_text(const std::string& text, const std::string& relative_path, const std::string& settings_modpath,
                  const py::dict& code_style, const std::optional<std::set<std::string>>& ids,
-                 const std::optional<LintedText>& linted = std::nullopt);
+                 const std::optional<LintedText>& linted = std::nullopt,
+                 const std::optional<std::set<long>>& lines = std::nullopt);
 
 // Fix the project's Python files named by `whitelist` (a map from relative
 // path to a collection of ids, None for every fixable id; None for every
@@ -45,10 +47,13 @@ FileFix fix_text(const std::string& text, const std::string& relative_path, cons
 // `search_paths`: the analysed environment's folders (None: tessary's own).
 // Without `unsafe_fixes` only safe fixes are applied; the findings whose
 // fix was held back are counted per id in "held_back". "originals" holds
-// the text each changed file had, as read.
+// the text each changed file had, as read. Templates (".html") get the
+// fix of hard-coded static URLs. `only_lines` (a map from relative path to
+// line numbers; None for every line) keeps the fixes to the findings on
+// those lines.
 py::dict fix_project(const fs::path& project_root, const py::object& whitelist, const std::string& settings_modpath,
                      const py::dict& code_style, const py::object& search_paths = py::none(),
-                     bool unsafe_fixes = true);
+                     bool unsafe_fixes = true, const py::object& only_lines = py::none());
 
 void bind_fixer(py::module_& m);
 

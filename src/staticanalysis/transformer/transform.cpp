@@ -7,6 +7,7 @@
 #include "staticanalysis/checkers/fieldrules/fieldrules.hpp"
 #include "staticanalysis/checkers/migrations/migrations.hpp"
 #include "staticanalysis/checkers/queryrules/queryrules.hpp"
+#include "staticanalysis/checkers/templates/templates.hpp"
 #include "staticanalysis/helpers/tokens.hpp"
 #include "staticanalysis/suggest/render.hpp"
 
@@ -86,6 +87,8 @@ void bind(py::module_& m) {
   m.attr("RULES") = rules;
   py::set fixable;
   for (const FixRow& row : rule_table()) fixable.add(py::str(row.id));
+  // Templates are fixed as text, outside the tree fixes.
+  for (std::string_view id : templates::kFixIds) fixable.add(py::str(std::string(id)));
   m.attr("FIXABLE_MESSAGE_IDS") = py::frozenset(fixable);
   py::set schema;
   for (const FixRow& row : rule_table())

@@ -212,22 +212,25 @@ std::optional<long> static_load_line(const std::vector<std::string>& lines) {
   return static_cast<long>(std::count(html.begin(), html.begin() + static_cast<long>(close), '\n')) + 1;
 }
 
-StaticTagFix fix_static_urls(const std::string& html, const std::string& static_url) {
+StaticTagFix fix_static_urls(const std::string& html, const std::string& static_url, const std::set<long>* lines) {
   StaticTagFix fix;
   fix.text = html;
   py::str text(html);
   std::vector<StaticTagEdit> edits = static_tag_edits(text, static_url);
+  if (lines)
+    edits.erase(std::remove_if(edits.begin(), edits.end(), [lines](const StaticTagEdit& e) { return !lines->count(e.line); }),
+                edits.end());
   if (edits.empty()) return fix;
   for (const StaticTagEdit& edit : edits) fix.lines.insert(edit.line);
   fix.rewritten = static_cast<long>(edits.size());
   std::string fixed = splice(text, edits);
-  std::vector<std::string> lines;
+  std::vector<std::string> fixed_lines;
   size_t begin = 0;
   for (size_t end; (end = fixed.find('\n', begin)) != std::string::npos; begin = end + 1)
-    lines.push_back(fixed.substr(begin, end - begin));
+    fixed_lines.push_back(fixed.substr(begin, end - begin));
   bool ends_with_newline = begin == fixed.size();
-  if (!ends_with_newline) lines.push_back(fixed.substr(begin));
-  if (std::optional<long> at = static_load_line(lines)) {
+  if (!ends_with_newline) fixed_lines.push_back(fixed.substr(begin));
+  if (std::optional<long> at = static_load_line(fixed_lines)) {
     std::string ending = html.find("\r\n") != std::string::npos ? "\r\n" : "\n";
     size_t offset = 0;
     for (long line = 0; line < *at && offset < fixed.size(); ++line) {

@@ -72,9 +72,10 @@ struct StaticTagFix {
   std::set<long> lines;    // lines of the tags rewritten
   long load_line = 0;      // 1-based line of the load tag added, 0 for none
 };
-// The template with every static path rewritten and the tag library loaded
-// where it was not.
-StaticTagFix fix_static_urls(const std::string& html, const std::string& static_url);
+// The template with every static path (on `lines`, when given) rewritten
+// and the tag library loaded where it was not.
+StaticTagFix fix_static_urls(const std::string& html, const std::string& static_url,
+                             const std::set<long>* lines = nullptr);
 
 // A set of template mutators run in turn over a text.
 struct Visitor {
