@@ -175,12 +175,12 @@ def test_tessary_fix_on_the_demo_project(tmp_path, capsys):
     assert cli.main(["fix", str(root)]) == 0
     out, _ = capsys.readouterr()
     assert out.splitlines()[:2] == [
-        "Fixed 6 findings in 3 files; 9 findings have no automatic fix.",
+        "Fixed 8 findings in 4 files; 9 findings have no automatic fix.",
         "Held back 6 unsafe fixes (C2000, C2003, C2006, C9000, C9002, C9003), which can change what the program "
         "does or stores: 'tessary fix --unsafe-fixes' applies them, 'tessary explain ID' says why.",
     ]
     assert {"C2000", "C2003", "C2006", "C9000", "C9002", "C9003"} <= remaining()
-    assert not {"C2002", "C2008", "C8001", "C9001"} & remaining()
+    assert not {"C2002", "C2008", "C8001", "C9001", "C7001"} & remaining()
 
     assert cli.main(["fix", "--unsafe-fixes", str(root)]) == 0
     out, _ = capsys.readouterr()
@@ -205,7 +205,8 @@ def test_rules_and_explain_show_fix_grades(capsys):
     rules = {r["id"]: r for r in json.loads(capsys.readouterr()[0])}
     grades = {msgid: rule["fix_grade"] for msgid, rule in rules.items() if rule["fix_grade"]}
     assert grades == {"C2000": "unsafe", "C2002": "safe", "C2003": "unsafe", "C2006": "unsafe", "C2008": "safe",
-                      "C8001": "safe", "C9000": "unsafe", "C9001": "safe", "C9002": "unsafe", "C9003": "unsafe"}
+                      "C7001": "safe", "C8001": "safe", "C9000": "unsafe", "C9001": "safe", "C9002": "unsafe",
+                      "C9003": "unsafe"}
     assert all(rules[m]["unsafe_because"] for m, g in grades.items() if g == "unsafe")
     cli.main(["explain", "C2006"])
     assert "The fix is unsafe ('tessary fix' applies it only with --unsafe-fixes): the column changes type" in (
