@@ -628,17 +628,25 @@ def show_settings(root, environment, select, ignore, catalogue):
         print(f"{name}: {value}")
 
 
-def command_check(args):
-    catalogue = rule_catalogue()
+def lint_scope(args, catalogue):
+    """What a linting command works on: the project root, the selected and
+    ignored ids, the files, and the analysed environment (with Django, when
+    Python files are to be linted and the command will lint)."""
     if args.jobs < 1:
         raise UsageError("--jobs takes a number of processes, 1 or more")
     root, select, ignore, files = scope(args, catalogue)
     environment = analysed_environment(root, args.python)
+    if any(f.endswith(".py") for f in files) and not getattr(args, "show_settings", False):
+        require_django(environment)
+    return root, select, ignore, files, environment
+
+
+def command_check(args):
+    catalogue = rule_catalogue()
+    root, select, ignore, files, environment = lint_scope(args, catalogue)
     if args.show_settings:
         show_settings(root, environment, select, ignore, catalogue)
         return EXIT_CLEAN
-    if any(f.endswith(".py") for f in files):
-        require_django(environment)
     if args.diff is not None:
         rev = args.diff or default_base(root)
         changes = changed_lines(root, rev)
@@ -944,12 +952,7 @@ def command_suggest(args):
     from tessary.staticanalysis import suggest, transformer
 
     catalogue = rule_catalogue()
-    if args.jobs < 1:
-        raise UsageError("--jobs takes a number of processes, 1 or more")
-    root, select, ignore, files = scope(args, catalogue)
-    environment = analysed_environment(root, args.python)
-    if any(f.endswith(".py") for f in files):
-        require_django(environment)
+    root, select, ignore, files, environment = lint_scope(args, catalogue)
     if args.post and args.diff is None:
         args.diff = ""  # a pull request reviews its own changes
     hunks = None

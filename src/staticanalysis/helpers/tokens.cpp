@@ -171,6 +171,15 @@ std::string module_path_from_file(const std::string& path) {
   return py::str(".").attr("join")(parts).cast<std::string>();
 }
 
+std::vector<std::string> split_at(const std::string& text, char separator) {
+  std::vector<std::string> pieces;
+  size_t begin = 0;
+  for (size_t end; (end = text.find(separator, begin)) != std::string::npos; begin = end + 1)
+    pieces.push_back(text.substr(begin, end - begin));
+  pieces.push_back(text.substr(begin));
+  return pieces;
+}
+
 std::string module_name(std::string path) {
   for (size_t at = path.find(".py"); at != std::string::npos; at = path.find(".py")) path.erase(at, 3);
   std::replace(path.begin(), path.end(), '/', '.');

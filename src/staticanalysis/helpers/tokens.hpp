@@ -47,6 +47,10 @@ SourceText read_source_text(const std::string& path, SourceKind kind);
 // names, else UTF-8 (a leading U+FEFF is written as the UTF-8 mark).
 std::string python_text_encoding(const std::string& text);
 
+// The pieces of `text` between separators (one more than there are
+// separators: "a\n" gives "a" and "").
+std::vector<std::string> split_at(const std::string& text, char separator = '\n');
+
 std::optional<double> get_middleware_position(const std::vector<std::string>& middlewares,
                                               const std::string& middleware);
 py::str normalize_django_template(const py::str& template_content);

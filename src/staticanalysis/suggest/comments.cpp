@@ -64,12 +64,10 @@ fs::path file_in_project(const std::string& path, const fs::path& project_root) 
   return real;
 }
 
+// The lines of a text; a last line end starts no line of its own.
 std::vector<std::string> split_lines(const std::string& text) {
-  std::vector<std::string> lines;
-  size_t begin = 0;
-  for (size_t end; (end = text.find('\n', begin)) != std::string::npos; begin = end + 1)
-    lines.push_back(text.substr(begin, end - begin));
-  if (begin < text.size()) lines.push_back(text.substr(begin));
+  std::vector<std::string> lines = split_at(text);
+  if (lines.back().empty()) lines.pop_back();
   return lines;
 }
 

@@ -4,6 +4,7 @@
 #include <pybind11/stl.h>
 
 #include "staticanalysis/checkers/templates/templates.hpp"
+#include "staticanalysis/helpers/tokens.hpp"
 #include "staticanalysis/suggest/render.hpp"
 #include "staticanalysis/suggest/suggest.hpp"
 
@@ -18,15 +19,6 @@ std::string stripped(const std::string& text) {
   return text.substr(begin, text.find_last_not_of(blanks) - begin + 1);
 }
 
-std::vector<std::string> lines_of(const std::string& content) {
-  std::vector<std::string> lines;
-  size_t begin = 0;
-  for (size_t end; (end = content.find('\n', begin)) != std::string::npos; begin = end + 1)
-    lines.push_back(content.substr(begin, end - begin));
-  lines.push_back(content.substr(begin));
-  return lines;
-}
-
 }  // namespace
 
 std::string get_suggestion_for_html(const std::string& code, const std::set<std::string>& message_ids,
@@ -39,7 +31,7 @@ std::string get_suggestion_for_html(const std::string& code, const std::set<std:
 }
 
 std::optional<long> get_staticfile_template_tag_insertion_point(const std::string& content) {
-  return templates::static_load_line(lines_of(content));
+  return templates::static_load_line(split_at(content));
 }
 
 std::pair<std::optional<long>, std::optional<std::string>> get_staticfile_template_tag_insertion_point_and_current(

@@ -32,15 +32,6 @@ bool is_cannot_transform(py::error_already_set& error) {
   return error.matches(kind);
 }
 
-std::vector<std::string> split(const std::string& text, char separator) {
-  std::vector<std::string> parts;
-  size_t begin = 0;
-  for (size_t end; (end = text.find(separator, begin)) != std::string::npos; begin = end + 1)
-    parts.push_back(text.substr(begin, end - begin));
-  parts.push_back(text.substr(begin));
-  return parts;
-}
-
 std::string join(const std::vector<std::string>& parts, const std::string& separator) {
   std::string out;
   for (size_t i = 0; i < parts.size(); ++i) out += (i ? separator : "") + parts[i];
@@ -62,7 +53,7 @@ std::vector<Suggestion> skip_line(const py::object& atok, const py::object& node
   std::vector<std::string> disabled;
   for (const std::string& id : message_ids)  // a std::set: ascending ids
     if (id != constants::kSkipLineId) disabled.push_back(py::str(symbols[py::str(id)]));
-  std::vector<std::string> lines = split(py::str(atok.attr("get_text")(node)), '\n');
+  std::vector<std::string> lines = split_at(py::str(atok.attr("get_text")(node)));
   long index = line_of(statement.attr("first_token")) - line_of(node.attr("first_token"));
   std::string indentation = get_indentation(first_line_text(statement));
   std::string& target = lines.at(static_cast<size_t>(index));

@@ -485,21 +485,12 @@ std::string to_plain(const std::string& text, Spelling& spelling) {
   return out;
 }
 
-std::vector<std::string> split_lines(const std::string& text) {
-  std::vector<std::string> lines;
-  size_t start = 0;
-  for (size_t end; (end = text.find('\n', start)) != std::string::npos; start = end + 1)
-    lines.push_back(text.substr(start, end - start));
-  lines.push_back(text.substr(start));
-  return lines;
-}
-
 std::string from_plain(const std::string& original_plain, const std::string& fixed, const Spelling& spelling) {
   std::string out = spelling.bom ? std::string(kBomText) : std::string();
   bool uniform = std::all_of(spelling.endings.begin(), spelling.endings.end(),
                              [](const std::string& e) { return e == "\n"; });
   if (uniform) return out + fixed;
-  std::vector<std::string> before = split_lines(original_plain), after = split_lines(fixed);
+  std::vector<std::string> before = split_at(original_plain), after = split_at(fixed);
   auto ending_of = [&](size_t line) {
     if (line < spelling.endings.size()) return spelling.endings[line];
     return spelling.endings.empty() ? std::string("\n") : spelling.endings.back();

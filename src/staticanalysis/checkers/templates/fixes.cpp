@@ -224,12 +224,8 @@ StaticTagFix fix_static_urls(const std::string& html, const std::string& static_
   for (const StaticTagEdit& edit : edits) fix.lines.insert(edit.line);
   fix.rewritten = static_cast<long>(edits.size());
   std::string fixed = splice(text, edits);
-  std::vector<std::string> fixed_lines;
-  size_t begin = 0;
-  for (size_t end; (end = fixed.find('\n', begin)) != std::string::npos; begin = end + 1)
-    fixed_lines.push_back(fixed.substr(begin, end - begin));
-  bool ends_with_newline = begin == fixed.size();
-  if (!ends_with_newline) fixed_lines.push_back(fixed.substr(begin));
+  std::vector<std::string> fixed_lines = split_at(fixed);
+  if (fixed_lines.back().empty()) fixed_lines.pop_back();
   if (std::optional<long> at = static_load_line(fixed_lines)) {
     std::string ending = html.find("\r\n") != std::string::npos ? "\r\n" : "\n";
     size_t offset = 0;
