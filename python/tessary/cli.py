@@ -28,48 +28,32 @@ class UsageError(Exception):
 
 
 def rule_catalogue():
-    """{id: rule} for every finding tessary reports, in id order."""
-    from tessary.staticanalysis.checkers import admin, fieldrules, methodrules, migrations, queryrules, templates
+    """{id: rule} for every finding tessary reports, in id order: the rule
+    registry less the version advice (which --version-advice prints)."""
+    from tessary.staticanalysis.helpers import RULES
 
-    rules = {
-        "E0001": {
-            "id": "E0001", "symbol": "syntax-error", "description": "Used when a module does not parse.",
-            "finds": "A Python module that does not parse.",
-            "why": "Nothing else can be checked in it.", "example": "def broken(:", "better": "def fixed():",
-            "fix": None,
-        },
-        "F0001": {
-            "id": "F0001", "symbol": "fatal", "description": "Used when a module could not be analysed.",
-            "finds": "A module tessary could not analyse: it could not be read or decoded, its syntax tree could "
-                     "not be built, or a check failed on it.",
-            "why": "Its findings are unknown, so the run cannot count as clean.", "example": "", "better": "",
-            "fix": None,
-        },
-    }
-    for module in (admin, fieldrules, methodrules, migrations, queryrules, templates):
-        for rule in module.RULES:
-            rules[rule["id"]] = rule
-    return dict(sorted(rules.items()))
+    return {rule["id"]: rule for rule in sorted(RULES, key=lambda r: r["id"]) if rule["id"] != "C1000"}
+
+
+def registry():
+    from tessary.staticanalysis.helpers import RULES
+
+    return {rule["id"]: rule for rule in RULES}
 
 
 def fixable_ids():
-    from tessary.staticanalysis import transformer
-
-    return frozenset(getattr(transformer, "FIXABLE_MESSAGE_IDS", ()))
+    return frozenset(msgid for msgid, rule in registry().items() if rule["fix"])
 
 
 def unsafe_fix_reasons():
     """{id: why its fix can change what the program does} for unsafe fixes."""
-    from tessary.staticanalysis import transformer
-
-    return dict(transformer.UNSAFE_FIX_REASONS)
+    return {msgid: rule["unsafe_because"] for msgid, rule in registry().items() if rule["unsafe_because"]}
 
 
 def fix_grade(msgid):
     """"safe", "unsafe", or None when the finding has no automatic fix."""
-    if msgid not in fixable_ids():
-        return None
-    return "unsafe" if msgid in unsafe_fix_reasons() else "safe"
+    rule = registry().get(msgid)
+    return rule["fix_grade"] if rule else None
 
 
 def resolve_ids(names, catalogue):
@@ -748,9 +732,8 @@ def print_version_advice(records):
 def changes_model_fields(msgid):
     """Whether the fix of `msgid` changes what Django's migration
     autodetector sees (makemigrations is due after it)."""
-    from tessary.staticanalysis import transformer
-
-    return msgid in transformer.SCHEMA_FIX_IDS
+    rule = registry().get(msgid)
+    return bool(rule and rule["changes_model_fields"])
 
 
 def command_rules(args):

@@ -2,32 +2,28 @@
 
 #include <pybind11/stl.h>
 
-#include "staticanalysis/checkers/fieldrules/fieldrules.hpp"
-#include "staticanalysis/checkers/migrations/migrations.hpp"
-#include "staticanalysis/checkers/queryrules/queryrules.hpp"
-#include "staticanalysis/checkers/templates/templates.hpp"
+#include "staticanalysis/helpers/registry.hpp"
 
 namespace tessary::constants {
 
 namespace {
 
-std::set<std::string> ids_of(const std::vector<FixRow>& rows) {
+// The rules of `module` that have a fix, as the registry says.
+std::set<std::string> fixed_by(std::string_view module) {
   std::set<std::string> ids;
-  for (const FixRow& row : rows) ids.insert(row.id);
+  for (const Rule& entry : rules_of(module))
+    if (!entry.fix.empty()) ids.insert(std::string(entry.id));
   return ids;
 }
 
 }  // namespace
 
-std::set<std::string> model_field_rules() { return ids_of(fieldrules::fix_rules()); }
-std::set<std::string> queryset_rules() { return ids_of(queryrules::fix_rules()); }
-std::set<std::string> migration_rules() { return ids_of(migrations::fix_rules()); }
-// No check module of URLs or settings is built yet: nothing to fix there.
-std::set<std::string> url_rules() { return {}; }
-std::set<std::string> settings_rules() { return {}; }
-std::set<std::string> template_rules() {
-  return {std::begin(templates::kFixIds), std::end(templates::kFixIds)};
-}
+std::set<std::string> model_field_rules() { return fixed_by("fieldrules"); }
+std::set<std::string> queryset_rules() { return fixed_by("queryrules"); }
+std::set<std::string> migration_rules() { return fixed_by("migrations"); }
+std::set<std::string> url_rules() { return fixed_by("urls"); }
+std::set<std::string> settings_rules() { return fixed_by("settings"); }
+std::set<std::string> template_rules() { return fixed_by("templates"); }
 
 std::set<std::string> transformable_rules() {
   std::set<std::string> all;
@@ -38,9 +34,6 @@ std::set<std::string> transformable_rules() {
 }
 
 void bind(py::module_& m) {
-  // The fix tables are filled when their modules load.
-  for (const char* name : {"fieldrules", "queryrules", "migrations", "templates"})
-    py::module_::import((std::string("tessary.staticanalysis.checkers.") + name).c_str());
   auto frozen = [](const std::set<std::string>& ids) { return py::frozenset(py::cast(ids)); };
   m.attr("TRANSFORMABLE_MODEL_FIELD_RULES") = frozen(model_field_rules());
   m.attr("TRANSFORMABLE_URL_RULES") = frozen(url_rules());

@@ -1,6 +1,7 @@
 // Python face of the syntax-tree helpers.
 #include <pybind11/stl.h>
 
+#include "staticanalysis/helpers/checker_support.hpp"
 #include "staticanalysis/helpers/classify.hpp"
 #include "staticanalysis/helpers/facade.hpp"
 #include "staticanalysis/helpers/tokens.hpp"
@@ -84,4 +85,6 @@ PYBIND11_MODULE(helpers, m) {
   m.def("read_code_from_file", &read_code_from_file, py::arg("path"));
   m.def("get_middleware_position", &get_middleware_position, py::arg("middlewares"), py::arg("middleware"));
   m.def("normalize_django_template", &normalize_django_template, py::arg("template_content"));
+  // The rule registry, every rule with its documentation and fix grade.
+  m.attr("RULES") = rules_as_python(kRegistry);
 }

@@ -64,7 +64,13 @@ py::list rules_as_python(std::span<const Rule> rules) {
     entry["why"] = text(rule.why);
     entry["example"] = text(rule.example);
     entry["better"] = text(rule.better);
+    entry["module"] = text(rule.module);
+    entry["advice"] = text(rule.advice);
     entry["fix"] = rule.fix.empty() ? py::object(py::none()) : py::object(text(rule.fix));
+    entry["fix_grade"] = rule.fix.empty() ? py::object(py::none())
+                         : rule.unsafe_because.empty() ? py::object(py::str("safe")) : py::object(py::str("unsafe"));
+    entry["unsafe_because"] = rule.unsafe_because.empty() ? py::object(py::none()) : py::object(text(rule.unsafe_because));
+    entry["changes_model_fields"] = rule.changes_schema;
     out.append(entry);
   }
   return out;

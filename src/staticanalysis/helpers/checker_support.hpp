@@ -8,20 +8,10 @@
 #include <string_view>
 
 #include "staticanalysis/helpers/facade.hpp"
+#include "staticanalysis/helpers/registry.hpp"
 
 namespace tessary {
 
-// One finding a check module reports, documented where it is checked.
-struct Rule {
-  std::string_view id;           // "C2000"
-  std::string_view symbol;       // "nullable-string-field"
-  std::string_view description;  // pylint's description text
-  std::string_view finds;        // what it finds
-  std::string_view why;          // why it matters
-  std::string_view example;      // analysed code that gets the finding
-  std::string_view better;       // the same code written as it should be
-  std::string_view fix;          // what the automatic fix does; empty: no fix
-};
 
 // An integer option of a checker, as pylint declares it.
 struct IntOption {

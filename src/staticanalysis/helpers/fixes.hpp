@@ -7,6 +7,7 @@
 #include <string>
 
 #include "staticanalysis/helpers/facade.hpp"
+#include "staticanalysis/helpers/registry.hpp"
 
 namespace tessary {
 
@@ -18,13 +19,12 @@ struct FixRow {
   py::object kind;
   py::object transform;
   py::object predicate;
-  // The fix changes a model field as Django's migration autodetector sees
-  // it, so makemigrations is due after it.
-  bool changes_schema = false;
+  // The grade and the schema effect are the registry's.
+  bool changes_schema() const { return rule(id).changes_schema; }
   // Why the fix can change what the program does or the data it stores;
   // empty for a safe fix (the program means the same after it). Unsafe
   // fixes are applied by `tessary fix` only on request.
-  std::string unsafe_because;
+  std::string unsafe_because() const { return std::string(rule(id).unsafe_because); }
 };
 
 // A new astroid TransformVisitor holding the rows whose id is in `ids`,

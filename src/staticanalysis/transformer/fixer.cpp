@@ -425,7 +425,7 @@ FileFix fix_text(const std::string& original, const std::string& relative_path, 
   }
   std::set<std::string> schema_ids;
   for (const FixRow& row : rule_table())
-    if (row.changes_schema) schema_ids.insert(row.id);
+    if (row.changes_schema()) schema_ids.insert(row.id);
   for (const Splice& splice : kept) {
     if (!schema_ids.count(splice.id)) continue;
     Node frame = Node(splice.statement).frame();
@@ -772,7 +772,7 @@ py::dict fix_project(const fs::path& project_root, const py::object& whitelist, 
   std::set<std::string> fixable_ids, unsafe_ids;
   for (const FixRow& row : rule_table()) {
     fixable_ids.insert(row.id);
-    if (!row.unsafe_because.empty()) unsafe_ids.insert(row.id);
+    if (!row.unsafe_because().empty()) unsafe_ids.insert(row.id);
   }
   py::object realpath = py::module_::import("os.path").attr("realpath");
   std::map<std::string, long> held_back;

@@ -7,7 +7,6 @@
 #include "staticanalysis/checkers/fieldrules/fieldrules.hpp"
 #include "staticanalysis/checkers/migrations/migrations.hpp"
 #include "staticanalysis/checkers/queryrules/queryrules.hpp"
-#include "staticanalysis/checkers/templates/templates.hpp"
 #include "staticanalysis/helpers/tokens.hpp"
 #include "staticanalysis/suggest/render.hpp"
 
@@ -17,25 +16,13 @@ namespace {
 
 PYBIND11_CONSTINIT py::gil_safe_call_once_and_store<std::vector<FixRow>> table_storage;
 
-const FixRow& row_of(const std::vector<FixRow>& rows, const char* id, const py::object& kind) {
-  for (const FixRow& row : rows)
-    if (row.id == id && row.kind.is(kind)) return row;
-  throw std::logic_error(std::string("no fix row for ") + id);
-}
-
 std::vector<FixRow> build_table() {
-  const Astroid& a = ast();
-  const auto& query = queryrules::fix_rules();
   std::vector<FixRow> table;
-  for (const FixRow& row : migrations::fix_rules()) table.push_back(row);
-  for (const FixRow& row : fieldrules::fix_rules()) table.push_back(row);
-  table.push_back(row_of(query, "C9000", a.Call));
-  table.push_back(row_of(query, "C9002", a.Compare));
-  table.push_back(row_of(query, "C9003", a.UnaryOp));
-  table.push_back(row_of(query, "C9002", a.UnaryOp));
-  table.push_back(row_of(query, "C9003", a.If));
-  table.push_back(row_of(query, "C9002", a.If));
-  table.push_back(row_of(query, "C9001", a.Attribute));
+  for (const auto* rows : {&migrations::fix_rules(), &fieldrules::fix_rules(), &queryrules::fix_rules()})
+    table.insert(table.end(), rows->begin(), rows->end());
+  // The registry's order; rows of one rule keep their module's order.
+  std::stable_sort(table.begin(), table.end(),
+                   [](const FixRow& x, const FixRow& y) { return rule(x.id).fix_order < rule(y.id).fix_order; });
   // The URL and settings fixes join here when their check modules exist.
   return table;
 }
@@ -85,19 +72,18 @@ void bind(py::module_& m) {
   py::list rules;
   for (const FixRow& row : rule_table()) rules.append(py::make_tuple(row.id, row.kind, row.transform, row.predicate));
   m.attr("RULES") = rules;
-  py::set fixable;
-  for (const FixRow& row : rule_table()) fixable.add(py::str(row.id));
-  // Templates are fixed as text, outside the tree fixes.
-  for (std::string_view id : templates::kFixIds) fixable.add(py::str(std::string(id)));
+  // What the registry says of the fixes.
+  py::set fixable, schema;
+  py::dict unsafe;  // why each unsafe fix may change what the program does, by id
+  for (const Rule& entry : kRegistry) {
+    if (entry.fix.empty()) continue;
+    py::str id(std::string(entry.id));
+    fixable.add(id);
+    if (entry.changes_schema) schema.add(id);
+    if (!entry.unsafe_because.empty()) unsafe[id] = py::str(std::string(entry.unsafe_because));
+  }
   m.attr("FIXABLE_MESSAGE_IDS") = py::frozenset(fixable);
-  py::set schema;
-  for (const FixRow& row : rule_table())
-    if (row.changes_schema) schema.add(py::str(row.id));
   m.attr("SCHEMA_FIX_IDS") = py::frozenset(schema);
-  // Why each unsafe fix may change what the program does, by id.
-  py::dict unsafe;
-  for (const FixRow& row : rule_table())
-    if (!row.unsafe_because.empty()) unsafe[py::str(row.id)] = row.unsafe_because;
   m.attr("UNSAFE_FIX_REASONS") = unsafe;
 }
 

@@ -6,14 +6,8 @@
 
 namespace tessary::admin {
 
-inline constexpr Rule kRules[] = {
-    {"C5000", "misplaced-admin-class", "Admin class should be in admin.py",
-     "A ModelAdmin or inline admin class defined in a module whose dotted name has no \".admin\".",
-     "Admin auto-discovery imports each app's admin module; admin classes elsewhere are easy to miss and "
-     "pull admin imports into models.",
-     "# shop/models.py\nclass BookAdmin(admin.ModelAdmin): ...", "# shop/admin.py\nclass BookAdmin(admin.ModelAdmin): ...",
-     ""},
-};
+// This module's entries of the rule registry.
+inline constexpr std::span<const Rule> kRules = rules_of("admin");
 
 const py::object& checker_class();
 void bind(py::module_& m);

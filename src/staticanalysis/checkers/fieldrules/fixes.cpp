@@ -155,15 +155,11 @@ void bind_fixes(py::module_& m) {
   fix_storage.call_once_and_store_result([&m] {
     py::object call = ast().Call;
     return std::vector<FixRow>{
-        {"C2000", call, m.attr("transform_null_to_default_str"), fix_condition("is_null_stringfield", &is_null_stringfield, Reported::on_declarations), true,
-         "rows that hold NULL keep it until a data migration turns it into \"\", and code that still writes None "
-         "then fails on the NOT NULL column"},
+        {"C2000", call, m.attr("transform_null_to_default_str"), fix_condition("is_null_stringfield", &is_null_stringfield, Reported::on_declarations)},
         {"C2002", call, m.attr("transform_redundant_kwargs"), fix_condition("has_redundant_kwargs", &has_redundant_kwargs, Reported::on_any_call)},
-        {"C2003", call, m.attr("transform_add_blank_true"), fix_condition("is_missing_blank_true", &is_missing_blank_true, Reported::on_declarations), true,
-         "forms and the admin start accepting an empty value for the field"},
-        {"C2006", call, m.attr("transform_huge_char_field"), fix_condition("is_huge_char_field", &is_huge_char_field, Reported::on_declarations), true,
-         "the column changes type, and forms no longer check the text's length"},
-        {"C2008", call, m.attr("transform_nullboolean"), fix_condition("is_nullboolean", &is_nullboolean, Reported::on_declarations), true},
+        {"C2003", call, m.attr("transform_add_blank_true"), fix_condition("is_missing_blank_true", &is_missing_blank_true, Reported::on_declarations)},
+        {"C2006", call, m.attr("transform_huge_char_field"), fix_condition("is_huge_char_field", &is_huge_char_field, Reported::on_declarations)},
+        {"C2008", call, m.attr("transform_nullboolean"), fix_condition("is_nullboolean", &is_nullboolean, Reported::on_declarations)},
     };
   });
   // Ids are tested against the table in its order.

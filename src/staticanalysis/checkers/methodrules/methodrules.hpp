@@ -15,25 +15,8 @@ namespace tessary::methodrules {
 // them before custom methods.
 inline constexpr std::string_view STANDARD_METHODRULES[] = {"Meta", "__str__", "save", "get_absolute_url"};
 
-inline constexpr Rule kRules[] = {
-    {"C3000", "tall-models", "To many models",
-     "A module defining as many models as the max-models option (10) or more.",
-     "Large models modules are hard to navigate; split the app or the module.",
-     "# models.py with ten model classes", "# split the models over modules of a models package, or over apps",
-     ""},
-    {"C3002", "model-method-order", "Wrong method order",
-     "Standard model members (Meta, __str__, save, get_absolute_url) out of Django's style order, a custom "
-     "method before them, or a field after Meta.",
-     "A predictable member order makes models quick to read.", "def save(self): ...\ndef __str__(self): ...",
-     "def __str__(self): ...\ndef save(self): ...",
-     ""},
-    {"C3003", "model-common-prefix", "Common application prefix",
-     "Four or more model names of a module sharing a common prefix.",
-     "The app label already namespaces its models; repeated prefixes add noise everywhere the models are "
-     "used.",
-     "class BookAuthor, BookPublisher, BookReview, BookStore", "class Author, Publisher, Review, Store  # in the app \"book\"",
-     ""},
-};
+// This module's entries of the rule registry.
+inline constexpr std::span<const Rule> kRules = rules_of("methodrules");
 
 inline constexpr IntOption kOptions[] = {
     {"max-models", 10, "Maximum number of models per module"},

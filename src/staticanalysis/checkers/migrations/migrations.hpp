@@ -8,19 +8,8 @@
 
 namespace tessary::migrations {
 
-inline constexpr Rule kRules[] = {
-    {"C8000", "migration-model-import", "Detects importing model in migration",
-     "A migration reading Model.objects on a model class imported from the project's code.",
-     "Migrations must use the historical model (apps.get_model); the current class changes as the code "
-     "moves on and breaks old migrations.",
-     "from shop.models import Book\n...\nBook.objects.all()", "Book = apps.get_model(\"shop\", \"Book\")\nBook.objects.all()",
-     ""},
-    {"C8001", "missing-reverse-migration", "Detects if migration has no backwards",
-     "A migrations.RunPython step without reverse code.",
-     "Without a reverse function the migration cannot be unapplied, which blocks rollbacks.",
-     "migrations.RunPython(forwards)", "migrations.RunPython(forwards, migrations.RunPython.noop)",
-     "Adds migrations.RunPython.noop as the reverse code."},
-};
+// This module's entries of the rule registry.
+inline constexpr std::span<const Rule> kRules = rules_of("migrations");
 
 bool is_missing_reverse(const Node& call);
 // The C8001 fix: adds RunPython.noop as the reverse function, in place.

@@ -99,18 +99,14 @@ void bind_fixes(py::module_& m) {
     auto on_child = [](py::str field, bool (*predicate)(const Node&)) {
       return py::cpp_function([field, predicate](py::object node) { return predicate(Node(node.attr(field))); });
     };
-    const std::string length = "count() asks the database again where the rows may be read later from the "
-                               "result cache len() filled, in code that this check cannot see (a template)";
-    const std::string exists = "exists() is a query of its own, where the rows may be read later from the "
-                               "result cache the test filled, in code that this check cannot see (a template)";
     return std::vector<FixRow>{
-        {"C9000", a.Call, m.attr("transform_queryset_length"), m.attr("is_queryset_length"), false, length},
+        {"C9000", a.Call, m.attr("transform_queryset_length"), m.attr("is_queryset_length")},
         {"C9001", a.Attribute, m.attr("transform_indirect_fk_lookup"), m.attr("is_indirect_fk_lookup")},
-        {"C9002", a.Compare, m.attr("transform_queryset_exists_compare"), m.attr("is_inefficient_queryset_exists"), false, exists},
-        {"C9002", a.UnaryOp, m.attr("transform_queryset_exists_count_unaryop"), on_child(a.operand, &is_queryset_count), false, exists},
-        {"C9002", a.If, m.attr("transform_queryset_exists_count_if"), on_child(a.test, &is_queryset_count), false, exists},
-        {"C9003", a.UnaryOp, m.attr("transform_queryset_exists_naked_unaryop"), on_child(a.operand, &is_queryset_truth_test), false, exists},
-        {"C9003", a.If, m.attr("transform_queryset_exists_naked_if"), on_child(a.test, &is_queryset_truth_test), false, exists},
+        {"C9002", a.Compare, m.attr("transform_queryset_exists_compare"), m.attr("is_inefficient_queryset_exists")},
+        {"C9002", a.UnaryOp, m.attr("transform_queryset_exists_count_unaryop"), on_child(a.operand, &is_queryset_count)},
+        {"C9002", a.If, m.attr("transform_queryset_exists_count_if"), on_child(a.test, &is_queryset_count)},
+        {"C9003", a.UnaryOp, m.attr("transform_queryset_exists_naked_unaryop"), on_child(a.operand, &is_queryset_truth_test)},
+        {"C9003", a.If, m.attr("transform_queryset_exists_naked_if"), on_child(a.test, &is_queryset_truth_test)},
     };
   });
   def_transformer_visitor(m, &fix_rules, IdOrder::sorted);

@@ -8,28 +8,8 @@
 
 namespace tessary::queryrules {
 
-inline constexpr Rule kRules[] = {
-    {"C9000", "queryset-length", "Detects using len(queryset) instead of queryset.count()",
-     "len() called on a queryset.",
-     "len() fetches every row into memory just to count them; count() asks the database.",
-     "total = len(Book.objects.all())", "total = Book.objects.all().count()",
-     "Rewrites len(qs) as qs.count()."},
-    {"C9001", "indirect-foreign-key", "Traversting foo.bar.pk instead of using foo.bar_pk",
-     "Reading pk or id of a foreign key through the related object (book.author.pk).",
-     "Following the relation loads the related row; the key is already on the instance as <field>_id.",
-     "author_id = book.author.pk", "author_id = book.author_id",
-     "Rewrites book.author.pk as book.author_id."},
-    {"C9002", "count-instead-exists", "Using count() where exists() could be better",
-     "A queryset count tested for truth or compared against 0 or 1.",
-     "Counting scans every matching row; exists() stops at the first one.",
-     "if books.count() > 0:", "if books.exists():",
-     "Rewrites the test with qs.exists() (negated where the test was for none)."},
-    {"C9003", "truthy-instead-exists", "Using truthy/falsey check on queryset when exists could be better",
-     "A queryset used directly as a truth value (if qs:, not qs).",
-     "Truth-testing a queryset fetches all of its rows; exists() asks for one.",
-     "if not books:", "if not books.exists():",
-     "Rewrites the test as qs.exists()."},
-};
+// This module's entries of the rule registry.
+inline constexpr std::span<const Rule> kRules = rules_of("queryrules");
 
 // Does the expression infer to a queryset?
 bool is_queryset(const Node& node);

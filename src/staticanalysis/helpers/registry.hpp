@@ -1,0 +1,206 @@
+// The rule registry: every finding tessary reports, in one table.
+//
+// One entry per rule holds all that is said about it: id, symbol and
+// pylint description, the check module that reports it, the advice text,
+// the documentation (what it finds, why it matters, an example and the
+// better code), and its fix: what the fix does, why it can change what the
+// program does (empty for a safe fix), whether Django's migration
+// autodetector sees the change, and its place in the order the fix engine
+// runs the fixes. The checkers' message tables, `Codes`, the fix tables'
+// grades, the advice texts, the command line's catalogue and the
+// suggestion tables are all made from it.
+//
+// A new rule is one entry here, plus its check (and fix) in its module.
+#pragma once
+
+#include <span>
+#include <string_view>
+
+namespace tessary {
+
+struct Rule {
+  std::string_view id;           // "C2000"
+  std::string_view symbol;       // "nullable-string-field"
+  std::string_view description;  // pylint's description text
+  std::string_view module;       // the check module reporting it; "checker" for the driver's own
+  std::string_view advice;       // the advice text, {name} filled from the finding's arguments
+  std::string_view finds;        // what it finds
+  std::string_view why;          // why it matters
+  std::string_view example;      // analysed code that gets the finding
+  std::string_view better;       // the same code written as it should be
+  std::string_view fix;          // what the automatic fix does; empty: no fix
+  std::string_view unsafe_because;  // why the fix can change what the program does; empty: safe
+  bool changes_schema = false;   // the fix changes a model field as the migration autodetector sees it
+  int fix_order = 0;             // fixes run in ascending order
+};
+
+inline constexpr Rule kRegistry[] = {
+    {"C1000", "django-version-advice", "Framework version advice", "checker",
+     "The Django requirement {specs} admits versions from {minor}; check the project against the oldest one it allows.",
+     "", "", "", "", "", "", false, 0},
+    {"E0001", "syntax-error", "Used when a module does not parse.", "checker",
+     "The module does not parse; fix its syntax so it can be analysed.",
+     "A Python module that does not parse.", "Nothing else can be checked in it.", "def broken(:", "def fixed():",
+     "", "", false, 0},
+    {"F0001", "fatal", "Used when a module could not be analysed.", "checker",
+     "tessary could not analyse this file: {reason}.",
+     "A module tessary could not analyse: it could not be read or decoded, its syntax tree could not be built, "
+     "or a check failed on it.",
+     "Its findings are unknown, so the run cannot count as clean.", "", "", "", "", false, 0},
+    {"C2000", "nullable-string-field", "Nullable", "fieldrules",
+     "{name}: a string field should not be nullable; Django stores missing text as the empty string. Drop null=True and use default=\"\".",
+     "A string field (CharField, TextField, URLField, EmailField, SlugField) declared with null=True.",
+     "Django stores missing text as the empty string; allowing NULL too gives two ways to say 'no data'.",
+     "title = models.CharField(max_length=50, null=True)", "title = models.CharField(max_length=50, default=\"\")",
+     "Drops null=True and sets default=\"\" when the field has no default.", "rows that hold NULL keep it until a data migration turns it into \"\", and code that still writes None then fails on the NOT NULL column", true, 2},
+    {"C2001", "tall-model", "Too many fields", "fieldrules",
+     "The model has {count} fields; split it into smaller related models.",
+     "A model class declaring more named fields than the max-model-fields option allows (20).",
+     "Wide tables are slow to load and hard to change; related data usually belongs in its own model.",
+     "class Order(models.Model):  # 21 fields", "class Order(models.Model): ...  # with the address in class Address(models.Model)",
+     "", "", false, 0},
+    {"C2002", "redundant-default-args", "Implicit false", "fieldrules",
+     "{name}: {option}={value} is already the default; drop it.",
+     "A field keyword whose value equals the field's own default.",
+     "Redundant options are noise in models and in every migration made from them.",
+     "name = models.CharField(max_length=20, null=False)", "name = models.CharField(max_length=20)",
+     "Removes the redundant keyword.", "", false, 3},
+    {"C2003", "field-null-not-blank", "Field not nullable", "fieldrules",
+     "{name}: null=True without blank=True makes forms reject empty values; add blank=True.",
+     "A non-string, non-boolean field with null=True but without blank=True or a default.",
+     "Forms and the admin still require a value the database would accept as empty.",
+     "born = models.DateField(null=True)", "born = models.DateField(null=True, blank=True)",
+     "Adds blank=True.", "forms and the admin start accepting an empty value for the field", true, 4},
+    {"C2004", "brittle-unique-for", "Brittle unique", "fieldrules",
+     "{name}: {option} is brittle (it is checked only by model forms); use a database constraint instead.",
+     "A unique_for_date, unique_for_month or unique_for_year option.",
+     "These are enforced only by model validation, never by the database.",
+     "slug = models.SlugField(unique_for_date=\"published\")", "class Meta:\n    constraints = [models.UniqueConstraint(fields=[\"slug\", \"published\"], name=\"unique_slug_per_day\")]",
+     "", "", false, 0},
+    {"C2005", "missing-related-name", "ForeignKey missing", "fieldrules",
+     "{name}: give the relation a related_name so the reverse accessor is explicit.",
+     "A ForeignKey in a concrete model without a related_name.",
+     "The implicit reverse accessor (<model>_set) is easy to misread and clashes when models change.",
+     "author = models.ForeignKey(Author, on_delete=models.CASCADE)", "author = models.ForeignKey(Author, on_delete=models.CASCADE, related_name=\"books\")",
+     "", "", false, 0},
+    {"C2006", "huge-max-length", "Huge charfield max_length", "fieldrules",
+     "{name}: max_length={value} is huge for a CharField; use a TextField.",
+     "A CharField whose max_length is above 512.",
+     "Long free text belongs in a TextField; huge varchar limits are arbitrary and backend dependent.",
+     "summary = models.CharField(max_length=2000)", "summary = models.TextField()",
+     "Turns the CharField into a TextField.", "the column changes type, and forms no longer check the text's length", true, 5},
+    {"C2008", "deprecated-nullboolean-field", "Nullable BooleanField", "fieldrules",
+     "{name}: NullBooleanField is deprecated; use BooleanField(null=True).",
+     "A NullBooleanField.",
+     "NullBooleanField is deprecated; BooleanField(null=True) replaces it.",
+     "in_print = models.NullBooleanField()", "in_print = models.BooleanField(null=True)",
+     "Rewrites it as BooleanField(null=True).", "", true, 6},
+    {"C2011", "non-unique-primary", "Non-unique primary key", "fieldrules",
+     "{name}: a primary key is always unique; drop unique=False.",
+     "A primary key field declared with unique=False.",
+     "A primary key is always unique; unique=False says otherwise and misleads readers.",
+     "code = models.CharField(max_length=5, primary_key=True, unique=False)", "code = models.CharField(max_length=5, primary_key=True)",
+     "", "", false, 0},
+    {"C3000", "tall-models", "To many models", "methodrules",
+     "The module defines {count} models (the limit is {maximum}); split it into several modules.",
+     "A module defining as many models as the max-models option (10) or more.",
+     "Large models modules are hard to navigate; split the app or the module.",
+     "# models.py with ten model classes", "# split the models over modules of a models package, or over apps",
+     "", "", false, 0},
+    {"C3002", "model-method-order", "Wrong method order", "methodrules",
+     "{before} should come before {after} in the model (Django's model style order).",
+     "Standard model members (Meta, __str__, save, get_absolute_url) out of Django's style order, a custom method before them, or a field after Meta.",
+     "A predictable member order makes models quick to read.",
+     "def save(self): ...\ndef __str__(self): ...", "def __str__(self): ...\ndef save(self): ...",
+     "", "", false, 0},
+    {"C3003", "model-common-prefix", "Common application prefix", "methodrules",
+     "{count} model names start with {prefix}; the app already namespaces them, drop the prefix.",
+     "Four or more model names of a module sharing a common prefix.",
+     "The app label already namespaces its models; repeated prefixes add noise everywhere the models are used.",
+     "class BookAuthor, BookPublisher, BookReview, BookStore", "class Author, Publisher, Review, Store  # in the app \"book\"",
+     "", "", false, 0},
+    {"C5000", "misplaced-admin-class", "Admin class should be in admin.py", "admin",
+     "The admin class {name} belongs in the app's admin.py.",
+     "A ModelAdmin or inline admin class defined in a module whose dotted name has no \".admin\".",
+     "Admin auto-discovery imports each app's admin module; admin classes elsewhere are easy to miss and pull admin imports into models.",
+     "# shop/models.py\nclass BookAdmin(admin.ModelAdmin): ...", "# shop/admin.py\nclass BookAdmin(admin.ModelAdmin): ...",
+     "", "", false, 0},
+    {"C7000", "hard-coded-url", "Check if hard-coded url is used in template", "templates",
+     "Hard-coded URL in a template; use the {% url %} tag so routes can change.",
+     "A link (<a href>) written as a fixed site path such as /books/.",
+     "Fixed paths break when URL patterns or the mount point change; the url tag reverses the route.",
+     "<a href=\"/books/\">Books</a>", "<a href=\"{% url 'book-list' %}\">Books</a>",
+     "", "", false, 0},
+    {"C7001", "hard-coded-static-url", "Check if hard-coded static url is used in template", "templates",
+     "Hard-coded static URL {path}; use the {% static %} tag.",
+     "A stylesheet, script or media source (link href; audio, embed, img, input, script, source, track, video src) written as a fixed site path.",
+     "Static files move with STATIC_URL and storage backends (hashed names, CDNs); the static tag follows them.",
+     "<img src=\"/static/logo.png\">", "{% load static %}<img src=\"{% static 'logo.png' %}\">",
+     "Rewrites the path with the static tag and loads it.", "", false, 11},
+    {"C8000", "migration-model-import", "Detects importing model in migration", "migrations",
+     "The migration imports the model {name}; use apps.get_model() so it sees the historical model.",
+     "A migration reading Model.objects on a model class imported from the project's code.",
+     "Migrations must use the historical model (apps.get_model); the current class changes as the code moves on and breaks old migrations.",
+     "from shop.models import Book\n...\nBook.objects.all()", "Book = apps.get_model(\"shop\", \"Book\")\nBook.objects.all()",
+     "", "", false, 0},
+    {"C8001", "missing-reverse-migration", "Detects if migration has no backwards", "migrations",
+     "RunPython({forwards_name}) has no reverse code; add reverse_code (RunPython.noop at least).",
+     "A migrations.RunPython step without reverse code.",
+     "Without a reverse function the migration cannot be unapplied, which blocks rollbacks.",
+     "migrations.RunPython(forwards)", "migrations.RunPython(forwards, migrations.RunPython.noop)",
+     "Adds migrations.RunPython.noop as the reverse code.", "", false, 1},
+    {"C9000", "queryset-length", "Detects using len(queryset) instead of queryset.count()", "queryrules",
+     "len() of a queryset loads every row; use .count().",
+     "len() called on a queryset.",
+     "len() fetches every row into memory just to count them; count() asks the database.",
+     "total = len(Book.objects.all())", "total = Book.objects.all().count()",
+     "Rewrites len(qs) as qs.count().", "count() asks the database again where the rows may be read later from the result cache len() filled, in code that this check cannot see (a template)", false, 7},
+    {"C9001", "indirect-foreign-key", "Traversting foo.bar.pk instead of using foo.bar_pk", "queryrules",
+     "{me}.{related_name}.{pk_attribute} loads the related row; read {me}.{related_name}_id instead.",
+     "Reading pk or id of a foreign key through the related object (book.author.pk).",
+     "Following the relation loads the related row; the key is already on the instance as <field>_id.",
+     "author_id = book.author.pk", "author_id = book.author_id",
+     "Rewrites book.author.pk as book.author_id.", "", false, 10},
+    {"C9002", "count-instead-exists", "Using count() where exists() could be better", "queryrules",
+     "Counting {queryset} to test for rows; use .exists().",
+     "A queryset count tested for truth or compared against 0 or 1.",
+     "Counting scans every matching row; exists() stops at the first one.",
+     "if books.count() > 0:", "if books.exists():",
+     "Rewrites the test with qs.exists() (negated where the test was for none).", "exists() is a query of its own, where the rows may be read later from the result cache the test filled, in code that this check cannot see (a template)", false, 9},
+    {"C9003", "truthy-instead-exists", "Using truthy/falsey check on queryset when exists could be better", "queryrules",
+     "Truth-testing {queryset} loads it; use .exists().",
+     "A queryset used directly as a truth value (if qs:, not qs).",
+     "Truth-testing a queryset fetches all of its rows; exists() asks for one.",
+     "if not books:", "if not books.exists():",
+     "Rewrites the test as qs.exists().", "exists() is a query of its own, where the rows may be read later from the result cache the test filled, in code that this check cannot see (a template)", false, 8},
+};
+
+// The entry of `id`; a rule that is not registered is a programming error.
+constexpr const Rule& rule(std::string_view id) {
+  for (const Rule& entry : kRegistry)
+    if (entry.id == id) return entry;
+  throw "unregistered rule";
+}
+
+// The entries of one check module, in id order.
+constexpr std::span<const Rule> rules_of(std::string_view module) {
+  std::size_t first = std::size(kRegistry), last = 0;
+  for (std::size_t i = 0; i < std::size(kRegistry); ++i) {
+    if (kRegistry[i].module != module) continue;
+    if (first == std::size(kRegistry)) first = i;
+    last = i + 1;
+  }
+  if (first == std::size(kRegistry)) return {};
+  return std::span<const Rule>(kRegistry).subspan(first, last - first);
+}
+
+// Each module's entries stand together, as rules_of needs.
+constexpr bool modules_stand_together() {
+  for (std::size_t i = 0; i < std::size(kRegistry); ++i)
+    for (std::size_t j = i + 2; j < std::size(kRegistry); ++j)
+      if (kRegistry[i].module == kRegistry[j].module && kRegistry[j - 1].module != kRegistry[i].module) return false;
+  return true;
+}
+static_assert(modules_stand_together(), "keep each module's rules next to each other in kRegistry");
+
+}  // namespace tessary
