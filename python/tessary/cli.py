@@ -300,6 +300,15 @@ def lint_batch(root, batch, environment):
                                 search_paths=environment["paths"], progress=count_file)
 
 
+def project_django_version(root, environment):
+    """The Django release the checks judge by: the oldest the project's
+    requirement admits, else the installed one's."""
+    from tessary.staticanalysis import dependencies
+
+    found = dependencies.resolve_django_version(str(root))
+    return (found or {}).get("version") or django_minor(environment)
+
+
 def django_minor(environment):
     """The installed Django's feature release, when tessary knows it: the
     version the checks assume when the project's requirements name none."""
@@ -796,7 +805,7 @@ def command_fix(args):
         unsafe = front_end_settings(root).get("unsafe-fixes", False)
     result = transformer.fix_project(str(root), whitelist, meta.get_settings_modpath(str(root)),
                                      meta.get_code_style(str(root)), search_paths=environment["paths"],
-                                     unsafe_fixes=unsafe)
+                                     unsafe_fixes=unsafe, django_version=project_django_version(root, environment))
     changes = result["files"]
     if args.diff:
         for text, path in changes:
@@ -974,7 +983,7 @@ def command_suggest(args):
         result = transformer.fix_project(
             str(root), {path: sorted(ids) for path, ids in whitelist.items()}, meta.get_settings_modpath(str(root)),
             meta.get_code_style(str(root)), search_paths=environment["paths"], unsafe_fixes=unsafe,
-            only_lines=only_lines)
+            only_lines=only_lines, django_version=project_django_version(root, environment))
         fixed = {path: (result["originals"][path], text) for text, path in result["files"]}
 
     comments = [

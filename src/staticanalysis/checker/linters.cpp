@@ -10,6 +10,8 @@
 #include "staticanalysis/checkers/methodrules/methodrules.hpp"
 #include "staticanalysis/checkers/migrations/migrations.hpp"
 #include "staticanalysis/checkers/queryrules/queryrules.hpp"
+#include "staticanalysis/checkers/settings/settings.hpp"
+#include "staticanalysis/checkers/urls/urls.hpp"
 #include "staticanalysis/checkers/templates/templates.hpp"
 #include "staticanalysis/helpers/facade.hpp"
 #include "staticanalysis/helpers/pyclass.hpp"
@@ -229,10 +231,12 @@ py::list build_python_checker_classes() {
   // Registered with every Python linter, in this order.
   py::list classes;
   classes.append(admin::checker_class());
+  classes.append(settings::checker_class());
   classes.append(fieldrules::checker_class());
   classes.append(methodrules::checker_class());
   classes.append(migrations::checker_class());
   classes.append(queryrules::checker_class());
+  classes.append(urls::checker_class());
   return classes;
 }
 

@@ -9,6 +9,8 @@ PYBIND11_MODULE(transformer, m) {
   pybind11::module_::import("tessary.staticanalysis.checkers.fieldrules");
   pybind11::module_::import("tessary.staticanalysis.checkers.queryrules");
   pybind11::module_::import("tessary.staticanalysis.checkers.migrations");
+  pybind11::module_::import("tessary.staticanalysis.checkers.settings");
+  pybind11::module_::import("tessary.staticanalysis.checkers.urls");
   tessary::transformer::bind(m);
   tessary::transformer::bind_fixer(m);
   tessary::transformer::bind_files(m);

@@ -13,6 +13,7 @@
 
 #include "meta/meta.hpp"
 #include "staticanalysis/checker/collect.hpp"
+#include "staticanalysis/checkers/settings/settings.hpp"
 #include "staticanalysis/checkers/templates/templates.hpp"
 #include "staticanalysis/checker/linters.hpp"
 #include "staticanalysis/helpers/facade.hpp"
@@ -25,6 +26,12 @@
 namespace tessary::transformer {
 
 namespace {
+
+// The Django release the fixer's linters judge by ("" for their default).
+std::string& django_release() {
+  static std::string release;
+  return release;
+}
 
 // One node a fix changed: its original source range (character offsets of
 // its first and last token) and the node now standing for it.
@@ -44,6 +51,7 @@ std::map<std::string, long> count_findings(const std::string& text, const std::s
                                            std::set<std::string>* counted = nullptr) {
   py::object linter = checker::create_linter(checker::driver().TextLinter);
   linter.attr("set_option")("settings-files", py::list(py::make_tuple(settings_modpath)));
+  if (!django_release().empty()) linter.attr("set_option")("django-version", django_release());
   if (owners_of) {
     for (py::handle owner : linter.attr("get_checkers")()) {
       if (owner.is(linter)) continue;
@@ -218,9 +226,14 @@ FileFix fix_text(const std::string& original, const std::string& relative_path, 
     for (const auto& [id, count] : before)
       if (!ids || ids->count(id)) result.unfixed[id] += count;
   };
-  std::set<std::string> fixable_found;
+  std::set<std::string> fixable_found, settings_found;
   for (const FixRow& row : rule_table())
     if (before.count(row.id) && (!ids || ids->count(row.id))) fixable_found.insert(row.id);
+  for (const Rule& entry : rules_of("settings")) {
+    std::string id(entry.id);
+    if (!entry.fix.empty() && before.count(id) && (!ids || ids->count(id))) settings_found.insert(id);
+  }
+  fixable_found.insert(settings_found.begin(), settings_found.end());
   if (fixable_found.empty()) {
     keep_unfixed();
     return result;
@@ -265,6 +278,18 @@ FileFix fix_text(const std::string& original, const std::string& relative_path, 
     for (TextEdit& e : *token_edits) splices.push_back({e.start, e.end, std::move(e.text), statement, id, false});
   }
 
+  // Settings modules: a setting added, set, or taken out, as text edits
+  // (in bytes of the text; splices count characters).
+  if (!settings_found.empty()) {
+    std::vector<std::string> wanted(settings_found.begin(), settings_found.end());
+    for (const settings::TextEdit& edit :
+         settings::settings_text_edits(Node(atok.attr("tree")), original, wanted, settings_modpath, django_release())) {
+      auto characters = [&original](long bytes) {
+        return static_cast<long>(PyUnicode_GetLength(py::str(original.substr(0, static_cast<size_t>(bytes))).ptr()));
+      };
+      splices.push_back({characters(edit.start), characters(edit.end), edit.text, py::none(), "", false});
+    }
+  }
   // Nodes rendered anew: outermost only, as an inner change is part of its
   // outer node's text; one that holds a comment is left undone, as its
   // rendering would drop the comment.
@@ -622,8 +647,9 @@ void fix_templates(const fs::path& project_root, const std::vector<std::string>&
 
 py::dict fix_project(const fs::path& project_root, const py::object& whitelist, const std::string& settings_modpath,
                      const py::dict& code_style, const py::object& search_paths, bool unsafe_fixes,
-                     const py::object& only_lines) {
+                     const py::object& only_lines, const std::string& django_version) {
   checker::SearchPathScope environment(search_paths);
+  django_release() = django_version;
   AnalysedProject project(project_root.string());
   std::vector<std::pair<std::string, std::optional<std::set<std::string>>>> targets;
   std::vector<std::string> template_targets;
@@ -741,6 +767,7 @@ py::dict fix_project(const fs::path& project_root, const py::object& whitelist, 
     for (const auto& entry : targets) absolute.append(py::str((project_root / entry.first).string()));
     py::object linter = checker::create_linter(checker::driver().Linter);
     linter.attr("set_option")("settings-files", py::list(py::make_tuple(settings_modpath)));
+    if (!django_version.empty()) linter.attr("set_option")("django-version", django_version);
     linter.attr("check")(absolute);
     py::object realpath = py::module_::import("os.path").attr("realpath");
     // Only tessary's own findings count: pylint's remarks on the project's
@@ -770,9 +797,10 @@ py::dict fix_project(const fs::path& project_root, const py::object& whitelist, 
     }
   }
   std::set<std::string> fixable_ids, unsafe_ids;
-  for (const FixRow& row : rule_table()) {
-    fixable_ids.insert(row.id);
-    if (!row.unsafe_because().empty()) unsafe_ids.insert(row.id);
+  for (const Rule& entry : kRegistry) {
+    if (entry.fix.empty() || entry.module == "templates") continue;  // templates are fixed below
+    fixable_ids.insert(std::string(entry.id));
+    if (!entry.unsafe_because.empty()) unsafe_ids.insert(std::string(entry.id));
   }
   py::object realpath = py::module_::import("os.path").attr("realpath");
   std::map<std::string, long> held_back;
@@ -881,7 +909,7 @@ void bind_fixer(py::module_& m) {
       py::arg("text"), py::arg("path"), py::arg("settings_modpath"), py::arg("code_style"), py::arg("ids") = py::none());
   m.def("fix_project", &fix_project, py::arg("project_root"), py::arg("whitelist"), py::arg("settings_modpath"),
         py::arg("code_style"), py::arg("search_paths") = py::none(), py::arg("unsafe_fixes") = true,
-        py::arg("only_lines") = py::none());
+        py::arg("only_lines") = py::none(), py::arg("django_version") = "");
 }
 
 }  // namespace tessary::transformer

@@ -53,7 +53,8 @@ FileFix fix_text(const std::string& text, const std::string& relative_path, cons
 // those lines.
 py::dict fix_project(const fs::path& project_root, const py::object& whitelist, const std::string& settings_modpath,
                      const py::dict& code_style, const py::object& search_paths = py::none(),
-                     bool unsafe_fixes = true, const py::object& only_lines = py::none());
+                     bool unsafe_fixes = true, const py::object& only_lines = py::none(),
+                     const std::string& django_version = "");
 
 void bind_fixer(py::module_& m);
 

@@ -7,6 +7,7 @@
 #include "staticanalysis/checkers/fieldrules/fieldrules.hpp"
 #include "staticanalysis/checkers/migrations/migrations.hpp"
 #include "staticanalysis/checkers/queryrules/queryrules.hpp"
+#include "staticanalysis/checkers/urls/urls.hpp"
 #include "staticanalysis/helpers/tokens.hpp"
 #include "staticanalysis/suggest/render.hpp"
 
@@ -18,12 +19,13 @@ PYBIND11_CONSTINIT py::gil_safe_call_once_and_store<std::vector<FixRow>> table_s
 
 std::vector<FixRow> build_table() {
   std::vector<FixRow> table;
-  for (const auto* rows : {&migrations::fix_rules(), &fieldrules::fix_rules(), &queryrules::fix_rules()})
+  for (const auto* rows : {&migrations::fix_rules(), &fieldrules::fix_rules(), &queryrules::fix_rules(), &urls::fix_rules()})
     table.insert(table.end(), rows->begin(), rows->end());
   // The registry's order; rows of one rule keep their module's order.
   std::stable_sort(table.begin(), table.end(),
                    [](const FixRow& x, const FixRow& y) { return rule(x.id).fix_order < rule(y.id).fix_order; });
-  // The URL and settings fixes join here when their check modules exist.
+  // The settings fixes are edits of whole settings modules: the project
+  // fixer makes them as text edits (settings::settings_text_edits).
   return table;
 }
 

@@ -1,0 +1,388 @@
+#include "staticanalysis/checkers/settings/settings.hpp"
+
+#include <pybind11/stl.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <map>
+#include <set>
+
+#include "staticanalysis/helpers/pyclass.hpp"
+
+namespace tessary::settings {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr const char* kModule = "tessary.staticanalysis.checkers.settings";
+
+constexpr const char* kSecurity = "django.middleware.security.SecurityMiddleware";
+constexpr const char* kXFrame = "django.middleware.clickjacking.XFrameOptionsMiddleware";
+constexpr const char* kCsrf = "django.middleware.csrf.CsrfViewMiddleware";
+constexpr const char* kSessions = "django.contrib.sessions.middleware.SessionMiddleware";
+
+// A literal value: a constant, or a list or tuple of literals; nullopt for
+// anything computed (an environment read, a name, a call).
+std::optional<py::object> literal(const Node& node) {
+  const Astroid& a = ast();
+  if (node.isa(a.Const)) return node.get(a.value);
+  if (node.isa(a.List) || node.isa(a.Tuple)) {
+    py::list values;
+    for (const Node& element : node.nodes(a.elts)) {
+      std::optional<py::object> value = literal(element);
+      if (!value) return std::nullopt;
+      values.append(*value);
+    }
+    return py::object(values);
+  }
+  if (node.isa(a.UnaryOp) && node.text(a.op) == std::optional<std::string>("-")) {
+    std::optional<py::object> value = literal(node.child(a.operand));
+    if (value && py::isinstance<py::int_>(*value)) return py::object(-py::int_(*value));
+  }
+  return std::nullopt;
+}
+
+bool is_setting_name(const std::string& name) {
+  return !name.empty() && std::all_of(name.begin(), name.end(), [](char c) {
+    return (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_';
+  }) && name[0] != '_';
+}
+
+// One statement that gives a setting a value.
+struct Assignment {
+  Node statement;               // Assign, AnnAssign or AugAssign
+  std::optional<py::object> value;  // nullopt: not a literal
+  bool augmented = false;
+};
+
+// What the settings modules say, all of them taken together.
+struct View {
+  std::map<std::string, std::vector<Assignment>> assigned;
+  // Entries added to a list setting by calls (MIDDLEWARE.append(...)).
+  std::map<std::string, std::vector<std::optional<py::object>>> added;
+};
+
+// The project modules a settings module draws from: those it star-imports
+// (again and again), and when it lives in a settings package, the other
+// modules of that package.
+std::vector<Node> settings_modules(const Node& named) {
+  const Astroid& a = ast();
+  std::vector<Node> found;
+  std::set<std::string> seen;
+  std::string name = py::str(named.get(a.name));
+  std::string top = name.substr(0, name.find('.'));
+  std::vector<Node> pending{named};
+  auto add = [&](const Node& module) {
+    std::string module_name = py::str(module.get(a.name));
+    if (module_name.substr(0, module_name.find('.')) != top) return;  // not the project's
+    if (seen.insert(module_name).second) pending.push_back(module);
+  };
+  seen.insert(name);
+  // The settings package's other modules.
+  py::object file = py::getattr(named.obj(), "file", py::none());
+  if (!file.is_none()) {
+    fs::path path(py::str(file).cast<std::string>());
+    fs::path folder = path.parent_path();
+    bool package = path.filename() == "__init__.py" || folder.filename() == "settings";
+    if (package && folder.filename() == "settings") {
+      std::string package_name = path.filename() == "__init__.py" ? name : name.substr(0, name.rfind('.'));
+      std::error_code ec;
+      std::vector<fs::path> files;
+      for (const auto& entry : fs::directory_iterator(folder, ec))
+        if (entry.path().extension() == ".py" && entry.path() != path) files.push_back(entry.path());
+      std::sort(files.begin(), files.end());
+      for (const fs::path& sibling : files) {
+        std::string stem = sibling.stem().string();
+        std::string sibling_name = stem == "__init__" ? package_name : package_name + "." + stem;
+        try {
+          add(Node(a.manager.attr("ast_from_file")(sibling.string(), sibling_name)));
+        } catch (py::error_already_set&) {
+          // A module that does not parse gives no settings.
+        }
+      }
+    }
+  }
+  while (!pending.empty()) {
+    Node module = pending.back();
+    pending.pop_back();
+    found.push_back(module);
+    for (const Node& statement : module.nodes(a.body)) {
+      if (!statement.isa(a.ImportFrom)) continue;
+      py::list names = statement.get(py::str("names"));
+      if (names.size() != 1 || py::str(names[0][py::int_(0)]).cast<std::string>() != "*") continue;
+      try {
+        add(Node(statement.get(py::str("do_import_module"))(statement.get(py::str("modname")))));
+      } catch (py::error_already_set&) {
+        // Not found: nothing to count.
+      }
+    }
+  }
+  return found;
+}
+
+View read_settings(const std::vector<Node>& modules) {
+  const Astroid& a = ast();
+  View view;
+  py::object AugAssign = a.astroid.attr("nodes").attr("AugAssign");
+  for (const Node& module : modules) {
+    for (py::handle handle : module.get(a.nodes_of_class)(py::make_tuple(a.Assign, a.AnnAssign, AugAssign, a.Call))) {
+      Node node = Node::of(handle);
+      if (!node.frame().is(module)) continue;
+      if (node.isa(a.Call)) {
+        // LIST.append(x), LIST.insert(i, x), LIST.extend([...]) at module level.
+        Node callee = node.func();
+        std::optional<std::string> method = callee.attrname();
+        if (!method || !callee.child(a.expr).isa(a.Name)) continue;
+        std::string target = *callee.child(a.expr).name();
+        std::vector<Node> args = node.nodes(a.args);
+        if (*method == "append" && args.size() == 1) view.added[target].push_back(literal(args[0]));
+        else if (*method == "insert" && args.size() == 2) view.added[target].push_back(literal(args[1]));
+        else if (*method == "extend" && args.size() == 1) {
+          std::optional<py::object> values = literal(args[0]);
+          if (!values) view.added[target].push_back(std::nullopt);
+          else
+            for (py::handle value : *values) view.added[target].push_back(py::reinterpret_borrow<py::object>(value));
+        }
+        continue;
+      }
+      std::vector<Node> targets;
+      if (node.isa(a.Assign)) targets = node.nodes(a.targets);
+      else targets.push_back(node.child(py::str("target")));
+      Node value = node.child(a.value);
+      if (value.is_none()) continue;
+      for (const Node& target : targets) {
+        if (!target.isa(a.AssignName)) continue;
+        std::string name = *target.name();
+        if (!is_setting_name(name)) continue;
+        view.assigned[name].push_back({node, literal(value), node.isa(AugAssign)});
+      }
+    }
+  }
+  return view;
+}
+
+// A setting as the settings modules leave it.
+struct Setting {
+  bool assigned = false;
+  bool known = true;  // every value a literal
+  std::vector<Assignment> assignments;
+};
+
+Setting setting(const View& view, const std::string& name) {
+  Setting out;
+  auto found = view.assigned.find(name);
+  if (found == view.assigned.end()) return out;
+  out.assigned = true;
+  out.assignments = found->second;
+  for (const Assignment& assignment : found->second) out.known = out.known && assignment.value.has_value();
+  return out;
+}
+
+// The entries of a list setting (MIDDLEWARE, INSTALLED_APPS), or nullopt
+// when some of them are not literal.
+std::optional<std::set<std::string>> list_setting(const View& view, const std::string& name) {
+  std::set<std::string> entries;
+  Setting s = setting(view, name);
+  if (!s.known) return std::nullopt;
+  for (const Assignment& assignment : s.assignments) {
+    if (!py::isinstance<py::list>(*assignment.value)) return std::nullopt;
+    for (py::handle entry : *assignment.value)
+      if (py::isinstance<py::str>(entry)) entries.insert(py::str(entry));
+  }
+  auto added = view.added.find(name);
+  if (added != view.added.end()) {
+    for (const auto& value : added->second) {
+      if (!value) return std::nullopt;
+      if (py::isinstance<py::str>(*value)) entries.insert(py::str(*value));
+    }
+  }
+  return entries;
+}
+
+// The first literal list assignment of a list setting: where an entry is
+// added.
+Node list_statement(const View& view, const std::string& name) {
+  auto found = view.assigned.find(name);
+  if (found == view.assigned.end()) return Node();
+  for (const Assignment& assignment : found->second)
+    if (!assignment.augmented && assignment.value && py::isinstance<py::list>(*assignment.value))
+      return assignment.statement;
+  return Node();
+}
+
+// Django's default for a setting in a feature release.
+py::object default_setting(const std::string& version, const std::string& name) {
+  py::object defaults = py::module_::import("tessary.staticanalysis.dependencies")
+                            .attr("get_default_django_settings")(version);
+  return py::getattr(defaults, name.c_str(), py::none());
+}
+
+// Settings of older releases that `version` no longer has.
+std::set<std::string> obsolete_settings(const std::string& version) {
+  py::module_ dependencies = py::module_::import("tessary.staticanalysis.dependencies");
+  std::set<std::string> older, current;
+  for (py::handle name : py::module_::import("builtins").attr("dir")(dependencies.attr("get_default_django_settings")(version)))
+    current.insert(py::str(name));
+  for (py::handle known : dependencies.attr("versions")) {
+    std::string release = py::str(known);
+    if (release == version) break;
+    for (py::handle name : py::module_::import("builtins").attr("dir")(dependencies.attr("get_default_django_settings")(release)))
+      if (is_setting_name(py::str(name))) older.insert(py::str(name));
+  }
+  std::set<std::string> gone;
+  for (const std::string& name : older)
+    if (!current.count(name)) gone.insert(name);
+  return gone;
+}
+
+// Whether every value of a setting is the literal True; nullopt when a
+// value is not literal. A setting no module assigns has Django's default.
+std::optional<bool> is_true(const Setting& s, const py::object& default_value) {
+  if (!s.known) return std::nullopt;
+  if (!s.assigned) return default_value.is(py::bool_(true));
+  return std::any_of(s.assignments.begin(), s.assignments.end(),
+                     [](const Assignment& x) { return x.value->is(py::bool_(true)); });
+}
+
+// The statement to fix for a setting that is not right: an assignment of a
+// wrong literal, or none (the setting is added).
+Node wrong_assignment(const Setting& s) {
+  for (const Assignment& assignment : s.assignments)
+    if (!assignment.augmented) return assignment.statement;
+  return Node();
+}
+
+py::dict arguments(std::initializer_list<std::pair<const char*, std::string>> items) {
+  py::dict args;
+  for (const auto& [key, value] : items) args[key] = value;
+  return args;
+}
+
+}  // namespace
+
+std::vector<Finding> settings_findings(const Node& module, const std::string& django_version) {
+  std::vector<Finding> findings;
+  View view = read_settings(settings_modules(module));
+  std::optional<std::set<std::string>> middleware =
+      view.assigned.count("MIDDLEWARE_CLASSES") ? std::nullopt
+      : view.assigned.count("MIDDLEWARE")       ? list_setting(view, "MIDDLEWARE")
+                                                : std::optional<std::set<std::string>>(std::set<std::string>());
+  Node middleware_at = list_statement(view, "MIDDLEWARE");
+  if (middleware) {
+    for (auto [id, dotted] : {std::pair{"C4007", kSecurity}, {"C4008", kXFrame}, {"C4009", kCsrf}})
+      if (!middleware->count(dotted)) findings.push_back({id, middleware_at, arguments({{"middleware", dotted}})});
+  }
+  auto check_true = [&](const char* id, const char* name) {
+    Setting s = setting(view, name);
+    std::optional<bool> good = is_true(s, default_setting(django_version, name));
+    if (good && !*good) findings.push_back({id, wrong_assignment(s), arguments({{"name", name}})});
+  };
+  bool security = middleware && middleware->count(kSecurity);
+  if (security) {
+    Setting hsts = setting(view, "SECURE_HSTS_SECONDS");
+    if (hsts.known) {
+      bool on = std::any_of(hsts.assignments.begin(), hsts.assignments.end(),
+                            [](const Assignment& x) { return py::bool_(*x.value).cast<bool>(); });
+      if (!on) {
+        findings.push_back({"C4010", wrong_assignment(hsts), arguments({{"name", "SECURE_HSTS_SECONDS"}})});
+      } else {
+        check_true("C4011", "SECURE_HSTS_INCLUDE_SUBDOMAINS");
+        check_true("C4017", "SECURE_HSTS_PRELOAD");
+      }
+    }
+    check_true("C4012", "SECURE_CONTENT_TYPE_NOSNIFF");
+    check_true("C4013", "SECURE_SSL_REDIRECT");
+  }
+  std::optional<std::set<std::string>> apps = list_setting(view, "INSTALLED_APPS");
+  bool sessions = (apps && apps->count("django.contrib.sessions")) || (middleware && middleware->count(kSessions));
+  if (sessions) {
+    check_true("C4014", "SESSION_COOKIE_SECURE");
+    Setting http_only = setting(view, "SESSION_COOKIE_HTTPONLY");
+    for (const Assignment& assignment : http_only.assignments)
+      if (assignment.value && assignment.value->is(py::bool_(false)))
+        findings.push_back({"C4015", assignment.statement, arguments({{"name", "SESSION_COOKIE_HTTPONLY"}})});
+  }
+  if (middleware && middleware->count(kCsrf)) check_true("C4016", "CSRF_COOKIE_SECURE");
+  std::set<std::string> gone = obsolete_settings(django_version);
+  for (const auto& [name, assignments] : view.assigned) {
+    if (!gone.count(name)) continue;
+    for (const Assignment& assignment : assignments)
+      findings.push_back({"C4005", assignment.statement, arguments({{"name", name}, {"version", django_version}})});
+  }
+  std::sort(findings.begin(), findings.end(), [](const Finding& x, const Finding& y) { return x.id < y.id; });
+  return findings;
+}
+
+}  // namespace tessary::settings
+
+// --------------------------------------------------------------------------
+// The checker
+
+namespace tessary::settings {
+
+namespace {
+
+std::string django_version_of(const py::object& checker) {
+  return py::str(checker.attr("linter").attr("config").attr("django_version"));
+}
+
+// The findings of every settings module the linter was told of, made once
+// per linter run.
+py::list findings_of_run(const py::object& self, const py::object& visited) {
+  if (py::hasattr(self, "_settings_findings")) return self.attr("_settings_findings");
+  py::list all;
+  std::string version = django_version_of(self);
+  for (py::handle modpath : py::list(self.attr("linter").attr("config").attr("settings_files"))) {
+    std::string name = py::str(modpath);
+    if (name.empty()) continue;
+    try {
+      // The module being linted is the text the linter was given, which
+      // may not be the file on disk (the fixer lints what it wrote).
+      Node named(py::str(visited.attr("name")).cast<std::string>() == name
+                     ? visited
+                     : py::object(ast().manager.attr("ast_from_module_name")(name)));
+      for (const Finding& finding : settings_findings(named, version))
+        all.append(py::make_tuple(name, finding.id, finding.node.obj(), finding.args));
+    } catch (py::error_already_set&) {
+      // A settings module that is not there or does not parse: nothing to say.
+    }
+  }
+  self.attr("_settings_findings") = all;
+  return all;
+}
+
+void visit_module(py::object self, py::object node) {
+  std::string name = py::str(node.attr("name"));
+  for (py::handle entry : findings_of_run(self, node)) {
+    std::string named = py::str(entry[py::int_(0)]);
+    py::object where = entry[py::int_(2)];
+    std::string id = py::str(entry[py::int_(1)]);
+    if (where.is_none()) {
+      // A setting no module assigns: the first line of the module the
+      // project runs with.
+      if (name == named)
+        self.attr("add_message")(id, py::arg("line") = 1, py::arg("node") = node, py::arg("args") = entry[py::int_(3)]);
+    } else if (py::str(where.attr("root")().attr("name")).cast<std::string>() == name) {
+      self.attr("add_message")(id, py::arg("line") = where.attr("lineno"), py::arg("node") = where,
+                               py::arg("args") = entry[py::int_(3)]);
+    }
+  }
+}
+
+}  // namespace
+
+const py::object& checker_class() {
+  return made_once([] { return make_checker_class(kModule, "settings", kRules, {}, {{"visit_module", &visit_module}}); });
+}
+
+}  // namespace tessary::settings
+
+namespace tessary::settings {
+
+void bind(py::module_& m) {
+  bind_rules(m, kModule, kRules, checker_class());
+  bind_fixes(m);
+}
+
+}  // namespace tessary::settings

@@ -1,0 +1,145 @@
+#include "staticanalysis/checkers/urls/urls.hpp"
+
+#include <pybind11/gil_safe_call_once.h>
+
+#include "staticanalysis/helpers/values.hpp"
+
+namespace tessary::urls {
+
+namespace {
+
+constexpr const char* kModule = "tessary.staticanalysis.checkers.urls";
+
+bool is_url_module(const std::string& modname) {
+  return modname == "django.urls" || modname == "django.urls.base" || modname == "django.core.urlresolvers";
+}
+
+// The Django function a call's callee names (through `from django.urls
+// import reverse [as r]`), or nullopt.
+std::optional<std::string> url_function(const Node& call) {
+  const Astroid& a = ast();
+  Node callee = call.func();
+  if (!callee.isa(a.Name)) return std::nullopt;
+  std::string name = *callee.name();
+  py::tuple found = callee.get(a.lookup)(name);
+  for (py::handle assignment : py::list(found[py::int_(1)])) {
+    Node statement = Node::of(assignment);
+    if (!statement.isa(a.ImportFrom) || !is_url_module(py::str(statement.get(py::str("modname"))))) continue;
+    for (py::handle pair : py::list(statement.get(py::str("names")))) {
+      std::string original = py::str(pair[py::int_(0)]);
+      py::object alias = pair[py::int_(1)];
+      if ((alias.is_none() ? original : py::str(alias).cast<std::string>()) == name) return original;
+    }
+  }
+  return std::nullopt;
+}
+
+bool runs_at_import(const Node& node) {
+  Node scope = node.scope();
+  return scope.isa(ast().Module) || scope.isa(ast().ClassDef);
+}
+
+// Whether the module binds `name` at its top level.
+bool binds(const Node& module, const std::string& name) {
+  return py::dict(module.get(ast().locals)).contains(py::str(name));
+}
+
+// The import that should bring in `wanted` for a call of `other` in the
+// module: the first `from django.urls import ...` naming `other`.
+std::optional<Node> import_for(const Node& module, const std::string& other) {
+  const Astroid& a = ast();
+  for (const Node& statement : module.nodes(a.body)) {
+    if (!statement.isa(a.ImportFrom) || !is_url_module(py::str(statement.get(py::str("modname"))))) continue;
+    for (py::handle pair : py::list(statement.get(py::str("names"))))
+      if (py::str(pair[py::int_(0)]).cast<std::string>() == other) return statement;
+  }
+  return std::nullopt;
+}
+
+// The misplaced calls of `function` in the module.
+bool has_misplaced_calls(const Node& module, const std::string& function) {
+  for (const Node& call : module.descendants(ast().Call)) {
+    if (function == "reverse_lazy" ? is_misusing_reverse_lazy(call) : is_reverse_at_import_time(call)) return true;
+  }
+  return false;
+}
+
+void visit_call(py::object self, py::object node_obj) {
+  Node call(node_obj);
+  if (is_misusing_reverse_lazy(call)) report(self, "C6000", call, py::dict());
+  else if (is_reverse_at_import_time(call)) report(self, "C6001", call, py::dict());
+}
+
+PYBIND11_CONSTINIT py::gil_safe_call_once_and_store<std::vector<FixRow>> fix_storage;
+
+}  // namespace
+
+bool is_misusing_reverse_lazy(const Node& call) {
+  if (!call.func().isa(ast().Name) || runs_at_import(call)) return false;
+  if (!call.scope().isa(ast().FunctionDef)) return false;
+  return url_function(call) == std::optional<std::string>("reverse_lazy");
+}
+
+bool is_reverse_at_import_time(const Node& call) {
+  if (!call.func().isa(ast().Name) || !runs_at_import(call)) return false;
+  return url_function(call) == std::optional<std::string>("reverse");
+}
+
+py::object transform_reverse_lazy_to_reverse(const Node& call) {
+  set_function_name(call, "reverse");
+  return call.obj();
+}
+
+py::object transform_reverse_to_reverse_lazy(const Node& call) {
+  set_function_name(call, "reverse_lazy");
+  return call.obj();
+}
+
+const std::vector<FixRow>& fix_rules() { return fix_storage.get_stored(); }
+
+const py::object& checker_class() {
+  return made_once([] { return make_checker_class(kModule, "urls", kRules, {}, {{"visit_call", &visit_call}}); });
+}
+
+void bind(py::module_& m) {
+  bind_rules(m, kModule, kRules, checker_class());
+  m.def("is_misusing_reverse_lazy", [](py::object n) { return is_misusing_reverse_lazy(Node(n)); }, py::arg("node"));
+  m.def("is_reverse_at_import_time", [](py::object n) { return is_reverse_at_import_time(Node(n)); }, py::arg("node"));
+  def_transform(m, "transform_reverse_lazy_to_reverse", &transform_reverse_lazy_to_reverse);
+  def_transform(m, "transform_reverse_to_reverse_lazy", &transform_reverse_to_reverse_lazy);
+  // The import rows: the module calls the function it did not import.
+  for (auto [name, wanted, other] : {std::tuple{"add_reverse_import", "reverse", "reverse_lazy"},
+                                     std::tuple{"add_reverse_lazy_import", "reverse_lazy", "reverse"}}) {
+    std::string w = wanted, o = other;
+    m.def(
+        (std::string("needs_") + wanted + "_import").c_str(),
+        [w, o](py::object node) {
+          Node statement(node);
+          Node module = statement.root();
+          if (!statement.parent().is(module) || binds(module, w)) return false;
+          std::optional<Node> import = import_for(module, o);
+          return import && import->is(statement) && has_misplaced_calls(module, o);
+        },
+        py::arg("node"));
+    m.def(
+        name,
+        [w](py::object node) {
+          py::list names = node.attr("names");
+          names.append(py::make_tuple(w, py::none()));
+          return node;
+        },
+        py::arg("node"));
+  }
+  fix_storage.call_once_and_store_result([&m] {
+    const Astroid& a = ast();
+    return std::vector<FixRow>{
+        {"C6000", a.ImportFrom, m.attr("add_reverse_import"), m.attr("needs_reverse_import")},
+        {"C6000", a.Call, m.attr("transform_reverse_lazy_to_reverse"), m.attr("is_misusing_reverse_lazy")},
+        {"C6001", a.ImportFrom, m.attr("add_reverse_lazy_import"), m.attr("needs_reverse_lazy_import")},
+        {"C6001", a.Call, m.attr("transform_reverse_to_reverse_lazy"), m.attr("is_reverse_at_import_time")},
+    };
+  });
+  def_transformer_visitor(m, &fix_rules, IdOrder::table);
+}
+
+}  // namespace tessary::urls
