@@ -42,8 +42,8 @@ def test_demo_project_text_output(capsys):
     assert code == 1
     lines = out.splitlines()
     assert "catalog/models.py:9:15: C2000 nullable-string-field  nickname: a string field" in out
-    assert out.count("[fixable]") == 7 and out.count("[unsafe fix]") == 6
-    assert lines[-1].startswith("Found 24 findings (13 fixable, 6 of them with --unsafe-fixes) in ")
+    assert out.count("[fixable]") == 8 and out.count("[unsafe fix]") == 12
+    assert lines[-1].startswith("Found 31 findings (20 fixable, 12 of them with --unsafe-fixes) in ")
     assert "templates/catalog/book_list.html:7:6: C7000 hard-coded-url" in out
 
 
@@ -88,7 +88,7 @@ def test_sarif_output_is_valid(capsys):
     document = json.loads(out)
     jsonschema.validate(document, json.loads(SCHEMA.read_text()))
     results = document["runs"][0]["results"]
-    assert code == 1 and len(results) == 24
+    assert code == 1 and len(results) == 31
     assert {r["ruleId"] for r in results} >= {"C2000", "C7001", "C9003"}
 
 

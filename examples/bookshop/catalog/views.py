@@ -1,4 +1,6 @@
 from django.shortcuts import render
+from django.urls import reverse, reverse_lazy
+from django.views.generic import CreateView
 
 from catalog.models import Book
 
@@ -17,3 +19,12 @@ def book_detail(request, pk):
     book = Book.objects.get(pk=pk)
     author_id = book.author.pk
     return render(request, "catalog/book_detail.html", {"book": book, "author_id": author_id})
+
+
+class BookCreate(CreateView):
+    model = Book
+    fields = ["title", "author"]
+    success_url = reverse("book-list")
+
+    def get_success_url(self):
+        return reverse_lazy("book-detail", args=[self.object.pk])

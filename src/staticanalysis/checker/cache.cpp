@@ -1,5 +1,8 @@
 #include "staticanalysis/checker/cache.hpp"
 
+#include "staticanalysis/helpers/registry.hpp"
+#include <algorithm>
+
 #include <pybind11/stl.h>
 #include <pybind11/stl/filesystem.h>
 
@@ -180,7 +183,45 @@ std::string results_fingerprint(const py::object& project_root, const std::strin
   digest.add(text(requirement));
   digest.add(django_version);
   digest.add(text(search_paths));
-  digest.add(text(meta.attr("get_settings_files")(project_root)));
+  py::object settings_files = meta.attr("get_settings_files")(project_root);
+  digest.add(text(settings_files));
+  // What tessary reports: its rules, and the build of its modules.
+  for (const Rule& entry : kRegistry) {
+    digest.add(std::string(entry.id) + std::string(entry.symbol) + std::string(entry.advice) +
+               std::string(entry.unsafe_because));
+  }
+  std::error_code ec;
+  fs::path package = fs::path(py::str(py::module_::import("tessary").attr("__file__")).cast<std::string>()).parent_path();
+  for (fs::recursive_directory_iterator it(package, ec), end; it != end; it.increment(ec)) {
+    if (ec) break;
+    if (it->path().extension() != ".so" && it->path().extension() != ".pyd") continue;
+    digest.add(it->path().filename().string() + std::to_string(it->file_size(ec)) + ":" +
+               std::to_string(it->last_write_time(ec).time_since_epoch().count()));
+  }
+  // The settings checks read every settings module: a change to any of
+  // them (a sibling of a settings package too) changes what the project's
+  // settings module reports.
+  fs::path root = project_root.cast<fs::path>();
+  for (py::handle modpath : settings_files) {
+    std::string dotted = py::str(modpath);
+    std::replace(dotted.begin(), dotted.end(), '.', '/');
+    fs::path module = root / (dotted + ".py"), package_init = root / dotted / "__init__.py";
+    fs::path folder = fs::exists(package_init, ec) ? root / dotted : module.parent_path();
+    std::vector<fs::path> files;
+    if (folder.filename() == "settings") {
+      for (const auto& entry : fs::directory_iterator(folder, ec))
+        if (entry.path().extension() == ".py") files.push_back(entry.path());
+    } else {
+      files.push_back(module);
+    }
+    std::sort(files.begin(), files.end());
+    for (const fs::path& file : files) {
+      std::ifstream in(file, std::ios::binary);
+      std::ostringstream content;
+      content << in.rdbuf();
+      digest.add(file.string() + "\n" + content.str());
+    }
+  }
   return digest.hex();
 }
 

@@ -74,11 +74,38 @@ PYBIND11_CONSTINIT py::gil_safe_call_once_and_store<std::vector<FixRow>> fix_sto
 
 }  // namespace
 
+namespace {
+
+// Whether the URL is plainly used while a request is served: handed to a
+// redirect, or returned by a get_...() method (get_success_url and its
+// kind). A function that runs while the URL configuration is built
+// (get_urls, a helper of urlpatterns) needs reverse_lazy; it is left
+// alone, as is every other use.
+bool used_at_request_time(const Node& call) {
+  const Astroid& a = ast();
+  Node parent = call.parent();
+  if (parent.isa(a.Call) && parent.func().isa(a.Name)) {
+    std::string callee = *parent.func().name();
+    bool argument = false;
+    for (const Node& arg : parent.nodes(a.args)) argument = argument || arg.is(call);
+    if (argument && (callee == "redirect" || callee == "HttpResponseRedirect" || callee == "HttpResponsePermanentRedirect"))
+      return true;
+  }
+  if (parent.isa(a.Return)) {
+    std::optional<std::string> function = call.scope().name();
+    return function && function->rfind("get_", 0) == 0 && *function != "get_urls";
+  }
+  return false;
+}
+
+}  // namespace
+
 bool is_misusing_reverse_lazy(const Node& call) {
   if (!call.func().isa(ast().Name) || runs_at_import(call)) return false;
-  if (!call.scope().isa(ast().FunctionDef)) return false;
+  if (!call.scope().isa(ast().FunctionDef) || !used_at_request_time(call)) return false;
   return url_function(call) == std::optional<std::string>("reverse_lazy");
 }
+
 
 bool is_reverse_at_import_time(const Node& call) {
   if (!call.func().isa(ast().Name) || !runs_at_import(call)) return false;
