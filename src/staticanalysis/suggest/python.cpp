@@ -68,20 +68,21 @@ std::vector<Suggestion> skip_line(const py::object& atok, const py::object& node
 
 std::optional<Suggestion> get_suggestion_for_python(const py::object& atok, const py::object& node,
                                                     const std::set<std::string>& message_ids,
-                                                    const std::string& /*settings_modpath*/) {
+                                                    const std::string& settings_modpath) {
   long start = line_of(node.attr("first_token"));
   long end = line_of(node.attr("last_token"));
   std::string before = py::str(node.attr("as_string")());
   py::object walk = py::module_::import("asttokens.util").attr("walk");
   py::list ids = py::cast(message_ids);
-  // The check modules whose fixes apply, in this order. URL and settings
-  // fixes join here once their check modules exist.
+  // The check modules whose fixes apply, in this order; the settings fixes
+  // after them, on the whole module.
   struct Table {
     std::set<std::string> ids;
     const char* module;
   };
   const Table tables[] = {
       {constants::model_field_rules(), "tessary.staticanalysis.checkers.fieldrules"},
+      {constants::url_rules(), "tessary.staticanalysis.checkers.urls"},
       {constants::migration_rules(), "tessary.staticanalysis.checkers.migrations"},
       {constants::queryset_rules(), "tessary.staticanalysis.checkers.queryrules"},
   };
@@ -91,6 +92,17 @@ std::optional<Suggestion> get_suggestion_for_python(const py::object& atok, cons
     // Fixes reach the tree by editing in place or replacing a child within
     // its parent; what the visit returns for the node itself is not used.
     for (py::handle child : py::list(walk(node))) visitor.attr("_visit")(child);
+  }
+  if (shares_an_id(message_ids, constants::settings_rules())) {
+    py::module_ settings = py::module_::import("tessary.staticanalysis.checkers.settings");
+    if (message_ids.count("C4005") || message_ids.count("C4015")) {
+      py::tuple removed = settings.attr("remove_node")(py::arg("atok") = atok, py::arg("node") = node,
+                                                       py::arg("start") = start, py::arg("end") = end);
+      return Suggestion{removed[0].cast<long>(), removed[1].cast<long>(), py::str(removed[2])};
+    }
+    py::object visitor = settings.attr("build_transformer_visitor")(py::arg("message_ids") = ids,
+                                                                    py::arg("settings_modpath") = settings_modpath);
+    visitor.attr("visit")(node.attr("root")());
   }
   std::string after = py::str(node.attr("as_string")());
   if (after == before) return std::nullopt;
