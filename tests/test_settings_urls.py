@@ -18,11 +18,13 @@ MANAGE = (
     "from django.core.management import execute_from_command_line\n\n"
     "execute_from_command_line(sys.argv)\n"
 )
-SECURE = '''SECRET_KEY = "x" * 60 + "-not-a-real-key-but-long-and-varied-0123456789abcdefghijkl"
+# What every deployable settings module here has.
+HEAD = '''SECRET_KEY = "x" * 60 + "-not-a-real-key-but-long-and-varied-0123456789abcdefghijkl"
 DEBUG = False
 ALLOWED_HOSTS = ["example.com"]
 INSTALLED_APPS = ["django.contrib.sessions"]
-MIDDLEWARE = [
+'''
+SECURE = HEAD + '''MIDDLEWARE = [
     "django.middleware.security.SecurityMiddleware",
     "django.contrib.sessions.middleware.SessionMiddleware",
     "django.middleware.common.CommonMiddleware",
@@ -36,11 +38,7 @@ SECURE_SSL_REDIRECT = True
 SESSION_COOKIE_SECURE = True
 CSRF_COOKIE_SECURE = True
 '''
-INSECURE = '''SECRET_KEY = "x" * 60 + "-not-a-real-key-but-long-and-varied-0123456789abcdefghijkl"
-DEBUG = False
-ALLOWED_HOSTS = ["example.com"]
-INSTALLED_APPS = ["django.contrib.sessions"]
-MIDDLEWARE = [
+INSECURE = HEAD + '''MIDDLEWARE = [
     "django.contrib.sessions.middleware.SessionMiddleware",
     "django.middleware.common.CommonMiddleware",
 ]
@@ -158,11 +156,7 @@ def test_url_fixes(tmp_path, capsys):
         assert (root / "shop" / name).read_text() == after
 
 
-SETTINGS_BEFORE = '''SECRET_KEY = "x" * 60 + "-not-a-real-key-but-long-and-varied-0123456789abcdefghijkl"
-DEBUG = False
-ALLOWED_HOSTS = ["example.com"]
-INSTALLED_APPS = ["django.contrib.sessions"]
-MIDDLEWARE = [
+SETTINGS_BEFORE = HEAD + '''MIDDLEWARE = [
     "django.contrib.sessions.middleware.SessionMiddleware",
     "django.middleware.common.CommonMiddleware",  # keeps its comment
 ]
@@ -170,11 +164,7 @@ SESSION_COOKIE_HTTPONLY = False  # scripts read it
 USE_L10N = True
 SECURE_SSL_REDIRECT = False
 '''
-SETTINGS_AFTER = '''SECRET_KEY = "x" * 60 + "-not-a-real-key-but-long-and-varied-0123456789abcdefghijkl"
-DEBUG = False
-ALLOWED_HOSTS = ["example.com"]
-INSTALLED_APPS = ["django.contrib.sessions"]
-MIDDLEWARE = [
+SETTINGS_AFTER = HEAD + '''MIDDLEWARE = [
     "django.middleware.security.SecurityMiddleware",
     "django.contrib.sessions.middleware.SessionMiddleware",
     "django.middleware.common.CommonMiddleware",  # keeps its comment

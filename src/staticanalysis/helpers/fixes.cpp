@@ -36,18 +36,38 @@ void def_transformer_visitor(py::module_& m, const std::vector<FixRow>& (*rules)
 
 namespace {
 
-std::uint64_t generation = 0;
+const py::str& run_attribute() {
+  static const py::str name("_tessary_facts_run");
+  return name;
+}
 
 }  // namespace
 
-std::uint64_t fix_generation() { return generation; }
+py::object detail::facts_run(const Node& node) {
+  return py::getattr(node.root().obj(), run_attribute(), py::none());
+}
+
+void new_facts_run(const Node& module) { py::setattr(module.obj(), run_attribute(), py::object(py::dict())); }
+
+void forget_facts(const Node& node) {
+  if (py::hasattr(node.obj(), "_tessary_facts")) py::delattr(node.obj(), "_tessary_facts");
+}
 
 void def_transform(py::module_& m, const char* name, Transform fn) {
   m.def(
       name,
       [fn](py::object node) {
-        ++generation;  // before: a fix that fails half-way has still changed the tree
-        return fn(Node(node));
+        // What was known of the node no longer holds once the fix ran, also
+        // when it failed half-way.
+        Node changed(node);
+        try {
+          py::object result = fn(changed);
+          forget_facts(changed);
+          return result;
+        } catch (...) {
+          forget_facts(changed);
+          throw;
+        }
       },
       py::arg("node"));
 }

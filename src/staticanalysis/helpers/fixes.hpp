@@ -3,6 +3,8 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
+#include <typeinfo>
 #include <span>
 #include <string>
 
@@ -40,38 +42,16 @@ void def_transformer_visitor(py::module_& m, const std::vector<FixRow>& (*rules)
 using Transform = py::object (*)(const Node&);
 void def_transform(py::module_& m, const char* name, Transform fn);
 
-// Bumped whenever a fix bound with def_transform runs: what was learnt
-// about a tree before may no longer hold.
-std::uint64_t fix_generation();
-
-// How long a fact about a node holds: until a fix changes the tree, or
-// (for what no fix changes, such as whether a module is a migration) for
-// as long as the same node is asked about.
-enum class Holds { until_a_fix, whatever_is_fixed };
-
-// What the fix predicates learn about the node they are asked about.
-// astroid's TransformVisitor asks every predicate registered for a node
-// class about the same node in turn, so they share one inference. The
-// facts are dropped when another node is asked about or, unless they hold
-// whatever is fixed, when a fix has run.
-template <class Facts, Holds holds = Holds::until_a_fix>
-class LastNodeFacts {
- public:
-  Facts& at(const Node& node) {
-    bool outdated = holds == Holds::until_a_fix && generation_ != fix_generation();
-    if (node_.is_none() || !node_.is(node.obj()) || outdated) {
-      node_ = node.obj();
-      generation_ = fix_generation();
-      facts_ = Facts{};
-    }
-    return facts_;
-  }
-
- private:
-  py::object node_ = py::none();
-  std::uint64_t generation_ = 0;
-  Facts facts_;
-};
+// What a check learns about a node, kept on the node itself (so that the
+// check and the fix of a finding share it) for one lint run: a fix drops
+// the facts of the node it changes (def_transform does), and a new lint
+// run of the module (new_facts_run) drops them all.
+template <class Facts>
+Facts& facts_on(const Node& node);
+// Start a new lint run of `module`: facts learnt before no longer hold.
+void new_facts_run(const Node& module);
+// Forget what is known about `node` (it was changed).
+void forget_facts(const Node& node);
 
 // A constant node holding `value`.
 Node make_const(const py::object& value, const Node& parent);
@@ -88,5 +68,35 @@ void set_keyword(const Node& call, const std::string& name, const py::object& va
 // more loosely than attribute access would change meaning once a method
 // call is appended (`a or b` + `.count()`).
 std::string receiver_text(const Node& expression);
+
+namespace detail {
+// The token of the module's current lint run (none before the first).
+py::object facts_run(const Node& node);
+}  // namespace detail
+
+template <class Facts>
+Facts& facts_on(const Node& node) {
+  struct Held {
+    py::object run;
+    Facts facts;
+  };
+  // One entry per kind of facts, in a dictionary on the node.
+  static const py::str attribute("_tessary_facts");
+  static const py::str kind(typeid(Facts).name());
+  py::object run = detail::facts_run(node);
+  py::object table = py::getattr(node.obj(), attribute, py::none());
+  if (table.is_none()) {
+    table = py::dict();
+    py::setattr(node.obj(), attribute, table);
+  }
+  py::dict entries = py::reinterpret_borrow<py::dict>(table);
+  if (entries.contains(kind)) {
+    auto* entry = static_cast<Held*>(py::capsule(entries[kind]).get_pointer());
+    if (entry->run.is(run)) return entry->facts;
+  }
+  auto* entry = new Held{run, Facts{}};
+  entries[kind] = py::capsule(entry, [](void* p) { delete static_cast<Held*>(p); });
+  return entry->facts;
+}
 
 }  // namespace tessary

@@ -20,23 +20,21 @@ bool truthy(const py::handle& value) { return PyObject_IsTrue(value.ptr()) == 1;
 
 }  // namespace
 
-CallFacts& CallFactsCache::at(const Node& call) {
-  auto [it, inserted] = facts_.try_emplace(call.handle().ptr());
-  if (inserted) it->second.first = call.obj();  // keeps the key alive
-  return it->second.second;
+FieldCall::FieldCall(const Node& call) : call_(call) {}
+
+CallFacts& FieldCall::facts() {
+  if (!facts_) facts_ = &facts_on<CallFacts>(call_);
+  return *facts_;
 }
 
-FieldCall::FieldCall(const Node& call, CallFactsCache* cache)
-    : call_(call), facts_(cache ? &cache->at(call) : &local_) {}
-
 const Node& FieldCall::inferred() {
-  if (!facts_->inferred) facts_->inferred = safe_infer(call_);
-  return *facts_->inferred;
+  if (!facts().inferred) facts().inferred = safe_infer(call_);
+  return *facts().inferred;
 }
 
 bool FieldCall::is_model_field() {
-  if (!facts_->is_field) facts_->is_field = has_ancestor(inferred(), qnames::field);
-  return *facts_->is_field;
+  if (!facts().is_field) facts().is_field = has_ancestor(inferred(), qnames::field);
+  return *facts().is_field;
 }
 
 std::optional<std::string> FieldCall::class_name() {
@@ -46,13 +44,13 @@ std::optional<std::string> FieldCall::class_name() {
 }
 
 const py::dict& FieldCall::explicit_args() {
-  if (!facts_->explicit_args) facts_->explicit_args = get_node_explicit_arguments(call_);
-  return *facts_->explicit_args;
+  if (!facts().explicit_args) facts().explicit_args = get_node_explicit_arguments(call_);
+  return *facts().explicit_args;
 }
 
 const py::dict& FieldCall::default_args() {
-  if (!facts_->default_args) facts_->default_args = get_node_default_arguments(call_);
-  return *facts_->default_args;
+  if (!facts().default_args) facts().default_args = get_node_default_arguments(call_);
+  return *facts().default_args;
 }
 
 py::dict FieldCall::merged_args() {
@@ -163,16 +161,6 @@ bool has_redundant_kwargs(FieldCall& call) {
   return false;
 }
 
-namespace {
-
-// Per-module state of a checker instance.
-struct State {
-  bool in_migration = false;
-  CallFactsCache calls;
-};
-
-}  // namespace
-
 bool may_declare_a_field(const Node& call) {
   if (call.frame().isa(ast().ClassDef)) return true;
   std::optional<std::string> callee = get_function_name(call);
@@ -185,59 +173,83 @@ bool may_declare_a_field(const Node& call) {
 
 namespace {
 
-State& state_of(const py::handle& self) {
-  return *static_cast<State*>(py::capsule(self.attr("_tessary_state")).get_pointer());
+// The call-level findings, with the predicate that finds each and where.
+struct CallFinding {
+  std::string_view id;
+  bool (*predicate)(FieldCall&);
+  Reported where;
+};
+constexpr CallFinding kCallFindings[] = {
+    {"C2006", &is_huge_char_field, Reported::on_declarations},
+    {"C2000", &is_null_stringfield, Reported::on_declarations},
+    {"C2005", &is_fk_mising_related_name, Reported::on_declarations},
+    {"C2008", &is_nullboolean, Reported::on_declarations},
+    {"C2011", &is_non_unique_fk, Reported::on_declarations},
+    {"C2003", &is_missing_blank_true, Reported::on_declarations},
+    {"C2002", &has_redundant_kwargs, Reported::on_any_call},
+};
+
+// Whether the call's module is a migration; asked once per module and run.
+bool in_migration(const Node& call) {
+  Node module = call.root();
+  std::optional<bool>& known = facts_on<std::optional<bool>>(module);
+  if (!known) known = is_migration_file(module);
+  return *known;
 }
+
+}  // namespace
+
+bool looked_at(FieldCall& call, Reported where) {
+  const Node& node = call.node();
+  if (where == Reported::on_declarations) {
+    // Only a call assigned to a name declares a field; asking that first
+    // keeps inference away from every other call.
+    std::optional<std::string> member = get_member_name(node);
+    if (!member || member->empty()) return false;
+  }
+  return may_declare_a_field(node) && !in_migration(node) && call.is_model_field();
+}
+
+bool finding_at(std::string_view id, FieldCall& call) {
+  for (const CallFinding& finding : kCallFindings)
+    if (finding.id == id) return looked_at(call, finding.where) && finding.predicate(call);
+  return false;
+}
+
+namespace {
 
 void visit_module(py::object self, py::object node) {
   self.attr("field_counter") = py::module_::import("collections").attr("Counter")();
-  auto* state = new State();
-  self.attr("_tessary_state") = py::capsule(state, [](void* p) { delete static_cast<State*>(p); });
-  state->in_migration = is_migration_file(Node(node));
+  new_facts_run(Node(node));
 }
 
 void visit_call(py::object self, py::object node_obj) {
-  State& state = state_of(self);
-  if (state.in_migration) return;
   Node node(node_obj);
-  // Only a call assigned to a name declares a field; asking that first
-  // keeps inference away from every other call.
-  std::optional<std::string> name = get_member_name(node);
-  if (!name || name->empty()) return;
-  if (!may_declare_a_field(node)) return;
-  FieldCall call(node, &state.calls);
-  if (!call.is_model_field()) return;
+  FieldCall call(node);
+  if (!looked_at(call, Reported::on_declarations)) return;
+  std::string name = *get_member_name(node);
 
   py::object counter = self.attr("field_counter");
   py::object scope = node.scope().obj();
   counter[scope] = counter[scope].cast<long>() + 1;
 
-  auto named = [&] {
+  for (const CallFinding& finding : kCallFindings) {
+    if (finding.where != Reported::on_declarations || !finding_at(finding.id, call)) continue;
     py::dict args;
-    args["name"] = *name;
-    return args;
-  };
-  if (is_huge_char_field(call)) {
-    py::dict args = named();
+    args["name"] = name;
     py::str max_length("max_length");
-    if (call.explicit_args().contains(max_length)) args["value"] = call.explicit_args()[max_length];
-    report(self, "C2006", node, args);
+    if (finding.id == "C2006" && call.explicit_args().contains(max_length))
+      args["value"] = call.explicit_args()[max_length];
+    report(self, finding.id, node, args);
   }
-  if (is_null_stringfield(call)) report(self, "C2000", node, named());
-  if (is_fk_mising_related_name(call)) report(self, "C2005", node, named());
-  if (is_nullboolean(call)) report(self, "C2008", node, named());
-  if (is_non_unique_fk(call)) report(self, "C2011", node, named());
-  if (is_missing_blank_true(call)) report(self, "C2003", node, named());
 }
 
 void visit_keyword(py::object self, py::object node_obj) {
-  State& state = state_of(self);
-  if (state.in_migration) return;
   Node keyword(node_obj);
   Node parent = keyword.parent();
-  if (!parent.isa(ast().Call) || !may_declare_a_field(parent)) return;
-  FieldCall call(parent, &state.calls);
-  if (!call.is_model_field()) return;
+  if (!parent.isa(ast().Call)) return;
+  FieldCall call(parent);
+  if (!looked_at(call, Reported::on_any_call)) return;
 
   auto base_args = [&] {
     py::dict args;
@@ -286,7 +298,7 @@ void bind(py::module_& m) {
     m.def(
         name,
         [predicate](py::object node) {
-          FieldCall call(Node(node), nullptr);
+          FieldCall call{Node(node)};
           return predicate(call);
         },
         py::arg("node"));
@@ -306,7 +318,7 @@ void bind(py::module_& m) {
         Node keyword(node);
         Node parent = keyword.parent();
         if (!parent.isa(ast().Call)) return false;
-        FieldCall call(parent, nullptr);
+        FieldCall call(parent);
         return is_redundant_kwargs(keyword, call);
       },
       py::arg("node"));

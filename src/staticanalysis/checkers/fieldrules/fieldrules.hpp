@@ -30,22 +30,11 @@ struct CallFacts {
   std::optional<py::dict> default_args;
 };
 
-// Facts about the calls of one module. Lives for one linter run only: the
-// fixes change trees, so they keep theirs per node (LastNodeFacts).
-class CallFactsCache {
- public:
-  CallFacts& at(const Node& call);
-  void clear() { facts_.clear(); }
-
- private:
-  std::unordered_map<PyObject*, std::pair<py::object, CallFacts>> facts_;
-};
-
-// A call seen as a possible field declaration.
+// A call seen as a possible field declaration; what is learnt about it is
+// kept on the call node for the check and the fixes alike (facts_on).
 class FieldCall {
  public:
-  FieldCall(const Node& call, CallFactsCache* cache);
-  FieldCall(const Node& call, CallFacts& facts) : call_(call), facts_(&facts) {}
+  explicit FieldCall(const Node& call);
   const Node& node() const { return call_; }
   const Node& inferred();
   bool is_model_field();
@@ -55,9 +44,11 @@ class FieldCall {
   py::dict merged_args();
 
  private:
+  // The node's facts, found (or made) on first use: most calls are
+  // dismissed before anything is learnt about them.
+  CallFacts& facts();
   Node call_;
-  CallFacts local_;
-  CallFacts* facts_;
+  CallFacts* facts_ = nullptr;
 };
 
 // Could this call declare a field? Fields are declared in class bodies;
@@ -73,6 +64,17 @@ bool is_fk_mising_related_name(FieldCall& call);
 bool is_null_stringfield(FieldCall& call);
 bool is_redundant_kwargs(const Node& keyword, FieldCall& parent);
 bool has_redundant_kwargs(FieldCall& call);
+
+// Where a check looks for a finding: a field declaration (a field call
+// assigned to a name), or any field call (the keyword findings).
+enum class Reported { on_declarations, on_any_call };
+// Whether the check looks at this call for findings reported `where`: a
+// model field call, outside a migration (which records fields as they
+// were), and for declarations, assigned to a name.
+bool looked_at(FieldCall& call, Reported where);
+// Whether finding `id` (a call-level field finding) is on this call: the
+// one answer the check and the fix of `id` both ask.
+bool finding_at(std::string_view id, FieldCall& call);
 
 // Fixes: each edits the field call in place and returns it.
 py::object transform_null_to_default_str(const Node& node);

@@ -75,7 +75,7 @@ py::object transform_null_to_default_str(const Node& node) {
 }
 
 py::object transform_redundant_kwargs(const Node& node) {
-  FieldCall call(node, nullptr);
+  FieldCall call(node);
   py::list keywords = keywords_of(node);
   // Every redundant keyword goes in one pass, last first.
   for (Py_ssize_t i = static_cast<Py_ssize_t>(keywords.size()) - 1; i >= 0; --i) {
@@ -107,38 +107,16 @@ namespace {
 
 PYBIND11_CONSTINIT py::gil_safe_call_once_and_store<std::vector<FixRow>> fix_storage;
 
-// Whether the call's module is a migration; no fix changes the answer, so
-// it is asked once per module.
-bool in_migration(const Node& call) {
-  auto& known = made_once([] { return LastNodeFacts<std::optional<bool>, Holds::whatever_is_fixed>(); })
-                    .at(call.root());
-  if (!known) known = is_migration_file(call);
-  return *known;
-}
-
-// Which calls the check looks at: a call-level finding is only reported
-// on a call assigned to a name (a field declaration); a keyword finding on
-// any field call.
-enum class Reported { on_declarations, on_any_call };
-
-// The condition of a field fix: the check's predicate, asked only where
-// the check reports, with the facts shared among the predicates asked
-// about the same call. A historical migration records fields as they were
-// when it was written; the checks never report there and the fixes never
-// touch it.
-py::cpp_function fix_condition(const char* name, bool (*predicate)(FieldCall&), Reported where) {
+// The condition of the fix of `id`: the finding is on the call, as the
+// check decides it.
+py::cpp_function fix_condition(const char* id) {
+  std::string wanted = id;
   return py::cpp_function(
-      [predicate, where](py::object node) {
-        Node call(node);
-        if (where == Reported::on_declarations) {
-          std::optional<std::string> member = get_member_name(call);
-          if (!member || member->empty()) return false;
-        }
-        if (!may_declare_a_field(call) || in_migration(call)) return false;
-        FieldCall field(call, made_once([] { return LastNodeFacts<CallFacts>(); }).at(call));
-        return predicate(field);
+      [wanted](py::object node) {
+        FieldCall field{Node(node)};
+        return finding_at(wanted, field);
       },
-      py::name(name), py::arg("node"));
+      py::name(("finds_" + wanted).c_str()), py::arg("node"));
 }
 
 }  // namespace
@@ -155,11 +133,11 @@ void bind_fixes(py::module_& m) {
   fix_storage.call_once_and_store_result([&m] {
     py::object call = ast().Call;
     return std::vector<FixRow>{
-        {"C2000", call, m.attr("transform_null_to_default_str"), fix_condition("is_null_stringfield", &is_null_stringfield, Reported::on_declarations)},
-        {"C2002", call, m.attr("transform_redundant_kwargs"), fix_condition("has_redundant_kwargs", &has_redundant_kwargs, Reported::on_any_call)},
-        {"C2003", call, m.attr("transform_add_blank_true"), fix_condition("is_missing_blank_true", &is_missing_blank_true, Reported::on_declarations)},
-        {"C2006", call, m.attr("transform_huge_char_field"), fix_condition("is_huge_char_field", &is_huge_char_field, Reported::on_declarations)},
-        {"C2008", call, m.attr("transform_nullboolean"), fix_condition("is_nullboolean", &is_nullboolean, Reported::on_declarations)},
+        {"C2000", call, m.attr("transform_null_to_default_str"), fix_condition("C2000")},
+        {"C2002", call, m.attr("transform_redundant_kwargs"), fix_condition("C2002")},
+        {"C2003", call, m.attr("transform_add_blank_true"), fix_condition("C2003")},
+        {"C2006", call, m.attr("transform_huge_char_field"), fix_condition("C2006")},
+        {"C2008", call, m.attr("transform_nullboolean"), fix_condition("C2008")},
     };
   });
   // Ids are tested against the table in its order.
