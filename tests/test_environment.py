@@ -234,7 +234,7 @@ def test_diff_in_a_project_below_the_repository_top(capsys, tmp_path):
     ("b/plain.py", "b/plain.py"),
 ])
 def test_unquote_git_path(quoted, plain):
-    assert cli.unquote_git_path(quoted) == plain
+    assert meta.unquote_git_path(quoted) == plain
 
 
 def test_fix_counts_only_its_own_findings_and_names_apps_by_label(capsys, tmp_path):

@@ -2,13 +2,11 @@
 and in pre-commit. A thin front end over the compiled modules."""
 import argparse
 import concurrent.futures
-import errno
 import json
 import logging
 import multiprocessing
 import os
 import pathlib
-import subprocess
 import sys
 import threading
 import time
@@ -86,103 +84,14 @@ def find_project_root(start):
     return folder
 
 
-# tessary's own git calls never start a command the repository's
-# configuration names, and read paths in one spelling whatever the user's
-# settings for quoting and prefixes are.
-GIT_SETTINGS = (
-    "-c", "core.quotePath=false", "-c", "core.fsmonitor=false", "-c", "diff.noprefix=false",
-    "-c", "diff.mnemonicPrefix=false", "-c", "core.pager=cat",
-)
-
-
-def run_git(root, args):
-    return subprocess.run(["git", *args], cwd=root, capture_output=True, text=True, encoding="utf-8",
-                          errors="surrogateescape", stdin=subprocess.DEVNULL)
-
-
-_filter_settings = {}
-
-
-def filter_settings(root):
-    """-c settings that switch off every content filter the configuration
-    names: comparing the work tree with a revision would otherwise run
-    their clean commands. Reading the configuration runs nothing."""
-    if root not in _filter_settings:
-        listed = run_git(root, ["config", "--null", "--name-only", "--get-regexp", r"^filter\."])
-        names = set()
-        for key in listed.stdout.split("\0") if listed.returncode == 0 else ():
-            name, _, _ = key[len("filter."):].rpartition(".")
-            if key.startswith("filter.") and name:
-                names.add(name)
-        settings = []
-        for name in sorted(names):
-            for key, value in (("clean", ""), ("smudge", ""), ("process", ""), ("required", "false")):
-                settings += ["-c", f"filter.{name}.{key}={value}"]
-        _filter_settings[root] = tuple(settings)
-    return _filter_settings[root]
-
-
-def git(root, *args):
-    result = run_git(root, [*GIT_SETTINGS, *filter_settings(root), *args])
-    if result.returncode != 0:
-        message = result.stderr.strip().splitlines()
-        first = next((line for line in message if line.startswith(("fatal:", "error:"))),
-                     message[0] if message else "failed")
-        if "not a git repository" in first.lower():
-            raise UsageError(f"{root} is not in a git repository (--diff compares with a git revision)")
-        raise UsageError(f"git {' '.join(args)}: {first}")
-    return result.stdout
-
-
-def in_git_repository(root):
-    try:
-        return git(root, "rev-parse", "--is-inside-work-tree").strip() == "true"
-    except (UsageError, OSError):
-        return False
-
-
-def skipped(root, relative):
-    """Whether a file lies in a folder tessary passes over."""
-    from tessary import meta
-
-    folder = root
-    for part in relative.parts[:-1]:
-        folder = folder / part
-        if meta.skipped_folder(str(folder)):
-            return True
-    return False
-
-
 def project_files(root):
     """Project-relative paths of the .py and .html files to lint, sorted."""
     from tessary import meta
 
-    if in_git_repository(root):
-        listed = git(root, "ls-files", "--cached", "--others", "--exclude-standard", "-z").split("\0")
-        candidates = [pathlib.PurePosixPath(p) for p in listed if p]
-    else:
-        candidates = []
-        for folder, dirs, files in os.walk(root):
-            dirs[:] = sorted(d for d in dirs if not meta.skipped_folder(os.path.join(folder, d)))
-            for name in files:
-                candidates.append(pathlib.PurePosixPath(pathlib.Path(folder, name).relative_to(root).as_posix()))
-    found = []
-    for path in candidates:
-        if path.suffix not in SOURCE_SUFFIXES or skipped(root, path):
-            continue
-        full = root / path
-        if full.is_file():
-            found.append(str(path))
-        elif full.is_symlink():
-            try:
-                full.resolve(strict=True)
-                why = "not a file"
-            except RuntimeError:
-                why = "a symlink loop"
-            except OSError as error:
-                why = "a symlink loop" if error.errno == errno.ELOOP else "a dangling symlink"
-            print(f"tessary: warning: {path}: {why}, skipped", file=sys.stderr)
-    return sorted(found)
+    files, warnings = meta.project_files(str(root))
+    for warning in warnings:
+        print(f"tessary: warning: {warning}", file=sys.stderr)
+    return list(files)
 
 
 def narrow(files, root, paths):
@@ -202,38 +111,9 @@ def narrow(files, root, paths):
 
 
 def default_base(root):
-    for branch in ("origin/main", "main", "origin/master", "master"):
-        try:
-            return git(root, "merge-base", "HEAD", branch).strip()
-        except UsageError:
-            continue
-    return "HEAD"
+    from tessary import meta
 
-
-def unquote_git_path(text):
-    """A path as git writes it in a diff header: C-quoted when it holds
-    special characters, and followed by a tab when it holds a space."""
-    if text.endswith("\t"):
-        text = text[:-1]
-    if not (len(text) >= 2 and text[0] == '"' and text[-1] == '"'):
-        return text
-    out = bytearray()
-    escapes = {"a": 7, "b": 8, "t": 9, "n": 10, "v": 11, "f": 12, "r": 13, '"': 34, "\\": 92}
-    body, i = text[1:-1], 0
-    while i < len(body):
-        char = body[i]
-        if char == "\\" and i + 1 < len(body):
-            following = body[i + 1]
-            if following in "01234567" and i + 4 <= len(body):
-                out.append(int(body[i + 1:i + 4], 8))
-                i += 4
-                continue
-            out.append(escapes.get(following, ord(following)))
-            i += 2
-            continue
-        out.extend(char.encode("utf-8", "surrogateescape"))
-        i += 1
-    return out.decode("utf-8", "surrogateescape")
+    return meta.default_base(str(root))
 
 
 def diff_ranges(root, rev, context):
@@ -241,26 +121,12 @@ def diff_ranges(root, rev, context):
     diff from `rev` to the work tree with `context` lines around each
     change, paths relative to the project root. Untracked new files map to
     None (every line is new)."""
-    ranges = {}
-    current = None
-    diff = git(root, "diff", f"-U{context}", "--no-color", "--no-ext-diff", "--no-textconv", "--relative",
-               "--src-prefix=a/", "--dst-prefix=b/", rev, "--")
-    for line in diff.split("\n"):
-        if line.startswith("+++ "):
-            target = unquote_git_path(line[4:])
-            current = target[2:] if target.startswith("b/") else None
-            if current is not None:
-                ranges.setdefault(current, [])
-        elif line.startswith("@@") and current is not None:
-            added = line.split("+", 1)[1].split(" ", 1)[0]
-            start, _, count = added.partition(",")
-            count = int(count) if count else 1
-            if count:
-                ranges[current].append((int(start), int(start) + count - 1))
-    for path in git(root, "ls-files", "--others", "--exclude-standard", "-z").split("\0"):
-        if path:
-            ranges[path] = None
-    return ranges
+    from tessary import meta
+
+    try:
+        return meta.diff_ranges(str(root), rev, context)
+    except ValueError as error:
+        raise UsageError(str(error)) from None
 
 
 def changed_lines(root, rev):

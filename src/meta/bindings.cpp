@@ -2,6 +2,7 @@
 #include <pybind11/stl/filesystem.h>
 
 #include "meta/meta.hpp"
+#include "meta/project.hpp"
 #include "staticanalysis/helpers/paths.hpp"
 
 namespace py = pybind11;
@@ -55,4 +56,6 @@ PYBIND11_MODULE(meta, m) {
       "The Python environment a project is analysed against: {prefix, source, paths, django}.");
   m.def("installed_version", &installed_version, py::arg("paths"), py::arg("distribution"));
   m.def("get_manage_file", &get_manage_file, py::arg("project_root"));
+  m.def("unquote_git_path", &unquote_git_path, py::arg("text"));
+  bind_project(m);
 }

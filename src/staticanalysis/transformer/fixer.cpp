@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include "meta/meta.hpp"
+#include "meta/project.hpp"
 #include "staticanalysis/checker/collect.hpp"
 #include "staticanalysis/checkers/settings/settings.hpp"
 #include "staticanalysis/checkers/templates/templates.hpp"
@@ -654,23 +655,11 @@ py::dict fix_project(const fs::path& project_root, const py::object& whitelist, 
   std::vector<std::pair<std::string, std::optional<std::set<std::string>>>> targets;
   std::vector<std::string> template_targets;
   if (whitelist.is_none()) {
-    std::error_code ec;
-    std::vector<std::string> found;
-    fs::recursive_directory_iterator it(project_root, fs::directory_options::skip_permission_denied, ec), end;
-    for (; it != end; it.increment(ec)) {
-      if (ec) break;
-      if (it->is_directory(ec) && skipped_folder(it->path())) {
-        it.disable_recursion_pending();
-        continue;
-      }
-      if (it->is_regular_file(ec) && it->path().extension() == ".py")
-        found.push_back(fs::relative(it->path(), project_root).generic_string());
-      if (it->is_regular_file(ec) && it->path().extension() == ".html")
-        template_targets.push_back(fs::relative(it->path(), project_root).generic_string());
+    // The files `tessary check` lints, found the same way.
+    for (const std::string& path : meta::project_files(project_root).files) {
+      if (is_template(path)) template_targets.push_back(path);
+      else targets.emplace_back(path, std::nullopt);
     }
-    std::sort(found.begin(), found.end());
-    std::sort(template_targets.begin(), template_targets.end());
-    for (const std::string& path : found) targets.emplace_back(path, std::nullopt);
   } else {
     for (auto item : py::dict(whitelist)) {
       std::string path = py::str(item.first);

@@ -1,0 +1,276 @@
+#include "meta/project.hpp"
+
+#include <pybind11/stl.h>
+#include <pybind11/stl/filesystem.h>
+
+#include <algorithm>
+#include <set>
+
+#include "staticanalysis/helpers/paths.hpp"
+
+namespace tessary::meta {
+
+namespace {
+
+// tessary's own git calls never start a command the repository's
+// configuration names, and read paths in one spelling whatever the user's
+// settings for quoting and prefixes are.
+const std::vector<std::string> kGitSettings = {
+    "-c", "core.quotePath=false", "-c", "core.fsmonitor=false", "-c", "diff.noprefix=false",
+    "-c", "diff.mnemonicPrefix=false", "-c", "core.pager=cat",
+};
+
+struct GitRun {
+  int status = 0;
+  std::string out, err;
+};
+
+GitRun run_git(const fs::path& root, const std::vector<std::string>& args) {
+  py::module_ subprocess = py::module_::import("subprocess");
+  py::list command;
+  command.append("git");
+  for (const std::string& arg : args) command.append(py::bytes(arg));
+  py::object done = subprocess.attr("run")(command, py::arg("cwd") = root.string(), py::arg("capture_output") = true,
+                                           py::arg("stdin") = subprocess.attr("DEVNULL"));
+  return {done.attr("returncode").cast<int>(), done.attr("stdout").cast<std::string>(),
+          done.attr("stderr").cast<std::string>()};
+}
+
+// -c settings that switch off every content filter the configuration
+// names: comparing the work tree with a revision would otherwise run their
+// clean commands. Reading the configuration runs nothing.
+const std::vector<std::string>& filter_settings(const fs::path& root) {
+  static std::map<fs::path, std::vector<std::string>> known;
+  auto found = known.find(root);
+  if (found != known.end()) return found->second;
+  GitRun listed = run_git(root, {"config", "--null", "--name-only", "--get-regexp", "^filter\\."});
+  std::set<std::string> names;
+  if (listed.status == 0) {
+    size_t begin = 0;
+    for (size_t end; (end = listed.out.find('\0', begin)) != std::string::npos; begin = end + 1) {
+      std::string key = listed.out.substr(begin, end - begin);
+      if (key.rfind("filter.", 0) != 0) continue;
+      std::string rest = key.substr(7);
+      size_t dot = rest.rfind('.');
+      if (dot != std::string::npos && dot > 0) names.insert(rest.substr(0, dot));
+    }
+  }
+  std::vector<std::string> settings;
+  for (const std::string& name : names) {
+    for (auto [key, value] : {std::pair{"clean", ""}, {"smudge", ""}, {"process", ""}, {"required", "false"}}) {
+      settings.push_back("-c");
+      settings.push_back("filter." + name + "." + key + "=" + value);
+    }
+  }
+  return known.emplace(root, settings).first->second;
+}
+
+std::vector<std::string> split_nul(const std::string& text) {
+  std::vector<std::string> parts;
+  size_t begin = 0;
+  for (size_t end; (end = text.find('\0', begin)) != std::string::npos; begin = end + 1)
+    if (end > begin) parts.push_back(text.substr(begin, end - begin));
+  if (begin < text.size()) parts.push_back(text.substr(begin));
+  return parts;
+}
+
+bool has_source_suffix(const fs::path& path) { return path.extension() == ".py" || path.extension() == ".html"; }
+
+bool in_skipped_folder(const fs::path& root, const fs::path& relative) {
+  fs::path folder = root;
+  for (auto part = relative.begin(); part != relative.end(); ++part) {
+    if (std::next(part) == relative.end()) break;
+    folder /= *part;
+    if (skipped_folder(folder)) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+std::string git(const fs::path& root, const std::vector<std::string>& args) {
+  std::vector<std::string> full = kGitSettings;
+  const std::vector<std::string>& filters = filter_settings(root);
+  full.insert(full.end(), filters.begin(), filters.end());
+  full.insert(full.end(), args.begin(), args.end());
+  GitRun run = run_git(root, full);
+  if (run.status == 0) return run.out;
+  std::vector<std::string> lines;
+  size_t begin = 0;
+  for (size_t end; (end = run.err.find('\n', begin)) != std::string::npos; begin = end + 1)
+    lines.push_back(run.err.substr(begin, end - begin));
+  if (begin < run.err.size()) lines.push_back(run.err.substr(begin));
+  std::string first = lines.empty() ? "failed" : lines.front();
+  for (const std::string& line : lines)
+    if (line.rfind("fatal:", 0) == 0 || line.rfind("error:", 0) == 0) {
+      first = line;
+      break;
+    }
+  std::string lowered = first;
+  std::transform(lowered.begin(), lowered.end(), lowered.begin(), [](unsigned char c) { return std::tolower(c); });
+  if (lowered.find("not a git repository") != std::string::npos)
+    throw py::value_error(root.string() + " is not in a git repository (--diff compares with a git revision)");
+  std::string joined;
+  for (const std::string& arg : args) joined += (joined.empty() ? "" : " ") + arg;
+  throw py::value_error("git " + joined + ": " + first);
+}
+
+bool in_git_repository(const fs::path& root) {
+  try {
+    std::string out = git(root, {"rev-parse", "--is-inside-work-tree"});
+    return out.rfind("true", 0) == 0;
+  } catch (py::error_already_set&) {
+    return false;
+  } catch (std::exception&) {
+    return false;
+  }
+}
+
+ProjectFiles project_files(const fs::path& root) {
+  std::vector<fs::path> candidates;
+  if (in_git_repository(root)) {
+    for (const std::string& path : split_nul(git(root, {"ls-files", "--cached", "--others", "--exclude-standard", "-z"})))
+      candidates.emplace_back(path);
+  } else {
+    std::error_code ec;
+    for (fs::recursive_directory_iterator it(root, fs::directory_options::skip_permission_denied, ec), end; it != end;
+         it.increment(ec)) {
+      if (ec) break;
+      if (it->is_directory(ec) && !it->is_symlink(ec) && skipped_folder(it->path())) {
+        it.disable_recursion_pending();
+        continue;
+      }
+      candidates.push_back(it->path().lexically_relative(root));
+    }
+  }
+  ProjectFiles out;
+  for (const fs::path& relative : candidates) {
+    if (!has_source_suffix(relative) || in_skipped_folder(root, relative)) continue;
+    fs::path full = root / relative;
+    std::error_code ec;
+    if (fs::is_regular_file(full, ec)) {
+      out.files.push_back(relative.generic_string());
+    } else if (fs::is_symlink(full, ec)) {
+      std::error_code resolve;
+      (void)fs::canonical(full, resolve);
+      std::string why = !resolve ? "not a file"
+                        : resolve == std::errc::too_many_symbolic_link_levels ? "a symlink loop"
+                                                                              : "a dangling symlink";
+      out.warnings.push_back(relative.generic_string() + ": " + why + ", skipped");
+    }
+  }
+  std::sort(out.files.begin(), out.files.end());
+  out.files.erase(std::unique(out.files.begin(), out.files.end()), out.files.end());
+  return out;
+}
+
+std::string unquote_git_path(std::string text) {
+  if (!text.empty() && text.back() == '\t') text.pop_back();
+  if (!(text.size() >= 2 && text.front() == '"' && text.back() == '"')) return text;
+  std::string body = text.substr(1, text.size() - 2), out;
+  const std::map<char, char> escapes = {{'a', 7}, {'b', 8}, {'t', 9}, {'n', 10}, {'v', 11},
+                                        {'f', 12}, {'r', 13}, {'"', '"'}, {'\\', '\\'}};
+  for (size_t i = 0; i < body.size(); ++i) {
+    if (body[i] != '\\' || i + 1 >= body.size()) {
+      out += body[i];
+      continue;
+    }
+    char next = body[i + 1];
+    if (next >= '0' && next <= '7' && i + 4 <= body.size()) {
+      out += static_cast<char>(std::stoi(body.substr(i + 1, 3), nullptr, 8));
+      i += 3;
+      continue;
+    }
+    auto escape = escapes.find(next);
+    out += escape == escapes.end() ? next : escape->second;
+    ++i;
+  }
+  return out;
+}
+
+DiffRanges diff_ranges(const fs::path& root, const std::string& rev, long context) {
+  DiffRanges ranges;
+  std::string diff = git(root, {"diff", "-U" + std::to_string(context), "--no-color", "--no-ext-diff",
+                                "--no-textconv", "--relative", "--src-prefix=a/", "--dst-prefix=b/", rev, "--"});
+  std::optional<std::string> current;
+  size_t begin = 0;
+  for (size_t end = 0; begin < diff.size(); begin = end + 1) {
+    end = diff.find('\n', begin);
+    if (end == std::string::npos) end = diff.size();
+    std::string line = diff.substr(begin, end - begin);
+    if (line.rfind("+++ ", 0) == 0) {
+      std::string target = unquote_git_path(line.substr(4));
+      current = target.rfind("b/", 0) == 0 ? std::optional<std::string>(target.substr(2)) : std::nullopt;
+      if (current && !ranges.count(*current)) ranges[*current] = std::vector<std::pair<long, long>>();
+    } else if (line.rfind("@@", 0) == 0 && current) {
+      size_t plus = line.find('+');
+      if (plus == std::string::npos) continue;
+      std::string added = line.substr(plus + 1, line.find(' ', plus) - plus - 1);
+      size_t comma = added.find(',');
+      long start = std::stol(added.substr(0, comma));
+      long count = comma == std::string::npos ? 1 : std::stol(added.substr(comma + 1));
+      if (count > 0 && ranges[*current]) ranges[*current]->push_back({start, start + count - 1});
+    }
+  }
+  for (const std::string& path : split_nul(git(root, {"ls-files", "--others", "--exclude-standard", "-z"})))
+    ranges[path] = std::nullopt;
+  return ranges;
+}
+
+std::string default_base(const fs::path& root) {
+  for (const char* branch : {"origin/main", "main", "origin/master", "master"}) {
+    try {
+      std::string out = git(root, {"merge-base", "HEAD", branch});
+      while (!out.empty() && (out.back() == '\n' || out.back() == '\r')) out.pop_back();
+      return out;
+    } catch (py::error_already_set&) {
+      continue;
+    } catch (std::exception&) {
+      continue;
+    }
+  }
+  return "HEAD";
+}
+
+namespace {
+
+// Paths as Python reads them: undecodable bytes kept (surrogateescape).
+py::str path_text(const std::string& path) {
+  return py::reinterpret_steal<py::str>(
+      PyUnicode_DecodeUTF8(path.data(), static_cast<Py_ssize_t>(path.size()), "surrogateescape"));
+}
+
+}  // namespace
+
+void bind_project(py::module_& m) {
+  m.def(
+      "project_files",
+      [](const fs::path& root) {
+        ProjectFiles found = project_files(root);
+        py::list files, warnings;
+        for (const std::string& file : found.files) files.append(path_text(file));
+        for (const std::string& warning : found.warnings) warnings.append(path_text(warning));
+        return py::make_tuple(files, warnings);
+      },
+      py::arg("project_root"), "(files, warnings): the project's .py and .html files, project-relative, sorted.");
+  m.def("in_git_repository", &in_git_repository, py::arg("project_root"));
+  m.def(
+      "diff_ranges",
+      [](const fs::path& root, const std::string& rev, long context) {
+        py::dict out;
+        for (const auto& [path, spans] : diff_ranges(root, rev, context)) {
+          if (!spans) {
+            out[path_text(path)] = py::none();
+            continue;
+          }
+          py::list list;
+          for (const auto& [first, last] : *spans) list.append(py::make_tuple(first, last));
+          out[path_text(path)] = list;
+        }
+        return out;
+      },
+      py::arg("project_root"), py::arg("rev"), py::arg("context") = 0);
+  m.def("default_base", &default_base, py::arg("project_root"));
+}
+
+}  // namespace tessary::meta

@@ -1,0 +1,53 @@
+// A project's files and its git change set: what `check`, `fix` and
+// `suggest` work on, found one way for all three.
+#pragma once
+
+#include <pybind11/pybind11.h>
+
+#include <filesystem>
+#include <map>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace tessary::meta {
+
+namespace py = pybind11;
+namespace fs = std::filesystem;
+
+// The Python modules and HTML templates of a project, as project-relative
+// paths with "/" separators, sorted: the files git tracks or would track
+// (ignored ones left out) in a git work tree, else every file below the
+// root; never one inside a skipped folder (skipped_folder). `warnings`
+// names the symlinks left out (a loop, a dangling link).
+struct ProjectFiles {
+  std::vector<std::string> files;
+  std::vector<std::string> warnings;
+};
+ProjectFiles project_files(const fs::path& root);
+
+// Whether the root lies in a git work tree.
+bool in_git_repository(const fs::path& root);
+// Output of a git command run at the root with tessary's own settings (no
+// command the repository's configuration names runs: no fsmonitor,
+// textconv, external diff, content filter or pager). A failure is a value
+// error with git's message in one line.
+std::string git(const fs::path& root, const std::vector<std::string>& args);
+
+// The line ranges (first, last) of the new side of each hunk of the diff
+// from `rev` to the work tree with `context` lines around each change, by
+// project-relative path; a new untracked file maps to nullopt (every line
+// is new).
+using DiffRanges = std::map<std::string, std::optional<std::vector<std::pair<long, long>>>>;
+DiffRanges diff_ranges(const fs::path& root, const std::string& rev, long context);
+// The merge base with the main branch (origin/main, main, origin/master,
+// master, the first there is), else HEAD.
+std::string default_base(const fs::path& root);
+// A path as git writes it in a diff header (C-quoted when it holds special
+// characters, followed by a tab when it holds a space), as it is.
+std::string unquote_git_path(std::string text);
+
+void bind_project(py::module_& m);
+
+}  // namespace tessary::meta
