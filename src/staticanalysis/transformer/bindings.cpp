@@ -1,6 +1,7 @@
 // The fix engine: apply registered fixes to a module.
 #include "staticanalysis/transformer/files.hpp"
 #include "staticanalysis/transformer/fixer.hpp"
+#include "staticanalysis/transformer/text.hpp"
 #include "staticanalysis/transformer/transform.hpp"
 
 PYBIND11_MODULE(transformer, m) {
@@ -13,5 +14,6 @@ PYBIND11_MODULE(transformer, m) {
   pybind11::module_::import("tessary.staticanalysis.checkers.urls");
   tessary::transformer::bind(m);
   tessary::transformer::bind_fixer(m);
+  tessary::transformer::bind_text(m);
   tessary::transformer::bind_files(m);
 }

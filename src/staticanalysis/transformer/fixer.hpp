@@ -56,6 +56,10 @@ py::dict fix_project(const fs::path& project_root, const py::object& whitelist, 
                      bool unsafe_fixes = true, const py::object& only_lines = py::none(),
                      const std::string& django_version = "");
 
+// The Django release the fixer's linters judge by ("" for their default);
+// fix_project sets it for its run.
+std::string& django_release();
+
 void bind_fixer(py::module_& m);
 
 }  // namespace tessary::transformer
