@@ -40,7 +40,7 @@ inline constexpr Rule kRegistry[] = {
      "", "", "", "", "", "", false, 0},
     {"E0001", "syntax-error", "Used when a module does not parse.", "checker",
      "The module does not parse; fix its syntax so it can be analysed.",
-     "A Python module that does not parse.", "Nothing else can be checked in it.", "def broken(:", "def fixed():",
+     "A Python module that does not parse.", "Nothing else can be checked in it.", "def broken(:", "def fixed():\n    pass",
      "", "", false, 0},
     {"F0001", "fatal", "Used when a module could not be analysed.", "checker",
      "tessary could not analyse this file: {reason}.",
@@ -51,13 +51,19 @@ inline constexpr Rule kRegistry[] = {
      "{name}: a string field should not be nullable; Django stores missing text as the empty string. Drop null=True and use default=\"\".",
      "A string field (CharField, TextField, URLField, EmailField, SlugField) declared with null=True.",
      "Django stores missing text as the empty string; allowing NULL too gives two ways to say 'no data'.",
-     "title = models.CharField(max_length=50, null=True)", "title = models.CharField(max_length=50, default=\"\")",
+     "title = models.CharField(max_length=50, null=True)", "title = models.CharField(max_length=50, default=\"\", blank=True)",
      "Drops null=True and sets default=\"\" when the field has no default.", "rows that hold NULL keep it until a data migration turns it into \"\", and code that still writes None then fails on the NOT NULL column", true, 2},
     {"C2001", "tall-model", "Too many fields", "fieldrules",
      "The model has {count} fields; split it into smaller related models.",
      "A model class declaring more named fields than the max-model-fields option allows (20).",
      "Wide tables are slow to load and hard to change; related data usually belongs in its own model.",
-     "class Order(models.Model):  # 21 fields", "class Order(models.Model): ...  # with the address in class Address(models.Model)",
+     "class Order(models.Model):  # with max-model-fields = 3\n    number = models.IntegerField()\n"
+     "    street = models.CharField(max_length=80)\n    city = models.CharField(max_length=80)\n"
+     "    country = models.CharField(max_length=2)",
+     "class Address(models.Model):\n    street = models.CharField(max_length=80)\n"
+     "    city = models.CharField(max_length=80)\n    country = models.CharField(max_length=2)\n\n\n"
+     "class Order(models.Model):\n    number = models.IntegerField()\n"
+     "    address = models.ForeignKey(Address, on_delete=models.CASCADE, related_name=\"orders\")",
      "", "", false, 0},
     {"C2002", "redundant-default-args", "Implicit false", "fieldrules",
      "{name}: {option}={value} is already the default; drop it.",
@@ -105,7 +111,10 @@ inline constexpr Rule kRegistry[] = {
      "The module defines {count} models (the limit is {maximum}); split it into several modules.",
      "A module defining as many models as the max-models option (10) or more.",
      "Large models modules are hard to navigate; split the app or the module.",
-     "# models.py with ten model classes", "# split the models over modules of a models package, or over apps",
+     "class Author(models.Model): ...  # with max-models = 3\nclass Book(models.Model): ...\n"
+     "class Shelf(models.Model): ...",
+     "class Author(models.Model): ...  # Shelf moved to the models package's shelves module\n"
+     "class Book(models.Model): ...",
      "", "", false, 0},
     {"C3002", "model-method-order", "Wrong method order", "methodrules",
      "{before} should come before {after} in the model (Django's model style order).",
@@ -117,7 +126,10 @@ inline constexpr Rule kRegistry[] = {
      "{count} model names start with {prefix}; the app already namespaces them, drop the prefix.",
      "Four or more model names of a module sharing a common prefix.",
      "The app label already namespaces its models; repeated prefixes add noise everywhere the models are used.",
-     "class BookAuthor, BookPublisher, BookReview, BookStore", "class Author, Publisher, Review, Store  # in the app \"book\"",
+     "class BookAuthor(models.Model): ...\nclass BookPublisher(models.Model): ...\n"
+     "class BookReview(models.Model): ...\nclass BookStore(models.Model): ...",
+     "class Author(models.Model): ...  # in the app \"book\"\nclass Publisher(models.Model): ...\n"
+     "class Review(models.Model): ...\nclass Store(models.Model): ...",
      "", "", false, 0},
     {"C4005", "obsolete-setting", "Setting the Django version no longer reads", "settings",
      "{name} is no longer read by Django {version}; remove it.",
@@ -250,19 +262,29 @@ inline constexpr Rule kRegistry[] = {
      "Hard-coded static URL {path}; use the {% static %} tag.",
      "A stylesheet, script or media source (link href; audio, embed, img, input, script, source, track, video src) written as a fixed site path.",
      "Static files move with STATIC_URL and storage backends (hashed names, CDNs); the static tag follows them.",
-     "<img src=\"/static/logo.png\">", "{% load static %}<img src=\"{% static 'logo.png' %}\">",
+     "<img src=\"/static/logo.png\">", "{% load static %}\n<img src=\"{% static 'logo.png' %}\">",
      "Rewrites the path with the static tag and loads it.", "", false, 11},
     {"C8000", "migration-model-import", "Detects importing model in migration", "migrations",
      "The migration imports the model {name}; use apps.get_model() so it sees the historical model.",
      "A migration reading Model.objects on a model class imported from the project's code.",
      "Migrations must use the historical model (apps.get_model); the current class changes as the code moves on and breaks old migrations.",
-     "from shop.models import Book\n...\nBook.objects.all()", "Book = apps.get_model(\"shop\", \"Book\")\nBook.objects.all()",
+     "from django.db import migrations\n\nfrom shop.models import Book\n\n\ndef forwards(apps, schema_editor):\n"
+     "    Book.objects.update(title=\"\")\n\n\nclass Migration(migrations.Migration):\n"
+     "    operations = [migrations.RunPython(forwards, migrations.RunPython.noop)]",
+     "from django.db import migrations\n\n\ndef forwards(apps, schema_editor):\n"
+     "    Book = apps.get_model(\"shop\", \"Book\")\n    Book.objects.update(title=\"\")\n\n\n"
+     "class Migration(migrations.Migration):\n"
+     "    operations = [migrations.RunPython(forwards, migrations.RunPython.noop)]",
      "", "", false, 0},
     {"C8001", "missing-reverse-migration", "Detects if migration has no backwards", "migrations",
      "RunPython({forwards_name}) has no reverse code; add reverse_code (RunPython.noop at least).",
      "A migrations.RunPython step without reverse code.",
      "Without a reverse function the migration cannot be unapplied, which blocks rollbacks.",
-     "migrations.RunPython(forwards)", "migrations.RunPython(forwards, migrations.RunPython.noop)",
+     "from django.db import migrations\n\n\ndef forwards(apps, schema_editor):\n    pass\n\n\n"
+     "class Migration(migrations.Migration):\n    operations = [migrations.RunPython(forwards)]",
+     "from django.db import migrations\n\n\ndef forwards(apps, schema_editor):\n    pass\n\n\n"
+     "class Migration(migrations.Migration):\n"
+     "    operations = [migrations.RunPython(forwards, migrations.RunPython.noop)]",
      "Adds migrations.RunPython.noop as the reverse code.", "", false, 1},
     {"C9000", "queryset-length", "Detects using len(queryset) instead of queryset.count()", "queryrules",
      "len() of a queryset loads every row; use .count().",
