@@ -112,15 +112,35 @@ bool is_reverse_at_import_time(const Node& call) {
   return url_function(call) == std::optional<std::string>("reverse");
 }
 
-py::object transform_reverse_lazy_to_reverse(const Node& call) {
-  set_function_name(call, "reverse");
+namespace {
+
+// Call `wanted` instead, importing it beside `other` where the module does
+// not have it yet. The import row of the fix table does that for a whole
+// module first; a fix of one statement (a review suggestion) does it here,
+// and names the changed import for a suggestion of its own.
+py::object call_instead(const Node& call, const std::string& wanted, const std::string& other) {
+  Node module = call.root();
+  if (!binds(module, wanted)) {
+    if (std::optional<Node> import = import_for(module, other)) {
+      py::list names = import->get(py::str("names"));
+      bool listed = false;
+      for (py::handle pair : names) listed = listed || py::str(pair[py::int_(0)]).cast<std::string>() == wanted;
+      if (!listed) {
+        names.append(py::make_tuple(wanted, py::none()));
+        py::object others = py::getattr(module.obj(), "replace_other_nodes", py::none());
+        if (py::isinstance<py::list>(others)) others.attr("append")(import->obj());
+      }
+    }
+  }
+  set_function_name(call, wanted);
   return call.obj();
 }
 
-py::object transform_reverse_to_reverse_lazy(const Node& call) {
-  set_function_name(call, "reverse_lazy");
-  return call.obj();
-}
+}  // namespace
+
+py::object transform_reverse_lazy_to_reverse(const Node& call) { return call_instead(call, "reverse", "reverse_lazy"); }
+
+py::object transform_reverse_to_reverse_lazy(const Node& call) { return call_instead(call, "reverse_lazy", "reverse"); }
 
 const std::vector<FixRow>& fix_rules() { return fix_storage.get_stored(); }
 
