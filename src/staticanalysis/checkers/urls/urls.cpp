@@ -34,9 +34,36 @@ std::optional<std::string> url_function(const Node& call) {
   return std::nullopt;
 }
 
+std::string kind_of(const Node& node) { return py::str(node.obj().get_type().attr("__name__")); }
+
+// The scope whose execution runs the expression: default values,
+// decorators, annotations and a class's bases run where the function or
+// class is defined; a comprehension runs where it stands, a generator
+// expression or a lambda when it is used.
+Node evaluation_scope(const Node& node) {
+  Node child = node;
+  for (Node parent = node.parent(); !parent.is_none(); child = parent, parent = parent.parent()) {
+    std::string kind = kind_of(parent);
+    if (kind == "FunctionDef" || kind == "AsyncFunctionDef" || kind == "Lambda" || kind == "ClassDef") {
+      std::string part = kind_of(child);
+      bool in_body = false;
+      py::object body = py::getattr(parent.obj(), "body", py::none());
+      if (py::isinstance<py::list>(body)) {
+        for (py::handle statement : body) in_body = in_body || statement.is(child.obj());
+      } else {
+        in_body = body.is(child.obj());  // a lambda's body is one expression
+      }
+      if (in_body) return parent;
+      continue;  // arguments, decorators, bases: run where it is defined
+    }
+    if (kind == "Module" || kind == "GeneratorExp") return parent;
+  }
+  return child;
+}
+
 bool runs_at_import(const Node& node) {
-  Node scope = node.scope();
-  return scope.isa(ast().Module) || scope.isa(ast().ClassDef);
+  std::string kind = kind_of(evaluation_scope(node));
+  return kind == "Module" || kind == "ClassDef";
 }
 
 // Whether the module binds `name` at its top level.
@@ -102,7 +129,7 @@ bool used_at_request_time(const Node& call) {
 
 bool is_misusing_reverse_lazy(const Node& call) {
   if (!call.func().isa(ast().Name) || runs_at_import(call)) return false;
-  if (!call.scope().isa(ast().FunctionDef) || !used_at_request_time(call)) return false;
+  if (!evaluation_scope(call).isa(ast().FunctionDef) || !used_at_request_time(call)) return false;
   return url_function(call) == std::optional<std::string>("reverse_lazy");
 }
 
