@@ -219,8 +219,12 @@ def lint(root, line_filter, jobs, environment, counter=None):
     else:
         share_counter(counter)
         findings = lint_batch(root, line_filter, environment)
+    relative = {}  # each file's findings share its path: resolved once
     for record in findings:
-        record["path"] = relative_path(root, record["path"])
+        path = record["path"]
+        if path not in relative:
+            relative[path] = relative_path(root, path)
+        record["path"] = relative[path]
     return sorted(findings, key=sort_key)
 
 

@@ -135,8 +135,8 @@ bool is_indirect_fk_lookup(const Node& attribute) {
   std::optional<std::string> attr = attribute.attrname();
   if (!attr || (*attr != "pk" && *attr != "id")) return false;
   Node related = attribute.expr();
-  if (!instance_of(safe_infer(related), &is_related_field)) return false;
   if (!related.isa(ast().Attribute)) return false;
+  if (!instance_of(safe_infer(related), &is_related_field)) return false;
   Node owner = safe_infer(related.expr());
   if (!instance_of(owner, &is_model)) return false;
   // A relation to another column than the primary key stores that column:
