@@ -556,15 +556,15 @@ def cached_lint(root, line_filter, args, environment):
     """The findings of the filter's files: from the results cache for the
     files whose text and imported project modules did not change, from a
     lint of the whole file for the others (then kept in the cache)."""
-    from tessary.staticanalysis import checker
+    from tessary import meta
 
     files = [f for f in line_filter if f != "META"]
     cache_dir = None if args.no_cache else (args.cache_dir or root / ".tessary_cache")
     keys, cached, hits = {}, {}, []
     if cache_dir is not None:
-        fingerprint = checker.results_fingerprint(str(root), django_minor(environment), environment["paths"])
-        keys = checker.results_cache_keys(str(root), files, fingerprint)
-        cached = checker.read_results_cache(str(cache_dir))
+        fingerprint = meta.results_fingerprint(str(root), django_minor(environment), environment["paths"])
+        keys = meta.results_cache_keys(str(root), files, fingerprint)
+        cached = meta.read_results_cache(str(cache_dir))
     to_lint = {}
     for path in files:
         entry = cached.get(path)
@@ -574,9 +574,11 @@ def cached_lint(root, line_filter, args, environment):
             to_lint[path] = None if cache_dir is not None else line_filter[path]
     if "META" in line_filter:
         to_lint["META"] = None
-    with Progress(len(to_lint) - ("META" in to_lint),
-                  enabled=not args.no_progress and args.format == "text") as progress:
-        fresh = lint(root, to_lint, args.jobs, environment, progress.counter)
+    fresh = []
+    if to_lint:  # a warm run of an unchanged project lints nothing
+        with Progress(len(to_lint) - ("META" in to_lint),
+                      enabled=not args.no_progress and args.format == "text") as progress:
+            fresh = lint(root, to_lint, args.jobs, environment, progress.counter)
     if cache_dir is None:
         return fresh
     # What is kept is what is read back: plain JSON values.
@@ -590,8 +592,8 @@ def cached_lint(root, line_filter, args, environment):
         if path in keys and not any(r.get("type") == "fatal" for r in records):
             cached[path] = {"key": keys[path], "records": records}
     cached = {path: entry for path, entry in cached.items() if (root / path).is_file()}
-    checker.write_results_cache(str(cache_dir), cached)
-    wanted = checker.filter_records(hits + [r for r in fresh if r["message-id"] != "C1000"], line_filter)
+    meta.write_results_cache(str(cache_dir), cached)
+    wanted = meta.filter_records(hits + [r for r in fresh if r["message-id"] != "C1000"], line_filter)
     return sorted(wanted + [r for r in fresh if r["message-id"] == "C1000"], key=sort_key)
 
 

@@ -1,6 +1,7 @@
 #include <pybind11/stl.h>
 #include <pybind11/stl/filesystem.h>
 
+#include "meta/cache.hpp"
 #include "meta/meta.hpp"
 #include "meta/project.hpp"
 #include "staticanalysis/helpers/paths.hpp"
@@ -58,4 +59,5 @@ PYBIND11_MODULE(meta, m) {
   m.def("get_manage_file", &get_manage_file, py::arg("project_root"));
   m.def("unquote_git_path", &unquote_git_path, py::arg("text"));
   bind_project(m);
+  bind_cache(m);
 }

@@ -1,19 +1,19 @@
 #include "render/render.hpp"
 
+#include "staticanalysis/helpers/registry.hpp"
+
 #include <cctype>
 
 namespace tessary::render {
 
 namespace {
 
+// The ids the registry gives a fix.
 py::object fixable_ids() {
-  // The fix engine publishes the ids it can fix; before it has any, none is.
-  try {
-    py::object transformer = py::module_::import("tessary.staticanalysis.transformer");
-    return py::getattr(transformer, "FIXABLE_MESSAGE_IDS", py::frozenset(py::set()));
-  } catch (py::error_already_set&) {
-    return py::frozenset(py::set());
-  }
+  py::set ids;
+  for (const Rule& entry : kRegistry)
+    if (!entry.fix.empty()) ids.add(py::str(std::string(entry.id)));
+  return py::frozenset(ids);
 }
 
 bool identifier_char(char c) { return std::isalnum(static_cast<unsigned char>(c)) || c == '_'; }

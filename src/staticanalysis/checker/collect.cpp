@@ -1,5 +1,7 @@
 #include "staticanalysis/checker/collect.hpp"
 
+#include "meta/cache.hpp"
+
 #include <pybind11/stl.h>
 #include <pybind11/stl/filesystem.h>
 
@@ -20,9 +22,6 @@ bool ends_with(const std::string& text, std::string_view suffix) {
 }
 
 // Is the record's line wanted by the filter value (None: every line)?
-bool line_wanted(const py::object& wanted, const py::object& line) {
-  return wanted.is_none() || wanted.contains(line);
-}
 
 py::object absolute(const py::object& path) {
   return py::module_::import("os.path").attr("abspath")(path);
@@ -153,7 +152,7 @@ py::list get_python_messages(const py::object& project_root, const py::dict& fil
     // A module that could not be analysed is reported whatever lines are
     // wanted: its findings on them are unknown.
     bool fatal = py::str(record["type"]).cast<std::string>() == "fatal";
-    if (fatal || line_wanted(wanted_by_absolute[key], record["line"])) in_range.append(record);
+    if (fatal || meta::line_wanted(wanted_by_absolute[key], record["line"])) in_range.append(record);
   }
   return in_range;
 }
@@ -171,7 +170,7 @@ py::list get_html_messages(const py::object& project_root, const py::dict& files
     py::dict record = py::reinterpret_borrow<py::dict>(handle);
     py::str relative = py::str(path_class()(record["path"]).attr("relative_to")(parent));
     if (!files.contains(relative)) continue;
-    if (line_wanted(files[relative], record["line"])) out.append(record);
+    if (meta::line_wanted(files[relative], record["line"])) out.append(record);
   }
   return out;
 }
@@ -222,21 +221,8 @@ py::list get_messages(const py::object& project_root, const py::dict& files, con
   return messages;
 }
 
-py::list filter_records(const py::iterable& records, const py::dict& files) {
-  py::list out;
-  for (py::handle handle : records) {
-    py::object record = py::reinterpret_borrow<py::object>(handle);
-    py::object path = record["path"];
-    if (!files.contains(path)) continue;
-    bool fatal = py::str(record.attr("get")("type", py::str(""))).cast<std::string>() == "fatal";
-    if (fatal || line_wanted(files[path], record.attr("get")("line", py::none()))) out.append(record);
-  }
-  return out;
-}
 
 void bind_collect(py::module_& m) {
-  m.def("filter_records", &filter_records, py::arg("records"), py::arg("files"),
-        "Keep the records on the wanted lines of the filter (a module that could not be analysed always).");
   m.def("get_messages", &get_messages, py::arg("project_root"), py::arg("files"),
         py::arg("default_django_version") = "3.2", py::arg("search_paths") = py::none(),
         py::arg("progress") = py::none());

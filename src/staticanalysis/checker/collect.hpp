@@ -19,8 +19,6 @@ py::list get_python_messages(const py::object& project_root, const py::dict& fil
 py::list get_html_messages(const py::object& project_root, const py::dict& files);
 py::list get_meta_messages(const py::object& project_root);
 py::list get_all_message_codes();
-// The records (project-relative "path") on the lines the filter wants.
-py::list filter_records(const py::iterable& records, const py::dict& files);
 // Drop astroid's cached modules that bear the dotted name of a package of
 // the project but are not its files.
 void forget_other_modules_named_like(const py::object& project_root);

@@ -7,7 +7,7 @@
 
 #include <string>
 
-namespace tessary::checker {
+namespace tessary::meta {
 
 namespace py = pybind11;
 
@@ -31,6 +31,13 @@ py::dict read_results_cache(const py::object& cache_dir);
 // Failing to write (a read-only project) is not an error: nothing is kept.
 void write_results_cache(const py::object& cache_dir, const py::dict& entries);
 
+// Whether a record's line is one the filter wants: every line (None), or
+// one of the listed lines.
+bool line_wanted(const py::object& wanted, const py::object& line);
+// The records (project-relative "path") on the lines the filter wants; a
+// module that could not be analysed always.
+py::list filter_records(const py::iterable& records, const py::dict& files);
+
 void bind_cache(py::module_& m);
 
-}  // namespace tessary::checker
+}  // namespace tessary::meta

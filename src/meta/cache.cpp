@@ -1,4 +1,4 @@
-#include "staticanalysis/checker/cache.hpp"
+#include "meta/cache.hpp"
 
 #include "staticanalysis/helpers/registry.hpp"
 #include <algorithm>
@@ -21,7 +21,7 @@
 #include "staticanalysis/dependencies/dependencies.hpp"
 #include "staticanalysis/helpers/paths.hpp"
 
-namespace tessary::checker {
+namespace tessary::meta {
 
 namespace fs = std::filesystem;
 
@@ -301,7 +301,25 @@ void write_results_cache(const py::object& cache_dir, const py::dict& entries) {
   if (ec) fs::remove(temporary, ec);
 }
 
+bool line_wanted(const py::object& wanted, const py::object& line) {
+  return wanted.is_none() || wanted.contains(line);
+}
+
+py::list filter_records(const py::iterable& records, const py::dict& files) {
+  py::list out;
+  for (py::handle handle : records) {
+    py::object record = py::reinterpret_borrow<py::object>(handle);
+    py::object path = record["path"];
+    if (!files.contains(path)) continue;
+    bool fatal = py::str(record.attr("get")("type", py::str(""))).cast<std::string>() == "fatal";
+    if (fatal || line_wanted(files[path], record.attr("get")("line", py::none()))) out.append(record);
+  }
+  return out;
+}
+
 void bind_cache(py::module_& m) {
+  m.def("filter_records", &filter_records, py::arg("records"), py::arg("files"),
+        "Keep the records on the wanted lines of the filter (a module that could not be analysed always).");
   m.def("results_fingerprint", &results_fingerprint, py::arg("project_root"), py::arg("django_version"),
         py::arg("search_paths") = py::none());
   m.def("results_cache_keys", &results_cache_keys, py::arg("project_root"), py::arg("files"), py::arg("fingerprint"));
@@ -309,4 +327,4 @@ void bind_cache(py::module_& m) {
   m.def("write_results_cache", &write_results_cache, py::arg("cache_dir"), py::arg("entries"));
 }
 
-}  // namespace tessary::checker
+}  // namespace tessary::meta
