@@ -220,6 +220,9 @@ py::object default_setting(const std::string& version, const std::string& name) 
 
 // Settings of older releases that `version` no longer has.
 std::set<std::string> obsolete_settings(const std::string& version) {
+  // The default settings of a release never change: worked out once.
+  static std::map<std::string, std::set<std::string>> known;
+  if (auto found = known.find(version); found != known.end()) return found->second;
   py::module_ dependencies = py::module_::import("tessary.staticanalysis.dependencies");
   std::set<std::string> older, current;
   for (py::handle name : py::module_::import("builtins").attr("dir")(dependencies.attr("get_default_django_settings")(version)))
@@ -233,7 +236,7 @@ std::set<std::string> obsolete_settings(const std::string& version) {
   std::set<std::string> gone;
   for (const std::string& name : older)
     if (!current.count(name)) gone.insert(name);
-  return gone;
+  return known.emplace(version, gone).first->second;
 }
 
 // Whether every value of a setting is the literal True; nullopt when a
