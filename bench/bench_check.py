@@ -134,7 +134,7 @@ def floor_command(paths, jobs, plugin=False):
 
 
 def tessary_command(paths, jobs, cache=None):
-    command = [sys.executable, "-c", "import sys; from tessary.cli import main; sys.exit(main())", "check",
+    command = [sys.executable, "-c", "from tessary.cli import run; run()", "check",
                "--no-progress", "--format", "json", f"--jobs={jobs}"]
     command += ["--no-cache"] if cache is None else ["--cache-dir", str(cache)]
     return command + [str(p) for p in paths]

@@ -3,6 +3,7 @@ import json
 import pathlib
 import shutil
 import subprocess
+import sys
 import textwrap
 
 import jsonschema
@@ -154,3 +155,20 @@ def test_rules_and_explain(capsys):
     assert "Before:" in out and "After:" in out
     code, _, err = run(capsys, "explain", "C0000")
     assert code == 2
+
+
+def test_console_command_flushes_everything_before_its_quick_exit(tmp_path):
+    """The console command ends the process without tearing it down: the
+    whole output must be written first, and the exit status kept."""
+    command = [sys.executable, "-c", "from tessary.cli import run; run()", "check", "--no-progress", "--no-cache",
+               "--format", "json", "--jobs", "1", str(DEMO)]
+    done = subprocess.run(command, capture_output=True, text=True, check=False)
+    assert done.returncode == 1, done.stderr
+    assert len(json.loads(done.stdout)) == 31
+    # A reader that stops early is no error of ours.
+    reader = subprocess.Popen(command, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+    reader.stdout.read(10)
+    reader.stdout.close()
+    assert reader.wait() in (0, 1)
+    assert b"Traceback" not in reader.stderr.read()
+    reader.stderr.close()

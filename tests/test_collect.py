@@ -162,3 +162,15 @@ def test_projects_with_the_same_module_names_do_not_leak_into_each_other(project
     (other / "store" / "models.py").write_text("class Book:\n    objects = []\n")
     (other / "store" / "views.py").write_text(views)
     assert checker.get_messages(str(other), {"store/views.py": None}) == []
+
+
+def test_the_project_scope_holds_while_linting_and_ends_with_it(project):
+    """While a project is linted its scope is alive (the cyclic collector
+    runs rarely); afterwards the caller's settings are back."""
+    import gc
+
+    before = gc.get_threshold()
+    seen = []
+    checker.get_messages(str(project), {"store/models.py": None}, progress=lambda: seen.append(gc.get_threshold()))
+    assert seen and all(threshold[0] >= 50000 for threshold in seen)
+    assert gc.get_threshold() == before

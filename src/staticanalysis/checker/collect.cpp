@@ -128,7 +128,7 @@ py::list get_python_messages(const py::object& project_root, const py::dict& fil
   forget_other_modules_named_like(project_root);
   try {
     SearchPathScope environment(search_paths);
-    AnalysedProject project(py::str(project_root));
+    AnalysedProject project{std::string(py::str(project_root))};
     linter.attr("check")(py::arg("files_or_modules") = targets);
   } catch (...) {
     forget_modules_under(project_root);

@@ -17,13 +17,30 @@ bool in_site_packages(const std::string& path) {
 
 }  // namespace
 
+// Allocations between collections of the youngest generation while a
+// project is analysed (Python's default is 700).
+constexpr int kYoungCollectionThreshold = 50000;
+
 AnalysedProject::AnalysedProject(const std::string& project_root) : previous_(current_root()) {
+  py::module_ gc = py::module_::import("gc");
+  previous_thresholds_ = gc.attr("get_threshold")();
+  py::tuple thresholds = previous_thresholds_;
+  if (thresholds[0].cast<long>() > 0 && thresholds[0].cast<long>() < kYoungCollectionThreshold) {
+    gc.attr("set_threshold")(kYoungCollectionThreshold, thresholds[1], thresholds[2]);
+  }
   std::string root = py::str(py::module_::import("os.path").attr("abspath")(project_root));
   if (!root.empty() && root.back() != '/') root += '/';
   current_root() = root;
 }
 
-AnalysedProject::~AnalysedProject() { current_root() = previous_; }
+AnalysedProject::~AnalysedProject() {
+  current_root() = previous_;
+  try {
+    py::module_::import("gc").attr("set_threshold")(*previous_thresholds_);
+  } catch (py::error_already_set&) {
+    // The thresholds are a tuning, never a reason to fail a finished run.
+  }
+}
 
 bool in_library_module(const Node& node) {
   const std::string& root = current_root();
