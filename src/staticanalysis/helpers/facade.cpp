@@ -1,5 +1,9 @@
 #include "staticanalysis/helpers/facade.hpp"
 
+#include <algorithm>
+#include <unordered_set>
+#include <vector>
+
 #include <pybind11/gil_safe_call_once.h>
 
 namespace tessary {
@@ -175,8 +179,64 @@ std::optional<Node> infer_first(const Node& node) {
 
 namespace {
 
+// The ancestry of a class with one base, from the base's own (a class
+// fact too): the linearisation of single inheritance is the class followed
+// by its base's, and the base's is computed once for all its subclasses,
+// where mro() walks every ancestor again for each. The base is found as
+// mro() finds it: the first value of the base expression that is not
+// None, a class (or an instance's class) not hidden. nullopt when another
+// case applies, for mro() to handle.
+std::optional<py::tuple> single_inheritance_ancestry(const py::object& cls) {
+  const Astroid& a = ast();
+  py::list bases = cls.attr(a.bases);
+  if (py::len(bases) != 1) return std::nullopt;
+  // Classes whose ancestry is being computed: a base that leads back to
+  // one of them is a cycle, left to mro().
+  static std::vector<PyObject*> in_progress;
+  if (std::find(in_progress.begin(), in_progress.end(), cls.ptr()) != in_progress.end()) return std::nullopt;
+  py::object base;
+  try {
+    for (py::handle value : bases[0].attr(a.infer)()) {
+      if (py::isinstance(value, a.Const) && value.attr(a.value).is_none()) continue;
+      base = py::reinterpret_borrow<py::object>(value);
+      break;
+    }
+  } catch (py::error_already_set&) {
+    return std::nullopt;
+  }
+  if (!base) return std::nullopt;
+  if (py::isinstance(base, a.instance_class)) base = base.attr(a.proxied);
+  static const py::str hide = intern("hide");
+  if (!py::isinstance(base, a.ClassDef) || base.is(cls) || py::getattr(base, hide, py::bool_(false)).cast<bool>())
+    return std::nullopt;
+  py::tuple rest;
+  in_progress.push_back(cls.ptr());
+  try {
+    rest = ancestry(Node(base));
+  } catch (py::error_already_set&) {
+    in_progress.pop_back();
+    return std::nullopt;
+  }
+  in_progress.pop_back();
+  py::list pairs;
+  py::str own_name = cls.attr(a.qname)();
+  pairs.append(py::make_tuple(cls, own_name));
+  std::unordered_set<std::string_view> names{own_name.cast<std::string_view>()};
+  for (py::handle pair : rest) {
+    PyObject* ancestor = PyTuple_GET_ITEM(pair.ptr(), 0);
+    PyObject* name = PyTuple_GET_ITEM(pair.ptr(), 1);
+    // A class named twice (or the class itself among its ancestors) is
+    // for mro()'s own duplicate handling.
+    if (ancestor == cls.ptr() || !PyUnicode_Check(name)) return std::nullopt;
+    if (!names.insert(py::handle(name).cast<std::string_view>()).second) return std::nullopt;
+    pairs.append(pair);
+  }
+  return py::tuple(pairs);
+}
+
 py::tuple compute_ancestry(const py::object& cls) {
   const Astroid& a = ast();
+  if (std::optional<py::tuple> single = single_inheritance_ancestry(cls)) return *single;
   py::list pairs;
   for (py::handle c : cls.attr(a.mro)()) pairs.append(py::make_tuple(c, c.attr(a.qname)()));
   return py::tuple(pairs);
@@ -213,6 +273,22 @@ py::object single_value(const py::object& func) {
   }
 }
 
+// The module that binds `name` for code in `scope`, when no scope between
+// them binds it: answered from the scopes' own names, which is what a
+// lookup would find, without the lookup's statement filtering.
+std::optional<Node> binding_module(Node scope, const py::str& name) {
+  const Astroid& a = ast();
+  const py::str& locals_key = a.locals;
+  while (!scope.isa(a.Module)) {
+    py::dict names = scope.get(locals_key);
+    if (names.contains(name)) return std::nullopt;
+    Node parent = scope.parent();
+    if (parent.is_none()) return std::nullopt;
+    scope = parent.scope();
+  }
+  return scope;
+}
+
 // The callee's single value, remembered per module when the callee is a
 // name, or an attribute of a name, bound once in the module by an import
 // and nowhere closer (`models.CharField` in a class body): every field of
@@ -222,16 +298,19 @@ py::object callee_value(const Node& call) {
   Node func = call.func();
   Node name = func.isa(a.Name) ? func : (func.isa(a.Attribute) && func.expr().isa(a.Name) ? func.expr() : Node());
   if (name.is_none()) return single_value(func.obj());
-  py::tuple found = name.get(a.lookup)(name.get(a.name));
-  py::sequence bindings = found[1];
-  if (!py::isinstance(found[0], a.Module) || py::len(bindings) != 1 ||
-      !(py::isinstance(bindings[0], a.Import) || py::isinstance(bindings[0], a.ImportFrom)))
+  py::str bound_name = name.get(a.name);
+  std::optional<Node> module = binding_module(name.scope(), bound_name);
+  if (!module) return single_value(func.obj());
+  py::dict module_names = module->get(a.locals);
+  if (!module_names.contains(bound_name)) return single_value(func.obj());
+  py::list bindings = module_names[bound_name];
+  if (py::len(bindings) != 1 || !(py::isinstance(bindings[0], a.Import) || py::isinstance(bindings[0], a.ImportFrom)))
     return single_value(func.obj());
   static const py::str memo_key = intern("_tessary_callee_values");
-  py::dict own = py::reinterpret_borrow<py::object>(found[0]).attr("__dict__");
+  py::dict own = module->obj().attr("__dict__");
   if (!own.contains(memo_key)) own[memo_key] = py::dict();
   py::dict memo = own[memo_key];
-  py::str text(func.as_string());
+  py::str text = func.isa(a.Name) ? bound_name : py::str(std::string(bound_name) + "." + *func.attrname());
   if (memo.contains(text)) return memo[text];
   py::object value = single_value(func.obj());
   memo[text] = value;
@@ -250,6 +329,30 @@ std::optional<Node> instance_of_called_class(const Node& call) {
 }
 
 }  // namespace
+
+Node instance_of_class(const Node& cls) {
+  const Astroid& a = ast();
+  // Only a plain class is instantiated the plain way.
+  if (Py_TYPE(cls.obj().ptr()) != reinterpret_cast<PyTypeObject*>(a.ClassDef.ptr()))
+    return Node(cls.get(a.instantiate_class)());
+  static const py::object exception_instance = py::module_::import("astroid.objects").attr("ExceptionInstance");
+  static const py::object mro_error = py::module_::import("astroid.exceptions").attr("MroError");
+  // An exception class makes exception instances: one named Exception or
+  // BaseException among its ancestors, as instantiate_class() decides.
+  auto named = [](const py::object& name, const char* text) {
+    return PyUnicode_Check(name.ptr()) && PyUnicode_CompareWithASCIIString(name.ptr(), text) == 0;
+  };
+  bool exception = false;
+  try {
+    for (py::handle pair : ancestry(cls)) {
+      py::object name = py::getattr(PyTuple_GET_ITEM(pair.ptr(), 0), a.name, py::none());
+      if (named(name, "Exception") || named(name, "BaseException")) exception = true;
+    }
+  } catch (py::error_already_set& err) {
+    if (!err.matches(mro_error)) throw;
+  }
+  return Node(exception ? exception_instance(cls.obj()) : a.instance_class(cls.obj()));
+}
 
 Node safe_infer(const Node& node) {
   if (node.is_none()) return Node();

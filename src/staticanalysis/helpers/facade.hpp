@@ -122,6 +122,10 @@ class Node {
 Node safe_infer(const Node& node);
 // First value of node.infer(); nullopt when inference raises.
 std::optional<Node> infer_first(const Node& node);
+// An instance of the class, as its instantiate_class() makes it, with the
+// kind of instance (which takes a walk of the ancestry) found once per
+// class.
+Node instance_of_class(const Node& cls);
 
 // A fact about a class, or an instance's class, that no later inference
 // can change: computed once by `compute` (given the class) and kept on the

@@ -175,8 +175,9 @@ py::dict constructor_defaults(const py::object& cls) {
 
 }  // namespace
 
-py::dict get_node_default_arguments(const Node& call) {
-  Node inferred = safe_infer(call);
+py::dict get_node_default_arguments(const Node& call) { return constructor_defaults_of(safe_infer(call)); }
+
+py::dict constructor_defaults_of(const Node& inferred) {
   if (!inferred.truthy()) return py::dict();
   // Every call of a field class asks the same; the class keeps the answer
   // and each caller gets its own copy.

@@ -17,6 +17,9 @@ py::object get_astroid_node_constant_values(const Node& scope, const std::string
 py::dict get_node_explicit_arguments(const Node& call);
 // Constructor defaults of the called class and its ancestors.
 py::dict get_node_default_arguments(const Node& call);
+// The same, from what the call was already inferred to (an instance of
+// the class, or the class).
+py::dict constructor_defaults_of(const Node& inferred);
 
 // Insert a keyword before a trailing **mapping, else append.
 void add_to_keywords(py::list keywords, const Node& keyword);

@@ -50,7 +50,7 @@ Node model_of(const Node& call) {
   return model;
 }
 
-Node instantiate(const Node& cls) { return Node(cls.get(ast().instantiate_class)()); }
+Node instantiate(const Node& cls) { return instance_of_class(cls); }
 
 // An instance of Django's Model class, for querysets of a model we cannot
 // name (a related manager's).
@@ -170,7 +170,7 @@ py::iterator apply_model_manager_shim(const Node& /*node*/) {
   py::list instances;
   for (py::handle binding : found[1]) {
     if (py::isinstance(binding, a.ImportFrom)) continue;
-    instances.append(binding.attr(a.instantiate_class)());
+    instances.append(instantiate(Node::of(binding)).obj());
   }
   if (instances.empty()) raise_python(a.use_inference_default);
   return py::iter(instances);

@@ -49,7 +49,7 @@ const py::dict& FieldCall::explicit_args() {
 }
 
 const py::dict& FieldCall::default_args() {
-  if (!facts().default_args) facts().default_args = get_node_default_arguments(call_);
+  if (!facts().default_args) facts().default_args = constructor_defaults_of(inferred());
   return *facts().default_args;
 }
 
@@ -65,6 +65,10 @@ bool is_fragile_unique_for(const Node& keyword) {
 }
 
 bool is_non_unique_fk(FieldCall& call) {
+  // Asked of every field: the written keywords are inferred only when the
+  // field may be a primary key at all.
+  if (!find_keyword(call.node(), "primary_key") && !truthy(get_or_none(call.default_args(), "primary_key")))
+    return false;
   py::dict merged = call.merged_args();
   if (!truthy(get_or_none(merged, "primary_key"))) return false;
   py::str unique("unique");
@@ -95,6 +99,7 @@ bool is_missing_blank_true(FieldCall& call) {
   if (!call.is_model_field()) return false;
   std::optional<std::string> name = call.class_name();
   if (!name || is_django_string_field_name(*name) || is_django_boolean_field_name(*name)) return false;
+  if (!find_keyword(call.node(), "null")) return false;
   const py::dict& given = call.explicit_args();
   if (!truthy(get_or_none(given, "null")) || truthy(get_or_none(given, "blank")) ||
       !get_or_none(given, "default").is_none())
@@ -200,14 +205,18 @@ bool in_migration(const Node& call) {
 }  // namespace
 
 bool looked_at(FieldCall& call, Reported where) {
+  std::optional<bool>& known = call.facts().looked_at[static_cast<int>(where)];
+  if (known) return *known;
   const Node& node = call.node();
+  known = false;
   if (where == Reported::on_declarations) {
     // Only a call assigned to a name declares a field; asking that first
     // keeps inference away from every other call.
     std::optional<std::string> member = get_member_name(node);
     if (!member || member->empty()) return false;
   }
-  return may_declare_a_field(node) && !in_migration(node) && call.is_model_field();
+  known = may_declare_a_field(node) && !in_migration(node) && call.is_model_field();
+  return *known;
 }
 
 bool finding_at(std::string_view id, FieldCall& call) {

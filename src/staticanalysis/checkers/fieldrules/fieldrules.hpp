@@ -28,6 +28,8 @@ struct CallFacts {
   std::optional<bool> is_field;
   std::optional<py::dict> explicit_args;
   std::optional<py::dict> default_args;
+  // looked_at, by where the finding is reported.
+  std::optional<bool> looked_at[2];
 };
 
 // A call seen as a possible field declaration; what is learnt about it is
@@ -42,11 +44,11 @@ class FieldCall {
   const py::dict& explicit_args();
   const py::dict& default_args();
   py::dict merged_args();
-
- private:
   // The node's facts, found (or made) on first use: most calls are
   // dismissed before anything is learnt about them.
   CallFacts& facts();
+
+ private:
   Node call_;
   CallFacts* facts_ = nullptr;
 };
