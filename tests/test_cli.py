@@ -172,3 +172,19 @@ def test_console_command_flushes_everything_before_its_quick_exit(tmp_path):
     assert reader.wait() in (0, 1)
     assert b"Traceback" not in reader.stderr.read()
     reader.stderr.close()
+
+
+def test_work_is_shared_by_size_in_contiguous_parts(tmp_path):
+    sizes = {"a/big.py": 60_000, "a/x.py": 10, "a/y.py": 10, "b/one.py": 20_000, "b/two.py": 20_000,
+             "b/three.py": 20_000}
+    for name, size in sizes.items():
+        (tmp_path / name).parent.mkdir(exist_ok=True)
+        (tmp_path / name).write_text("#" * size)
+    line_filter = {name: None for name in sizes}
+    parts = cli.shares(tmp_path, line_filter, 2)
+    assert [list(part) for part in parts] == [["a/big.py", "a/x.py", "a/y.py"], ["b/one.py", "b/two.py", "b/three.py"]]
+    assert cli.shares(tmp_path, line_filter, 1) == [line_filter]
+    assert cli.shares(tmp_path, {}, 2) == []
+    # Never more parts than asked, every file in exactly one, in order.
+    parts = cli.shares(tmp_path, line_filter, 4)
+    assert len(parts) <= 4 and [k for part in parts for k in part] == list(sizes)

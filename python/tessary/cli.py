@@ -193,13 +193,36 @@ def sort_key(record):
     )
 
 
-def shares(line_filter, count):
-    """The filter split into `count` contiguous parts of about equal size;
-    neighbouring files (one package) stay together, which keeps astroid's
-    work on shared imports in one process."""
+# What a file costs to lint beyond its bytes, in bytes of source: reading,
+# tokenizing and walking it.
+FILE_COST = 2048
+
+
+def shares(root, line_filter, count):
+    """The filter split into `count` contiguous parts of about equal work,
+    reckoned from the files' sizes; neighbouring files (one package) stay
+    together, which keeps astroid's work on shared imports in one process."""
     keys = list(line_filter)
-    size = -(-len(keys) // count) if keys else 0
-    return [{k: line_filter[k] for k in keys[i:i + size]} for i in range(0, len(keys), size or 1)]
+    if count <= 1 or len(keys) <= 1:
+        return [line_filter] if keys else []
+    weights = []
+    for key in keys:
+        try:
+            weights.append(FILE_COST + os.path.getsize(os.path.join(root, key)))
+        except OSError:
+            weights.append(FILE_COST)
+    total = sum(weights)
+    parts, current, done = [], {}, 0
+    for key, weight in zip(keys, weights):
+        # A part is closed once it holds its share of the work, keeping at
+        # least one file for each part still to come.
+        if current and done >= total * len(parts + [current]) / count and len(parts) < count - 1:
+            parts.append(current)
+            current = {}
+        current[key] = line_filter[key]
+        done += weight
+    parts.append(current)
+    return parts
 
 
 # Below this many files per worker, starting workers costs more than it
@@ -209,7 +232,7 @@ FILES_PER_WORKER = 8
 
 def lint(root, line_filter, jobs, environment, counter=None):
     workers = max(1, min(jobs, len(line_filter) // FILES_PER_WORKER))
-    parts = shares(line_filter, workers)
+    parts = shares(root, line_filter, workers)
     findings = []
     if len(parts) > 1:
         context = multiprocessing.get_context("fork" if hasattr(os, "fork") else "spawn")
