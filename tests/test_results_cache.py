@@ -61,3 +61,25 @@ def test_no_cache_and_cache_dir(capsys, tmp_path):
     elsewhere = tmp_path / "cache"
     check(capsys, "--cache-dir", elsewhere, root)
     assert (elsewhere / "results.json").is_file() and not (root / ".tessary_cache").exists()
+
+
+def test_what_a_module_imports_is_read_again_when_its_text_changes(capsys, tmp_path):
+    """The cache keeps each module's imports by its text: a module that
+    starts importing another depends on it from then on, and damaged or
+    stale import records are never trusted."""
+    root = make_project(tmp_path, MODELS)
+    (root / "shop" / "views.py").write_text("def total():\n    return 0\n")
+    check(capsys, root)
+    assert "shop/views.py" in json.dumps(json.loads((root / ".tessary_cache" / "imports.json").read_text()))
+    (root / "shop" / "views.py").write_text(VIEWS)
+    code, found, _ = check(capsys, root)
+    assert [(e["path"], e["message-id"]) for e in found] == [("shop/views.py", "C9000")]
+    imports = root / ".tessary_cache" / "imports.json"
+    for damaged in (imports.read_text()[:20], '{"format": 1, "modules": {"x": [1, 2]}}'):
+        imports.write_text(damaged)
+        (root / "shop" / "models.py").write_text("class Book:\n    objects = []\n")
+        code, found, _ = check(capsys, root)
+        assert code == 0 and found == []
+        (root / "shop" / "models.py").write_text(MODELS)
+        code, found, _ = check(capsys, root)
+        assert [(e["path"], e["message-id"]) for e in found] == [("shop/views.py", "C9000")]

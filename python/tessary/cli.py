@@ -356,7 +356,10 @@ def format_text(entries, catalogue, files, statistics, colour):
 
 
 def format_json(entries):
-    return json.dumps(entries, indent=2, default=str)
+    """A JSON array with one finding per line."""
+    if not entries:
+        return "[]"
+    return "[\n" + ",\n".join("  " + json.dumps(entry, default=str) for entry in entries) + "\n]"
 
 
 def github_escape(text, property_value=False):
@@ -587,7 +590,7 @@ def cached_lint(root, line_filter, args, environment):
     keys, cached, hits = {}, {}, []
     if cache_dir is not None:
         fingerprint = meta.results_fingerprint(str(root), django_minor(environment), environment["paths"])
-        keys = meta.results_cache_keys(str(root), files, fingerprint)
+        keys = meta.results_cache_keys(str(root), files, fingerprint, str(cache_dir))
         cached = meta.read_results_cache(str(cache_dir))
     to_lint = {}
     for path in files:

@@ -29,6 +29,8 @@ namespace {
 
 constexpr int kCacheFormat = 1;
 constexpr const char* kCacheFile = "results.json";
+// What each module imports, by the digest of its text.
+constexpr const char* kImportsFile = "imports.json";
 
 // FNV-1a, 64 bits: a stable digest to tell whether texts changed.
 struct Digest {
@@ -63,6 +65,34 @@ std::optional<std::string> read_bytes(const fs::path& path) {
   buffer << in.rdbuf();
   if (in.bad()) return std::nullopt;
   return buffer.str();
+}
+
+// Write a file of the cache folder whole or not at all. The folder is made
+// when missing, with a .gitignore of its own. Failing to write (a
+// read-only project) is not an error: nothing is kept.
+void write_atomically(const fs::path& file, const std::string& text) {
+  fs::path folder = file.parent_path();
+  std::error_code ec;
+  fs::create_directories(folder, ec);
+  if (ec) return;
+  if (!path_exists(folder / ".gitignore")) {
+    std::ofstream ignore(folder / ".gitignore");
+    ignore << "# tessary's results cache: nothing here belongs in version control\n*\n";
+  }
+  fs::path temporary = file;
+  temporary += ".tmp" + std::to_string(::getpid());
+  {
+    std::ofstream out(temporary, std::ios::binary);
+    if (!out) return;
+    out << text;
+    if (!out) {
+      out.close();
+      fs::remove(temporary, ec);
+      return;
+    }
+  }
+  fs::rename(temporary, file, ec);
+  if (ec) fs::remove(temporary, ec);
 }
 
 // The project's modules, read once each, with the project modules each
@@ -119,25 +149,119 @@ class ImportGraph {
     }
   }
 
+  // The import statements of a parsed module, wherever they are: imports
+  // are statements, so only statement lists are searched (bodies, else and
+  // finally blocks, handlers, match cases), never the expressions, which
+  // are most of a tree.
+  static py::list import_statements(const py::handle& tree) {
+    static const char* const kBlocks[] = {"body", "orelse", "finalbody", "handlers", "cases"};
+    static const py::object Import = py::module_::import("ast").attr("Import");
+    static const py::object ImportFrom = py::module_::import("ast").attr("ImportFrom");
+    py::list found;
+    std::vector<py::object> pending{py::reinterpret_borrow<py::object>(tree)};
+    while (!pending.empty()) {
+      py::object node = std::move(pending.back());
+      pending.pop_back();
+      if (py::isinstance(node, Import) || py::isinstance(node, ImportFrom)) {
+        found.append(node);
+        continue;
+      }
+      for (const char* block : kBlocks) {
+        py::object statements = py::getattr(node, block, py::none());
+        if (!py::isinstance<py::list>(statements)) continue;
+        for (py::handle statement : statements) pending.push_back(py::reinterpret_borrow<py::object>(statement));
+      }
+    }
+    return found;
+  }
+
+  // The project modules `file` imports directly.
+ public:
   const std::set<fs::path>& imports(const fs::path& file) {
     auto it = imports_.find(file);
     if (it != imports_.end()) return it->second;
     std::set<fs::path>& out = imports_[file];
     const std::optional<std::string>& source = text(file);
     if (!source) return out;
+    for (const std::string& name : import_names(file, *source)) resolve(name, out);
+    out.erase(file);
+    return out;
+  }
+
+  // What the last run learnt of each module's imports, by the digest of
+  // its text: an unchanged module is not parsed again.
+  void load_known(const fs::path& file) {
+    known_file_ = file;
+    std::optional<std::string> saved = read_bytes(file);
+    if (!saved) return;
+    try {
+      py::object data = py::module_::import("json").attr("loads")(py::bytes(*saved));
+      if (!py::isinstance<py::dict>(data) || !data.attr("get")("format").equal(py::int_(kCacheFormat))) return;
+      py::object modules = data.attr("get")("modules");
+      if (!py::isinstance<py::dict>(modules)) return;
+      for (auto item : py::dict(modules)) {
+        if (!py::isinstance<py::str>(item.first) || !py::isinstance<py::list>(item.second)) continue;
+        py::list entry = py::reinterpret_borrow<py::list>(item.second);
+        if (py::len(entry) != 2 || !py::isinstance<py::str>(entry[0]) || !py::isinstance<py::list>(entry[1])) continue;
+        std::vector<std::string> names;
+        bool well_formed = true;
+        for (py::handle name : py::list(entry[1])) {
+          if (!py::isinstance<py::str>(name)) well_formed = false;
+          else names.push_back(py::str(name));
+        }
+        if (well_formed) known_[py::str(item.first)] = {py::str(entry[0]), std::move(names)};
+      }
+    } catch (py::error_already_set&) {
+      known_.clear();  // damaged: every module is parsed again
+    }
+  }
+
+  // Keep what this run learnt, for the modules it read; nothing when
+  // nothing changed or there is nowhere to keep it.
+  void save_known() {
+    if (known_file_.empty() || !known_changed_) return;
+    py::dict modules;
+    for (const auto& [key, entry] : known_) {
+      if (!used_.count(key)) continue;
+      modules[py::str(key)] = py::make_tuple(entry.first, py::cast(entry.second));
+    }
+    py::dict data;
+    data["format"] = kCacheFormat;
+    data["modules"] = modules;
+    write_atomically(known_file_, py::str(py::module_::import("json").attr("dumps")(data)));
+  }
+
+ private:
+  // The dotted names a module's import statements name, each as the
+  // resolver takes it: a module, or a name imported from one.
+  const std::vector<std::string>& import_names(const fs::path& file, const std::string& source) {
+    Digest digest;
+    digest.add(source);
+    std::string key = file.string();
+    used_.insert(key);
+    auto found = known_.find(key);
+    if (found != known_.end() && found->second.first == digest.hex()) return found->second.second;
+    known_changed_ = true;
+    auto& entry = known_[key];
+    entry = {digest.hex(), parse_import_names(file, source)};
+    return entry.second;
+  }
+
+  std::vector<std::string> parse_import_names(const fs::path& file, const std::string& source) const {
+    std::vector<std::string> names;
     py::object tree;
     try {
-      tree = py::module_::import("ast").attr("parse")(py::bytes(*source));
+      tree = py::module_::import("ast").attr("parse")(py::bytes(source));
     } catch (py::error_already_set&) {
-      return out;  // a module that does not parse imports nothing we can name
+      return names;  // a module that does not parse imports nothing we can name
     }
     py::object ast_module = py::module_::import("ast");
     py::object Import = ast_module.attr("Import"), ImportFrom = ast_module.attr("ImportFrom");
     std::error_code ec;
     fs::path relative_dir = fs::relative(file.parent_path(), root_, ec);
-    for (py::handle node : ast_module.attr("walk")(tree)) {
+    for (py::handle node : import_statements(tree)) {
       if (py::isinstance(node, Import)) {
-        for (py::handle alias : node.attr("names")) resolve(py::str(alias.attr("name")), out);
+        for (py::handle alias : node.attr("names")) names.push_back(py::str(alias.attr("name")));
       } else if (py::isinstance(node, ImportFrom)) {
         long level = node.attr("level").cast<long>();
         std::string module = node.attr("module").is_none() ? "" : py::str(node.attr("module")).cast<std::string>();
@@ -151,21 +275,24 @@ class ImportGraph {
           }
         }
         std::string full = base.empty() ? module : (module.empty() ? base : base + "." + module);
-        if (!full.empty()) resolve(full, out);
+        if (!full.empty()) names.push_back(full);
         for (py::handle alias : node.attr("names")) {
           std::string name = py::str(alias.attr("name"));
-          if (name != "*") resolve(full.empty() ? name : full + "." + name, out);
+          if (name != "*") names.push_back(full.empty() ? name : full + "." + name);
         }
       }
     }
-    out.erase(file);
-    return out;
+    return names;
   }
 
   fs::path root_;
   std::vector<fs::path> roots_;
   std::map<fs::path, std::optional<std::string>> texts_;
   std::map<fs::path, std::set<fs::path>> imports_;
+  fs::path known_file_;
+  std::map<std::string, std::pair<std::string, std::vector<std::string>>> known_;
+  std::set<std::string> used_;
+  bool known_changed_ = false;
 };
 
 }  // namespace
@@ -225,9 +352,11 @@ std::string results_fingerprint(const py::object& project_root, const std::strin
   return digest.hex();
 }
 
-py::dict results_cache_keys(const py::object& project_root, const py::iterable& files, const std::string& fingerprint) {
+py::dict results_cache_keys(const py::object& project_root, const py::iterable& files, const std::string& fingerprint,
+                            const py::object& cache_dir) {
   fs::path root = resolved_path(project_root.cast<fs::path>());
   ImportGraph graph(root);
+  if (!cache_dir.is_none()) graph.load_known(cache_dir.cast<fs::path>() / kImportsFile);
   py::dict keys;
   for (py::handle entry : files) {
     std::string relative = py::str(entry);
@@ -246,6 +375,7 @@ py::dict results_cache_keys(const py::object& project_root, const py::iterable& 
     }
     keys[py::str(relative)] = digest.hex();
   }
+  graph.save_known();
   return keys;
 }
 
@@ -275,30 +405,11 @@ py::dict read_results_cache(const py::object& cache_dir) {
 }
 
 void write_results_cache(const py::object& cache_dir, const py::dict& entries) {
-  fs::path folder = cache_dir.cast<fs::path>();
-  std::error_code ec;
-  fs::create_directories(folder, ec);
-  if (ec) return;
-  if (!path_exists(folder / ".gitignore")) {
-    std::ofstream ignore(folder / ".gitignore");
-    ignore << "# tessary's results cache: nothing here belongs in version control\n*\n";
-  }
   py::dict data;
   data["format"] = kCacheFormat;
   data["entries"] = entries;
   std::string text = py::str(py::module_::import("json").attr("dumps")(data, py::arg("default") = py::module_::import("builtins").attr("str")));
-  fs::path temporary = folder / (std::string(kCacheFile) + ".tmp" + std::to_string(::getpid()));
-  {
-    std::ofstream out(temporary, std::ios::binary);
-    if (!out) return;
-    out << text;
-    if (!out) {
-      fs::remove(temporary, ec);
-      return;
-    }
-  }
-  fs::rename(temporary, folder / kCacheFile, ec);
-  if (ec) fs::remove(temporary, ec);
+  write_atomically(cache_dir.cast<fs::path>() / kCacheFile, text);
 }
 
 bool line_wanted(const py::object& wanted, const py::object& line) {
@@ -322,7 +433,8 @@ void bind_cache(py::module_& m) {
         "Keep the records on the wanted lines of the filter (a module that could not be analysed always).");
   m.def("results_fingerprint", &results_fingerprint, py::arg("project_root"), py::arg("django_version"),
         py::arg("search_paths") = py::none());
-  m.def("results_cache_keys", &results_cache_keys, py::arg("project_root"), py::arg("files"), py::arg("fingerprint"));
+  m.def("results_cache_keys", &results_cache_keys, py::arg("project_root"), py::arg("files"), py::arg("fingerprint"),
+        py::arg("cache_dir") = py::none());
   m.def("read_results_cache", &read_results_cache, py::arg("cache_dir"));
   m.def("write_results_cache", &write_results_cache, py::arg("cache_dir"), py::arg("entries"));
 }

@@ -21,8 +21,10 @@ std::string results_fingerprint(const py::object& project_root, const std::strin
 // own text and the text of the project modules it imports, directly or
 // not (their packages' __init__ modules included); a template's covers
 // its text. Files that cannot be read get no key (they are always linted).
+// With a `cache_dir`, what each module imports is kept there by the digest
+// of its text, and an unchanged module is not parsed again.
 py::dict results_cache_keys(const py::object& project_root, const py::iterable& files,
-                            const std::string& fingerprint);
+                            const std::string& fingerprint, const py::object& cache_dir = py::none());
 
 // The cached {path: {"key": key, "records": [...]}} in `cache_dir`; empty
 // when there is none or it is damaged (a damaged cache is never trusted).
