@@ -216,13 +216,14 @@ class ImportGraph {
     }
   }
 
-  // Keep what this run learnt, for the modules it read; nothing when
-  // nothing changed or there is nowhere to keep it.
+  // Keep what this run learnt, with what earlier runs learnt of modules
+  // that still exist (a run of a few files keeps the others'); nothing
+  // when nothing changed or there is nowhere to keep it.
   void save_known() {
     if (known_file_.empty() || !known_changed_) return;
     py::dict modules;
     for (const auto& [key, entry] : known_) {
-      if (!used_.count(key)) continue;
+      if (!used_.count(key) && !is_file(fs::path(key))) continue;
       modules[py::str(key)] = py::make_tuple(entry.first, py::cast(entry.second));
     }
     py::dict data;
