@@ -1,6 +1,6 @@
 """Fixing speed: the whole-project fixer against linting the same files.
 
-For the synthetic projects of bench_lint.py and the installed Django's
+For synthetic projects of bench_check.py and the installed Django's
 contrib packages, prints the seconds to fix, the seconds to lint, their
 ratio, and the fixes per id. Each measurement runs in a fresh process.
 Run by hand:  python bench/bench_fix.py
@@ -12,7 +12,7 @@ import sys
 import tempfile
 
 sys.path.insert(0, str(pathlib.Path(__file__).parent))
-from bench_lint import synthetic_project  # noqa: E402
+from bench_check import synthetic_project  # noqa: E402
 
 FIX = """
 import sys, time
@@ -52,10 +52,10 @@ def main():
     import django
 
     with tempfile.TemporaryDirectory() as tmp:
-        for models in (10, 50, 200):
-            root = pathlib.Path(tmp) / f"p{models}"
-            synthetic_project(root, models)
-            report(f"synthetic {models} models", root)
+        for apps in (1, 4, 16):
+            root = pathlib.Path(tmp) / f"p{apps}"
+            synthetic_project(root, apps)
+            report(f"synthetic, {apps} apps", root)
         contrib = pathlib.Path(tmp) / "contrib"
         shutil.copytree(pathlib.Path(django.__file__).parent / "contrib", contrib)
         report("django.contrib", contrib)
