@@ -19,6 +19,7 @@
 #include <unistd.h>
 
 #include "staticanalysis/dependencies/dependencies.hpp"
+#include "staticanalysis/helpers/facade.hpp"
 #include "staticanalysis/helpers/paths.hpp"
 
 namespace tessary::meta {
@@ -155,8 +156,9 @@ class ImportGraph {
   // are most of a tree.
   static py::list import_statements(const py::handle& tree) {
     static const char* const kBlocks[] = {"body", "orelse", "finalbody", "handlers", "cases"};
-    static const py::object Import = py::module_::import("ast").attr("Import");
-    static const py::object ImportFrom = py::module_::import("ast").attr("ImportFrom");
+    const py::object& Import = made_once([] { return py::object(py::module_::import("ast").attr("Import")); });
+    const py::object& ImportFrom =
+        made_once([] { return py::object(py::module_::import("ast").attr("ImportFrom")); });
     py::list found;
     std::vector<py::object> pending{py::reinterpret_borrow<py::object>(tree)};
     while (!pending.empty()) {

@@ -335,8 +335,10 @@ Node instance_of_class(const Node& cls) {
   // Only a plain class is instantiated the plain way.
   if (Py_TYPE(cls.obj().ptr()) != reinterpret_cast<PyTypeObject*>(a.ClassDef.ptr()))
     return Node(cls.get(a.instantiate_class)());
-  static const py::object exception_instance = py::module_::import("astroid.objects").attr("ExceptionInstance");
-  static const py::object mro_error = py::module_::import("astroid.exceptions").attr("MroError");
+  const py::object& exception_instance =
+      made_once([] { return py::object(py::module_::import("astroid.objects").attr("ExceptionInstance")); });
+  const py::object& mro_error =
+      made_once([] { return py::object(py::module_::import("astroid.exceptions").attr("MroError")); });
   // An exception class makes exception instances: one named Exception or
   // BaseException among its ancestors, as instantiate_class() decides.
   auto named = [](const py::object& name, const char* text) {
