@@ -188,3 +188,21 @@ def test_work_is_shared_by_size_in_contiguous_parts(tmp_path):
     # Never more parts than asked, every file in exactly one, in order.
     parts = cli.shares(tmp_path, line_filter, 4)
     assert len(parts) <= 4 and [k for part in parts for k in part] == list(sizes)
+    # A part ends between two packages when that is near its share, and
+    # inside a package when no such place is.
+    for name, size in {"c/one.py": 9_000, "c/two.py": 9_000, "c/three.py": 9_000, "c/four.py": 9_000}.items():
+        (tmp_path / name).parent.mkdir(exist_ok=True)
+        (tmp_path / name).write_text("#" * size)
+    two_packages = {name: None for name in ("a/big.py", "c/one.py", "c/two.py", "c/three.py", "c/four.py")}
+    assert [list(part) for part in cli.shares(tmp_path, two_packages, 2)] == [
+        ["a/big.py"], ["c/one.py", "c/two.py", "c/three.py", "c/four.py"]]
+    (tmp_path / "site" / "a").mkdir(parents=True)
+    (tmp_path / "site" / "c").mkdir()
+    for name in two_packages:
+        (tmp_path / "site" / name).write_text((tmp_path / name).read_text())
+    (tmp_path / "manage.py").write_text("")
+    nested = {**{f"site/{name}": None for name in two_packages}, "manage.py": None}
+    assert [list(part) for part in cli.shares(tmp_path, nested, 2)][0] == ["site/a/big.py"]
+    one_package = {name: None for name in ("c/one.py", "c/two.py", "c/three.py", "c/four.py")}
+    assert [list(part) for part in cli.shares(tmp_path, one_package, 2)] == [
+        ["c/one.py", "c/two.py"], ["c/three.py", "c/four.py"]]

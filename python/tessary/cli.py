@@ -200,29 +200,37 @@ FILE_COST = 2048
 
 def shares(root, line_filter, count):
     """The filter split into `count` contiguous parts of about equal work,
-    reckoned from the files' sizes; neighbouring files (one package) stay
-    together, which keeps astroid's work on shared imports in one process."""
+    reckoned from the files' sizes. Neighbouring files stay together, and a
+    part ends between two packages (the first folders below the one all the
+    files in folders share) when such a place is near its share: a package's modules
+    import each other, and astroid's work on them is then done once."""
     keys = list(line_filter)
     if count <= 1 or len(keys) <= 1:
         return [line_filter] if keys else []
-    weights = []
+    before = [0]  # the work of the files before each index
     for key in keys:
         try:
-            weights.append(FILE_COST + os.path.getsize(os.path.join(root, key)))
+            weight = FILE_COST + os.path.getsize(os.path.join(root, key))
         except OSError:
-            weights.append(FILE_COST)
-    total = sum(weights)
-    parts, current, done = [], {}, 0
-    for key, weight in zip(keys, weights):
-        # A part is closed once it holds its share of the work, keeping at
-        # least one file for each part still to come.
-        if current and done >= total * len(parts + [current]) / count and len(parts) < count - 1:
-            parts.append(current)
-            current = {}
-        current[key] = line_filter[key]
-        done += weight
-    parts.append(current)
-    return parts
+            weight = FILE_COST
+        before.append(before[-1] + weight)
+    folders = [pathlib.PurePosixPath(key).parts[:-1] for key in keys]
+    # Files beside the shared folder's packages (manage.py) do not narrow it.
+    shared = len(os.path.commonprefix([folder for folder in folders if folder] or [()]))
+    package = [folder[shared] if len(folder) > shared else None for folder in folders]
+    share = before[-1] / count
+    cuts = []
+    for n in range(1, count):
+        # Leave at least one file for each part still to come.
+        low, high = (cuts[-1] + 1 if cuts else 1), len(keys) - (count - n)
+        if low > high:
+            break
+        places = range(low, high + 1)
+        distance = lambda i, target=share * n: abs(before[i] - target)  # noqa: E731
+        between_packages = [i for i in places if package[i] != package[i - 1] and distance(i) <= share / 4]
+        cuts.append(min(between_packages or places, key=distance))
+    edges = [0, *cuts, len(keys)]
+    return [{key: line_filter[key] for key in keys[a:b]} for a, b in zip(edges, edges[1:])]
 
 
 # Below this many files per worker, starting workers costs more than it
