@@ -123,3 +123,18 @@ def test_leaving_the_builder_removes_its_transforms_even_on_error():
         isinstance(a.value, astroid.nodes.Call) for a in module.body[2:] if isinstance(a, astroid.nodes.Assign)
     )
     assert len(shims.BuilderWithSettingsTransforms().transforms) == 2
+
+
+def test_numpy_members_are_inferred_through_one_transform_per_node_class():
+    """astroid's numpy brain asks one predicate per numpy function of every
+    attribute and name; one merged transform answers as they did."""
+    transforms = astroid.MANAGER._transform.transforms
+    assert len(transforms[astroid.nodes.Attribute]) < 10 and len(transforms[astroid.nodes.Name]) < 10
+    module = astroid.parse(
+        "import numpy as np\nfrom numpy import linspace\n"
+        "a = np.zeros(3)\nb = np.array([1]).sum()\nc = np.linspace(0, 1)\nd = linspace(0, 1)\ne = np.random.rand(3)\n"
+    )
+    inferred = {call.as_string(): safe_infer(call) for call in module.nodes_of_class(astroid.nodes.Call)}
+    for text in ("np.zeros(3)", "np.array([1]).sum()", "np.linspace(0, 1)"):
+        assert inferred[text].pytype() == ".ndarray", text
+    assert inferred["linspace(0, 1)"] is astroid.Uninferable and inferred["np.random.rand(3)"] is astroid.Uninferable

@@ -2,6 +2,10 @@
 
 
 #include <array>
+#include <memory>
+#include <set>
+#include <string>
+#include <vector>
 #include <string_view>
 
 #include "staticanalysis/helpers/classify.hpp"
@@ -211,6 +215,81 @@ void apply_is_used_in_generic_fk_shim(const Node& node) {
   if (is_model(node)) generic_foreign_key_field_names(node);
 }
 
+namespace {
+
+// astroid's numpy brain registers one transform per numpy function for
+// every attribute and name node (some forty predicates), and each is asked
+// of every such node of every module built, Django's own included. One
+// transform per node class stands for them: it asks only when the node's
+// name is one of theirs, then applies the matching ones in their order,
+// as astroid would.
+struct NumpyMember {
+  py::str name;
+  py::object transform;
+};
+
+std::string member_name(const py::handle& node) {
+  const Astroid& a = ast();
+  py::object name = py::getattr(node, py::isinstance(node, a.Attribute) ? a.attrname : a.name, py::none());
+  return py::isinstance<py::str>(name) ? py::str(name).cast<std::string>() : std::string();
+}
+
+void merge_numpy_member_transforms(const py::object& node_class) {
+  const Astroid& a = ast();
+  py::object looks_like;
+  py::list entries;
+  try {
+    looks_like = py::module_::import("astroid.brain.brain_numpy_utils").attr("looks_like_numpy_member");
+    entries = a.manager.attr("_transform").attr("transforms")[node_class];
+  } catch (py::error_already_set&) {
+    return;  // another astroid: its transforms stay as they are
+  }
+  auto members = std::make_shared<std::vector<NumpyMember>>();
+  auto names = std::make_shared<std::set<std::string>>();
+  py::list kept;
+  long first = -1;
+  for (py::handle entry : entries) {
+    py::tuple pair = py::reinterpret_borrow<py::tuple>(entry);
+    py::object predicate = pair[1];
+    py::object args = py::getattr(predicate, "args", py::none());
+    if (py::getattr(predicate, "func", py::none()).is(looks_like) && py::isinstance<py::tuple>(args) &&
+        py::len(args) == 1 && py::isinstance<py::str>(py::tuple(args)[0])) {
+      if (first < 0) first = static_cast<long>(py::len(kept));
+      py::str name = py::tuple(args)[0];
+      members->push_back({name, pair[0]});
+      names->insert(name.cast<std::string>());
+      continue;
+    }
+    kept.append(pair);
+  }
+  if (members->empty()) return;
+  auto matches = [looks_like](const NumpyMember& member, const py::handle& node) {
+    return looks_like(member.name, node).cast<bool>();
+  };
+  py::cpp_function predicate([names, members, matches](py::object node) {
+    if (!names->count(member_name(node))) return false;
+    for (const NumpyMember& member : *members)
+      if (matches(member, node)) return true;
+    return false;
+  });
+  py::cpp_function transform([members, matches](py::object node) -> py::object {
+    py::handle original_class = py::type::handle_of(node);
+    for (const NumpyMember& member : *members) {
+      if (!matches(member, node)) continue;
+      py::object replaced = member.transform(node);
+      // As astroid's loop does: a returned node replaces the node, and a
+      // node of another class (or none) ends the transforms.
+      if (replaced.is_none() || !py::type::handle_of(replaced).is(original_class)) return replaced;
+      node = replaced;
+    }
+    return node;
+  });
+  kept.insert(first, py::make_tuple(transform, predicate));
+  entries[py::slice(0, py::len(entries), 1)] = kept;
+}
+
+}  // namespace
+
 void install(py::module_& m) {
   const Astroid& a = ast();
   // Each predicate and shim is a module-level function; the manager keeps
@@ -256,6 +335,8 @@ void install(py::module_& m) {
                      m.attr("looks_like_list_of_queryset"));
   register_transform(a.Attribute, a.inference_tip(m.attr("apply_model_manager_shim")),
                      m.attr("looks_like_model_manager"));
+  merge_numpy_member_transforms(a.Attribute);
+  merge_numpy_member_transforms(a.Name);
 }
 
 }  // namespace tessary::shims
