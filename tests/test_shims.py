@@ -125,11 +125,23 @@ def test_leaving_the_builder_removes_its_transforms_even_on_error():
     assert len(shims.BuilderWithSettingsTransforms().transforms) == 2
 
 
-def test_numpy_members_are_inferred_through_one_transform_per_node_class():
-    """astroid's numpy brain asks one predicate per numpy function of every
-    attribute and name; one merged transform answers as they did."""
+def test_named_brain_transforms_are_merged_and_infer_as_before():
+    """astroid's numpy and builtins brains ask one predicate per name they
+    know of every attribute, name or call; one merged transform per brain
+    answers as they did."""
     transforms = astroid.MANAGER._transform.transforms
     assert len(transforms[astroid.nodes.Attribute]) < 10 and len(transforms[astroid.nodes.Name]) < 10
+    assert len(transforms[astroid.nodes.Call]) < 30
+    module = astroid.parse(
+        "a = dict(a=1)\nb = frozenset([1])\nc = dict.fromkeys([1, 2])\nd = type(a)\nclass A:\n    pass\n"
+        "e = getattr(A, 'x', 2)\nf = isinstance(a, dict)\n"
+    )
+    inferred = {call.as_string(): safe_infer(call) for call in module.nodes_of_class(astroid.nodes.Call)}
+    assert inferred["dict(a=1)"].pytype() == "builtins.dict"
+    assert inferred["frozenset([1])"].pytype() == "builtins.frozenset"
+    assert inferred["dict.fromkeys([1, 2])"].pytype() == "builtins.dict"
+    assert inferred["type(a)"].qname() == "builtins.dict"
+    assert inferred["getattr(A, 'x', 2)"].value == 2 and inferred["isinstance(a, dict)"].value is True
     module = astroid.parse(
         "import numpy as np\nfrom numpy import linspace\n"
         "a = np.zeros(3)\nb = np.array([1]).sum()\nc = np.linspace(0, 1)\nd = linspace(0, 1)\ne = np.random.rand(3)\n"

@@ -3,6 +3,7 @@
 
 #include <array>
 #include <memory>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -217,65 +218,67 @@ void apply_is_used_in_generic_fk_shim(const Node& node) {
 
 namespace {
 
-// astroid's numpy brain registers one transform per numpy function for
-// every attribute and name node (some forty predicates), and each is asked
-// of every such node of every module built, Django's own included. One
-// transform per node class stands for them: it asks only when the node's
-// name is one of theirs, then applies the matching ones in their order,
-// as astroid would.
-struct NumpyMember {
-  py::str name;
+// Some of astroid's brains register one transform per name they know, and
+// astroid asks every one of those predicates of every node of the class,
+// in every module built, Django's own included: the numpy brain forty per
+// attribute and name, the builtins brain twenty per call. One transform
+// per brain and node class stands for each group: it asks the group's own
+// predicates only of a node that bears one of their names, and applies the
+// matching transforms in their order, as astroid's loop would.
+struct NamedTransform {
+  std::string name;
   py::object transform;
+  py::object predicate;
 };
 
-std::string member_name(const py::handle& node) {
-  const Astroid& a = ast();
-  py::object name = py::getattr(node, py::isinstance(node, a.Attribute) ? a.attrname : a.name, py::none());
-  return py::isinstance<py::str>(name) ? py::str(name).cast<std::string>() : std::string();
-}
+// Which members of a group a node may match: those named `name`, or all
+// of them (`all`), or none.
+struct Candidates {
+  bool all = false;
+  std::string name;
+};
 
-void merge_numpy_member_transforms(const py::object& node_class) {
+void merge_named_transforms(const py::object& node_class, const char* brain, const char* predicate_name,
+                            std::optional<std::string> (*name_of)(const py::object& predicate),
+                            Candidates (*candidates)(const py::handle& node)) {
   const Astroid& a = ast();
   py::object looks_like;
   py::list entries;
   try {
-    looks_like = py::module_::import("astroid.brain.brain_numpy_utils").attr("looks_like_numpy_member");
+    looks_like = py::module_::import(brain).attr(predicate_name);
     entries = a.manager.attr("_transform").attr("transforms")[node_class];
   } catch (py::error_already_set&) {
     return;  // another astroid: its transforms stay as they are
   }
-  auto members = std::make_shared<std::vector<NumpyMember>>();
-  auto names = std::make_shared<std::set<std::string>>();
+  auto members = std::make_shared<std::vector<NamedTransform>>();
   py::list kept;
   long first = -1;
   for (py::handle entry : entries) {
     py::tuple pair = py::reinterpret_borrow<py::tuple>(entry);
     py::object predicate = pair[1];
-    py::object args = py::getattr(predicate, "args", py::none());
-    if (py::getattr(predicate, "func", py::none()).is(looks_like) && py::isinstance<py::tuple>(args) &&
-        py::len(args) == 1 && py::isinstance<py::str>(py::tuple(args)[0])) {
-      if (first < 0) first = static_cast<long>(py::len(kept));
-      py::str name = py::tuple(args)[0];
-      members->push_back({name, pair[0]});
-      names->insert(name.cast<std::string>());
+    std::optional<std::string> name;
+    if (py::getattr(predicate, "func", py::none()).is(looks_like)) name = name_of(predicate);
+    if (!name) {
+      kept.append(pair);
       continue;
     }
-    kept.append(pair);
+    if (first < 0) first = static_cast<long>(py::len(kept));
+    members->push_back({*name, pair[0], predicate});
   }
   if (members->empty()) return;
-  auto matches = [looks_like](const NumpyMember& member, const py::handle& node) {
-    return looks_like(member.name, node).cast<bool>();
+  auto consulted = [candidates](const NamedTransform& member, const py::handle& node) {
+    Candidates which = candidates(node);
+    return which.all || member.name == which.name;
   };
-  py::cpp_function predicate([names, members, matches](py::object node) {
-    if (!names->count(member_name(node))) return false;
-    for (const NumpyMember& member : *members)
-      if (matches(member, node)) return true;
+  py::cpp_function predicate([members, consulted](py::object node) {
+    for (const NamedTransform& member : *members)
+      if (consulted(member, node) && member.predicate(node).cast<bool>()) return true;
     return false;
   });
-  py::cpp_function transform([members, matches](py::object node) -> py::object {
+  py::cpp_function transform([members, consulted](py::object node) -> py::object {
     py::handle original_class = py::type::handle_of(node);
-    for (const NumpyMember& member : *members) {
-      if (!matches(member, node)) continue;
+    for (const NamedTransform& member : *members) {
+      if (!consulted(member, node) || !member.predicate(node).cast<bool>()) continue;
       py::object replaced = member.transform(node);
       // As astroid's loop does: a returned node replaces the node, and a
       // node of another class (or none) ends the transforms.
@@ -286,6 +289,41 @@ void merge_numpy_member_transforms(const py::object& node_class) {
   });
   kept.insert(first, py::make_tuple(transform, predicate));
   entries[py::slice(0, py::len(entries), 1)] = kept;
+}
+
+std::optional<std::string> text_of(const py::handle& value) {
+  if (!py::isinstance<py::str>(value)) return std::nullopt;
+  return py::str(value).cast<std::string>();
+}
+
+// numpy: partial(looks_like_numpy_member, name), matching a node named so.
+std::optional<std::string> numpy_member_name(const py::object& predicate) {
+  py::object args = py::getattr(predicate, "args", py::none());
+  if (!py::isinstance<py::tuple>(args) || py::len(args) != 1) return std::nullopt;
+  return text_of(py::tuple(args)[0]);
+}
+
+Candidates numpy_candidates(const py::handle& node) {
+  const Astroid& a = ast();
+  py::object name = py::getattr(node, py::isinstance(node, a.Attribute) ? a.attrname : a.name, py::none());
+  return {false, text_of(name).value_or("")};
+}
+
+// builtins: partial(_builtin_filter_predicate, builtin_name=name), matching
+// a call of that name; every one of them matches dict.fromkeys(...).
+std::optional<std::string> builtin_name(const py::object& predicate) {
+  py::object keywords = py::getattr(predicate, "keywords", py::none());
+  if (!py::isinstance<py::dict>(keywords) || py::len(keywords) != 1 || !py::dict(keywords).contains("builtin_name"))
+    return std::nullopt;
+  return text_of(py::dict(keywords)["builtin_name"]);
+}
+
+Candidates builtin_candidates(const py::handle& node) {
+  const Astroid& a = ast();
+  py::object func = node.attr(a.func);
+  if (py::isinstance(func, a.Name)) return {false, text_of(func.attr(a.name)).value_or("")};
+  if (py::isinstance(func, a.Attribute)) return {text_of(func.attr(a.attrname)) == std::optional<std::string>("fromkeys"), ""};
+  return {};
 }
 
 }  // namespace
@@ -335,8 +373,12 @@ void install(py::module_& m) {
                      m.attr("looks_like_list_of_queryset"));
   register_transform(a.Attribute, a.inference_tip(m.attr("apply_model_manager_shim")),
                      m.attr("looks_like_model_manager"));
-  merge_numpy_member_transforms(a.Attribute);
-  merge_numpy_member_transforms(a.Name);
+  merge_named_transforms(a.Attribute, "astroid.brain.brain_numpy_utils", "looks_like_numpy_member",
+                         &numpy_member_name, &numpy_candidates);
+  merge_named_transforms(a.Name, "astroid.brain.brain_numpy_utils", "looks_like_numpy_member", &numpy_member_name,
+                         &numpy_candidates);
+  merge_named_transforms(a.Call, "astroid.brain.brain_builtin_inference", "_builtin_filter_predicate",
+                         &builtin_name, &builtin_candidates);
 }
 
 }  // namespace tessary::shims
