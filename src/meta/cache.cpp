@@ -96,6 +96,38 @@ void write_atomically(const fs::path& file, const std::string& text) {
   if (ec) fs::remove(temporary, ec);
 }
 
+// Python's ast classes for the import statements.
+const py::object& ast_import() {
+  return made_once([] { return py::object(py::module_::import("ast").attr("Import")); });
+}
+const py::object& ast_import_from() {
+  return made_once([] { return py::object(py::module_::import("ast").attr("ImportFrom")); });
+}
+
+// The import statements of a parsed module, wherever they are: imports
+// are statements, so only statement lists are searched (bodies, else and
+// finally blocks, handlers, match cases), never the expressions, which
+// are most of a tree.
+py::list import_statements(const py::handle& tree) {
+  static const char* const kBlocks[] = {"body", "orelse", "finalbody", "handlers", "cases"};
+  py::list found;
+  std::vector<py::object> pending{py::reinterpret_borrow<py::object>(tree)};
+  while (!pending.empty()) {
+    py::object node = std::move(pending.back());
+    pending.pop_back();
+    if (py::isinstance(node, ast_import()) || py::isinstance(node, ast_import_from())) {
+      found.append(node);
+      continue;
+    }
+    for (const char* block : kBlocks) {
+      py::object statements = py::getattr(node, block, py::none());
+      if (!py::isinstance<py::list>(statements)) continue;
+      for (py::handle statement : statements) pending.push_back(py::reinterpret_borrow<py::object>(statement));
+    }
+  }
+  return found;
+}
+
 // The project's modules, read once each, with the project modules each
 // imports.
 class ImportGraph {
@@ -125,60 +157,7 @@ class ImportGraph {
     return seen;
   }
 
- private:
-  // The files of a dotted module name: its packages' __init__ modules and
-  // the module itself, as found below one of the roots.
-  void resolve(const std::string& dotted, std::set<fs::path>& out) const {
-    for (const fs::path& base : roots_) {
-      fs::path folder = base;
-      std::vector<fs::path> found;
-      std::stringstream parts(dotted);
-      for (std::string part; std::getline(parts, part, '.');) {
-        if (part.empty()) continue;
-        fs::path package = folder / part;
-        if (is_file(package / "__init__.py")) {
-          found.push_back(package / "__init__.py");
-          folder = package;
-          continue;
-        }
-        if (is_file(folder / (part + ".py"))) found.push_back(folder / (part + ".py"));
-        break;
-      }
-      if (found.empty()) continue;
-      for (const fs::path& f : found) out.insert(resolved_path(f));
-      return;
-    }
-  }
-
-  // The import statements of a parsed module, wherever they are: imports
-  // are statements, so only statement lists are searched (bodies, else and
-  // finally blocks, handlers, match cases), never the expressions, which
-  // are most of a tree.
-  static py::list import_statements(const py::handle& tree) {
-    static const char* const kBlocks[] = {"body", "orelse", "finalbody", "handlers", "cases"};
-    const py::object& Import = made_once([] { return py::object(py::module_::import("ast").attr("Import")); });
-    const py::object& ImportFrom =
-        made_once([] { return py::object(py::module_::import("ast").attr("ImportFrom")); });
-    py::list found;
-    std::vector<py::object> pending{py::reinterpret_borrow<py::object>(tree)};
-    while (!pending.empty()) {
-      py::object node = std::move(pending.back());
-      pending.pop_back();
-      if (py::isinstance(node, Import) || py::isinstance(node, ImportFrom)) {
-        found.append(node);
-        continue;
-      }
-      for (const char* block : kBlocks) {
-        py::object statements = py::getattr(node, block, py::none());
-        if (!py::isinstance<py::list>(statements)) continue;
-        for (py::handle statement : statements) pending.push_back(py::reinterpret_borrow<py::object>(statement));
-      }
-    }
-    return found;
-  }
-
   // The project modules `file` imports directly.
- public:
   const std::set<fs::path>& imports(const fs::path& file) {
     auto it = imports_.find(file);
     if (it != imports_.end()) return it->second;
@@ -235,6 +214,30 @@ class ImportGraph {
   }
 
  private:
+  // The files of a dotted module name: its packages' __init__ modules and
+  // the module itself, as found below one of the roots.
+  void resolve(const std::string& dotted, std::set<fs::path>& out) const {
+    for (const fs::path& base : roots_) {
+      fs::path folder = base;
+      std::vector<fs::path> found;
+      std::stringstream parts(dotted);
+      for (std::string part; std::getline(parts, part, '.');) {
+        if (part.empty()) continue;
+        fs::path package = folder / part;
+        if (is_file(package / "__init__.py")) {
+          found.push_back(package / "__init__.py");
+          folder = package;
+          continue;
+        }
+        if (is_file(folder / (part + ".py"))) found.push_back(folder / (part + ".py"));
+        break;
+      }
+      if (found.empty()) continue;
+      for (const fs::path& f : found) out.insert(resolved_path(f));
+      return;
+    }
+  }
+
   // The dotted names a module's import statements name, each as the
   // resolver takes it: a module, or a name imported from one.
   const std::vector<std::string>& import_names(const fs::path& file, const std::string& source) {
@@ -258,14 +261,12 @@ class ImportGraph {
     } catch (py::error_already_set&) {
       return names;  // a module that does not parse imports nothing we can name
     }
-    py::object ast_module = py::module_::import("ast");
-    py::object Import = ast_module.attr("Import"), ImportFrom = ast_module.attr("ImportFrom");
     std::error_code ec;
     fs::path relative_dir = fs::relative(file.parent_path(), root_, ec);
     for (py::handle node : import_statements(tree)) {
-      if (py::isinstance(node, Import)) {
+      if (py::isinstance(node, ast_import())) {
         for (py::handle alias : node.attr("names")) names.push_back(py::str(alias.attr("name")));
-      } else if (py::isinstance(node, ImportFrom)) {
+      } else if (py::isinstance(node, ast_import_from())) {
         long level = node.attr("level").cast<long>();
         std::string module = node.attr("module").is_none() ? "" : py::str(node.attr("module")).cast<std::string>();
         std::string base;
