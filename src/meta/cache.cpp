@@ -6,6 +6,7 @@
 #include <pybind11/stl.h>
 #include <pybind11/stl/filesystem.h>
 
+#include <cctype>
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
@@ -21,6 +22,7 @@
 #include "staticanalysis/dependencies/dependencies.hpp"
 #include "staticanalysis/helpers/facade.hpp"
 #include "staticanalysis/helpers/paths.hpp"
+#include "staticanalysis/helpers/read_file.hpp"
 
 namespace tessary::meta {
 
@@ -59,13 +61,26 @@ fs::path resolved_path(const fs::path& path) {
   return ec ? path.lexically_normal() : resolved;
 }
 
-std::optional<std::string> read_bytes(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return std::nullopt;
-  std::ostringstream buffer;
-  buffer << in.rdbuf();
-  if (in.bad()) return std::nullopt;
-  return buffer.str();
+std::optional<std::string> read_bytes(const fs::path& path, std::size_t cap = kCacheFileCap) {
+  return read_regular_file(path, cap).bytes;
+}
+
+// Create `path` anew and write `text` to it; a file or link already there
+// (a committed symlink, say) is never written through.
+bool write_new_file(const fs::path& path, const std::string& text) {
+  int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+  if (fd < 0) return false;
+  size_t done = 0;
+  while (done < text.size()) {
+    ssize_t wrote = ::write(fd, text.data() + done, text.size() - done);
+    if (wrote < 0 && errno == EINTR) continue;
+    if (wrote <= 0) {
+      ::close(fd);
+      return false;
+    }
+    done += static_cast<size_t>(wrote);
+  }
+  return ::close(fd) == 0;
 }
 
 // Write a file of the cache folder whole or not at all. The folder is made
@@ -76,21 +91,14 @@ void write_atomically(const fs::path& file, const std::string& text) {
   std::error_code ec;
   fs::create_directories(folder, ec);
   if (ec) return;
-  if (!path_exists(folder / ".gitignore")) {
-    std::ofstream ignore(folder / ".gitignore");
-    ignore << "# tessary's results cache: nothing here belongs in version control\n*\n";
-  }
+  if (!fs::exists(fs::symlink_status(folder / ".gitignore", ec)))
+    write_new_file(folder / ".gitignore", "# tessary's results cache: nothing here belongs in version control\n*\n");
   fs::path temporary = file;
   temporary += ".tmp" + std::to_string(::getpid());
-  {
-    std::ofstream out(temporary, std::ios::binary);
-    if (!out) return;
-    out << text;
-    if (!out) {
-      out.close();
-      fs::remove(temporary, ec);
-      return;
-    }
+  fs::remove(temporary, ec);  // left by a killed run of the same number
+  if (!write_new_file(temporary, text)) {
+    fs::remove(temporary, ec);
+    return;
   }
   fs::rename(temporary, file, ec);
   if (ec) fs::remove(temporary, ec);
@@ -139,7 +147,7 @@ class ImportGraph {
 
   const std::optional<std::string>& text(const fs::path& file) {
     auto it = texts_.find(file);
-    if (it == texts_.end()) it = texts_.emplace(file, read_bytes(file)).first;
+    if (it == texts_.end()) it = texts_.emplace(file, read_bytes(file, kSourceFileCap)).first;
     return it->second;
   }
 
@@ -347,10 +355,8 @@ std::string results_fingerprint(const py::object& project_root, const std::strin
     }
     std::sort(files.begin(), files.end());
     for (const fs::path& file : files) {
-      std::ifstream in(file, std::ios::binary);
-      std::ostringstream content;
-      content << in.rdbuf();
-      digest.add(file.string() + "\n" + content.str());
+      FileBytes content = read_regular_file(file, kConfigFileCap);
+      digest.add(file.string() + "\n" + (content.bytes ? *content.bytes : "\0" + content.problem));
     }
   }
   return digest.hex();
@@ -383,6 +389,52 @@ py::dict results_cache_keys(const py::object& project_root, const py::iterable& 
   return keys;
 }
 
+namespace {
+
+bool is_whole_number(const py::handle& value) {
+  return PyLong_CheckExact(value.ptr()) != 0;
+}
+
+// A cached finding has the fields every command reads, of the types they
+// expect, and belongs to the file it is kept under. Anything else is a
+// miss: the file is linted again.
+bool well_formed_record(const py::handle& record, const py::handle& path) {
+  if (!py::isinstance<py::dict>(record)) return false;
+  py::dict fields = py::reinterpret_borrow<py::dict>(record);
+  auto get = [&](const char* name) { return fields.attr("get")(name); };
+  py::object id = get("message-id"), where = get("path"), line = get("line"), column = get("column");
+  py::object message = get("message"), symbol = get("symbol");
+  if (!py::isinstance<py::str>(id) || !py::isinstance<py::str>(where) || !where.equal(path)) return false;
+  std::string text = py::str(id);
+  if (text.size() != 5 || !std::isupper(static_cast<unsigned char>(text[0])) ||
+      !std::all_of(text.begin() + 1, text.end(), [](char c) { return std::isdigit(static_cast<unsigned char>(c)); }))
+    return false;
+  if (!(line.is_none() || is_whole_number(line)) || !(column.is_none() || is_whole_number(column))) return false;
+  if (!(symbol.is_none() || py::isinstance<py::str>(symbol))) return false;
+  return py::isinstance<py::dict>(message) || py::isinstance<py::str>(message);
+}
+
+}  // namespace
+
+py::object results_cache_folder(const py::object& project_root, const py::object& named) {
+  if (!named.is_none()) return named;  // the user's choice, wherever it is
+  fs::path root = project_root.cast<fs::path>();
+  fs::path folder = root / ".tessary_cache";
+  std::error_code ec;
+  fs::file_status status = fs::symlink_status(folder, ec);
+  std::string problem;
+  if (!fs::exists(status)) return py::cast(folder);
+  if (fs::is_symlink(status))
+    problem = "a symlink";
+  else if (!fs::is_directory(status))
+    problem = "not a folder";
+  else if (!resolves_inside(folder, root))
+    problem = "outside the project";
+  if (problem.empty()) return py::cast(folder);
+  warn_once(".tessary_cache", problem + ", so the results cache is not used ('--cache-dir DIR' names a folder to use)");
+  return py::none();
+}
+
 py::dict read_results_cache(const py::object& cache_dir) {
   std::optional<std::string> text = read_bytes(cache_dir.cast<fs::path>() / kCacheFile);
   if (!text) return py::dict();
@@ -397,9 +449,10 @@ py::dict read_results_cache(const py::object& cache_dir) {
       py::handle value = item.second;
       if (!py::isinstance<py::dict>(value)) continue;
       py::object key = value.attr("get")("key"), records = value.attr("get")("records");
-      if (!py::isinstance<py::str>(key) || !py::isinstance<py::list>(records)) continue;
+      if (!py::isinstance<py::str>(item.first) || !py::isinstance<py::str>(key) || !py::isinstance<py::list>(records))
+        continue;
       bool well_formed = true;
-      for (py::handle record : records) well_formed = well_formed && py::isinstance<py::dict>(record);
+      for (py::handle record : records) well_formed = well_formed && well_formed_record(record, item.first);
       if (well_formed) out[item.first] = value;
     }
     return out;
@@ -440,6 +493,9 @@ void bind_cache(py::module_& m) {
   m.def("results_cache_keys", &results_cache_keys, py::arg("project_root"), py::arg("files"), py::arg("fingerprint"),
         py::arg("cache_dir") = py::none());
   m.def("read_results_cache", &read_results_cache, py::arg("cache_dir"));
+  m.def("results_cache_folder", &results_cache_folder, py::arg("project_root"), py::arg("named") = py::none(),
+        "The results cache's folder: the one named, else .tessary_cache in the project root unless that is a "
+        "symlink, not a folder or outside the project (None, with a warning).");
   m.def("write_results_cache", &write_results_cache, py::arg("cache_dir"), py::arg("entries"));
 }
 

@@ -26,6 +26,13 @@ std::string results_fingerprint(const py::object& project_root, const std::strin
 py::dict results_cache_keys(const py::object& project_root, const py::iterable& files,
                             const std::string& fingerprint, const py::object& cache_dir = py::none());
 
+// Where the results cache lives: `named` (the user's --cache-dir) when
+// given, else .tessary_cache in the project root, unless that is a symlink,
+// not a folder, or resolves outside the project: then None (no cache),
+// with a warning. A repository could otherwise commit a link that makes
+// tessary write elsewhere.
+py::object results_cache_folder(const py::object& project_root, const py::object& named = py::none());
+
 // The cached {path: {"key": key, "records": [...]}} in `cache_dir`; empty
 // when there is none or it is damaged (a damaged cache is never trusted).
 py::dict read_results_cache(const py::object& cache_dir);

@@ -1,6 +1,7 @@
 #include "meta/meta.hpp"
 
 #include "staticanalysis/helpers/paths.hpp"
+#include "staticanalysis/helpers/read_file.hpp"
 
 #include <pybind11/gil_safe_call_once.h>
 
@@ -21,21 +22,16 @@ namespace {
 
 constexpr long kDefaultLineLength = 88;
 
-std::optional<std::string> read_text(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return std::nullopt;
-  std::ostringstream buffer;
-  buffer << in.rdbuf();
-  return buffer.str();
-}
+// A small file of the analysed environment (pyvenv.cfg, a .pth file, a
+// package's __init__): a regular file within the cap, else nothing.
+std::optional<std::string> read_text(const fs::path& path) { return read_regular_file(path, kConfigFileCap).bytes; }
 
 // The parsed pyproject.toml, or an empty map when there is none. A file
 // that is not valid TOML is a configuration error worth stopping for.
 py::dict read_pyproject(const fs::path& project_root) {
   fs::path path = project_root / "pyproject.toml";
-  if (!is_file(path)) return py::dict();
-  std::optional<std::string> text = read_text(path);
-  if (!text) throw py::value_error(path.string() + ": cannot be read");
+  std::optional<std::string> text = project_file_or_warn(project_root, path);
+  if (!text) return py::dict();
   py::object tomllib;
   try {
     tomllib = py::module_::import("tomllib");
@@ -79,8 +75,8 @@ std::optional<fs::path> module_file(const std::string& modpath, const fs::path& 
 }
 
 // The literal text assigned to NAME at the start of a line.
-std::optional<std::string> literal_setting(const fs::path& file, const std::string& name) {
-  std::optional<std::string> text = read_text(file);
+std::optional<std::string> literal_setting(const fs::path& root, const fs::path& file, const std::string& name) {
+  std::optional<std::string> text = project_file_or_warn(root, file);
   if (!text) return std::nullopt;
   std::regex pattern("^" + name + R"re(\s*=\s*(?:"([^"\n]*)"|'([^'\n]*)'))re", std::regex::multiline);
   std::smatch match;
@@ -179,7 +175,7 @@ std::vector<std::string> get_settings_files(const fs::path& project_root) {
   fs::path manage;
   if (is_file(project_root / "manage.py")) manage = project_root / "manage.py";
   if (!manage.empty()) {
-    if (std::optional<std::string> text = read_text(manage)) {
+    if (std::optional<std::string> text = project_file_or_warn(project_root, manage)) {
       std::smatch match;
       if (std::regex_search(*text, match, settings_default)) return {match[1].str()};
     }
@@ -216,7 +212,7 @@ std::string get_root_urlconf(const std::vector<std::string>& settings_files, con
   for (const std::string& modpath : settings_files) {
     std::optional<fs::path> file = module_file(modpath, project_root);
     if (!file) continue;
-    if (std::optional<std::string> value = literal_setting(*file, "ROOT_URLCONF")) return *value;
+    if (std::optional<std::string> value = literal_setting(project_root, *file, "ROOT_URLCONF")) return *value;
   }
   return "";
 }
@@ -225,7 +221,7 @@ std::optional<std::string> get_static_url_setting(const fs::path& project_root) 
   for (const std::string& modpath : get_settings_files(project_root)) {
     std::optional<fs::path> file = module_file(modpath, project_root);
     if (!file) continue;
-    if (std::optional<std::string> value = literal_setting(*file, "STATIC_URL")) return value;
+    if (std::optional<std::string> value = literal_setting(project_root, *file, "STATIC_URL")) return value;
   }
   return std::nullopt;
 }

@@ -4,6 +4,7 @@
 #include <pybind11/stl/filesystem.h>
 
 #include <algorithm>
+#include <cctype>
 #include <set>
 
 #include "staticanalysis/helpers/paths.hpp"
@@ -129,7 +130,7 @@ bool in_git_repository(const fs::path& root) {
 ProjectFiles project_files(const fs::path& root) {
   std::vector<fs::path> candidates;
   if (in_git_repository(root)) {
-    for (const std::string& path : split_nul(git(root, {"ls-files", "--cached", "--others", "--exclude-standard", "-z"})))
+    for (const std::string& path : split_nul(git(root, {"ls-files", "--cached", "--others", "--exclude-standard", "-z", "--"})))
       candidates.emplace_back(path);
   } else {
     std::error_code ec;
@@ -188,10 +189,31 @@ std::string unquote_git_path(std::string text) {
   return out;
 }
 
+std::string resolve_revision(const fs::path& root, const std::string& rev) {
+  // A value that starts with "-" is a revision here, never an option: a
+  // branch name from CI must not be able to say --output=... to git.
+  std::string out;
+  try {
+    out = git(root, {"rev-parse", "--verify", "--quiet", "--end-of-options", rev + "^{commit}"});
+  } catch (py::value_error&) {
+    out.clear();
+  }
+  while (!out.empty() && (out.back() == '\n' || out.back() == '\r')) out.pop_back();
+  bool hex = out.size() >= 40 && std::all_of(out.begin(), out.end(), [](char c) { return std::isxdigit(static_cast<unsigned char>(c)); });
+  if (!hex) {
+    if (!in_git_repository(root))
+      throw py::value_error(root.string() + " is not in a git repository (--diff compares with a git revision)");
+    throw py::value_error("--diff: '" + rev + "' is not a commit of this repository");
+  }
+  return out;
+}
+
 DiffRanges diff_ranges(const fs::path& root, const std::string& rev, long context) {
   DiffRanges ranges;
+  std::string commit = resolve_revision(root, rev);
   std::string diff = git(root, {"diff", "-U" + std::to_string(context), "--no-color", "--no-ext-diff",
-                                "--no-textconv", "--relative", "--src-prefix=a/", "--dst-prefix=b/", rev, "--"});
+                                "--no-textconv", "--relative", "--src-prefix=a/", "--dst-prefix=b/",
+                                "--end-of-options", commit, "--"});
   std::optional<std::string> current;
   size_t begin = 0;
   for (size_t end = 0; begin < diff.size(); begin = end + 1) {
@@ -212,7 +234,8 @@ DiffRanges diff_ranges(const fs::path& root, const std::string& rev, long contex
       if (count > 0 && ranges[*current]) ranges[*current]->push_back({start, start + count - 1});
     }
   }
-  for (const std::string& path : split_nul(git(root, {"ls-files", "--others", "--exclude-standard", "-z"})))
+  for (const std::string& path :
+       split_nul(git(root, {"ls-files", "--others", "--exclude-standard", "-z", "--"})))
     ranges[path] = std::nullopt;
   return ranges;
 }
@@ -220,7 +243,7 @@ DiffRanges diff_ranges(const fs::path& root, const std::string& rev, long contex
 std::string default_base(const fs::path& root) {
   for (const char* branch : {"origin/main", "main", "origin/master", "master"}) {
     try {
-      std::string out = git(root, {"merge-base", "HEAD", branch});
+      std::string out = git(root, {"merge-base", "--end-of-options", "HEAD", branch});
       while (!out.empty() && (out.back() == '\n' || out.back() == '\r')) out.pop_back();
       return out;
     } catch (py::error_already_set&) {

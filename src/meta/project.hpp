@@ -40,6 +40,9 @@ std::string git(const fs::path& root, const std::vector<std::string>& args);
 // project-relative path; a new untracked file maps to nullopt (every line
 // is new).
 using DiffRanges = std::map<std::string, std::optional<std::vector<std::pair<long, long>>>>;
+// The commit a revision names (a branch, a tag, a sha), resolved with
+// options ended first; a ValueError when it names none.
+std::string resolve_revision(const fs::path& root, const std::string& rev);
 DiffRanges diff_ranges(const fs::path& root, const std::string& rev, long context);
 // The merge base with the main branch (origin/main, main, origin/master,
 // master, the first there is), else HEAD.

@@ -6,6 +6,7 @@
 #include <pybind11/stl.h>
 
 #include "staticanalysis/checkers/admin/admin.hpp"
+#include "staticanalysis/helpers/read_file.hpp"
 #include "staticanalysis/checkers/fieldrules/fieldrules.hpp"
 #include "staticanalysis/checkers/methodrules/methodrules.hpp"
 #include "staticanalysis/checkers/migrations/migrations.hpp"
@@ -94,7 +95,16 @@ void report_syntax_error(py::object self, py::error_already_set& err);
 py::object linter_get_ast(py::object self, py::object filepath, py::object modname, py::object data) {
   const Astroid& a = ast();
   try {
-    if (data.is_none()) return a.manager.attr("ast_from_file")(filepath, modname, py::arg("source") = true);
+    if (data.is_none()) {
+      // astroid reads the file whole: only a regular file within the cap.
+      std::string problem = unreadable_because(py::str(filepath).cast<std::string>(), kSourceFileCap);
+      if (!problem.empty()) {
+        report_fatal(self, as_reason(problem));
+        file_done(self);
+        return py::none();
+      }
+      return a.manager.attr("ast_from_file")(filepath, modname, py::arg("source") = true);
+    }
     return a.builder_class(a.manager).attr("string_build")(data, modname, filepath);
   } catch (py::error_already_set& err) {
     if (!is_exception(err)) throw;

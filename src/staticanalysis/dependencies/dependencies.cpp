@@ -1,6 +1,7 @@
 #include "staticanalysis/dependencies/dependencies.hpp"
 
 #include "staticanalysis/helpers/paths.hpp"
+#include "staticanalysis/helpers/read_file.hpp"
 
 #include <pybind11/stl/filesystem.h>
 
@@ -15,13 +16,6 @@ namespace {
 // The dependency files tried, in order; each is also dparse's file type.
 constexpr const char* kFileTypes[] = {"requirements_txt", "conda_yml", "setup_cfg", "pipfile_lock", "pipfile"};
 constexpr int kPatches = 30;
-
-std::string read_bytes(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream buffer;
-  buffer << in.rdbuf();
-  return buffer.str();
-}
 
 py::str decode(const std::string& bytes, const char* errors) {
   return py::reinterpret_steal<py::str>(
@@ -90,8 +84,9 @@ py::object resolve_django_version_via_dparse(const fs::path& project_root) {
   for (const char* constant : kFileTypes) {
     py::object file_type = filetypes.attr(constant);
     fs::path path = project_root / file_type.cast<std::string>();
-    if (!path_exists(path)) continue;
-    py::str content = decode(read_bytes(path), "ignore");
+    std::optional<std::string> bytes = project_file_or_warn(project_root, path);
+    if (!bytes) continue;
+    py::str content = decode(*bytes, "ignore");
     py::object parsed = dparse.attr("parse")(content, py::arg("file_type") = file_type);
     for (py::handle dependency : parsed.attr("dependencies")) {
       py::object details =
@@ -104,9 +99,10 @@ py::object resolve_django_version_via_dparse(const fs::path& project_root) {
 
 py::object resolve_django_version_via_setup_py(const fs::path& project_root) {
   fs::path path = project_root / "setup.py";
-  if (!path_exists(path)) return py::none();
+  std::optional<std::string> bytes = project_file_or_warn(project_root, path);
+  if (!bytes) return py::none();
   py::object astroid = py::module_::import("astroid");
-  py::object tree = astroid.attr("parse")(decode_strict(read_bytes(path)));
+  py::object tree = astroid.attr("parse")(decode_strict(*bytes));
   py::object line_parser = py::module_::import("dparse.parser").attr("RequirementsTXTLineParser");
   py::str setup_py("setup.py");
   for (py::handle constant : tree.attr("nodes_of_class")(astroid.attr("Const"))) {
@@ -192,10 +188,12 @@ bool is_django_repository(const fs::path& project_root) {
   fs::recursive_directory_iterator it(project_root, fs::directory_options::skip_permission_denied, ec), end;
   for (; it != end; it.increment(ec)) {
     if (ec) break;
-    if (!it->is_regular_file() || it->path().extension() != ".py") continue;
+    if (it->path().extension() != ".py") continue;
+    FileBytes read = read_regular_file(it->path(), kSourceFileCap);
+    if (!read.bytes) continue;
     py::object tree;
     try {
-      tree = parse(decode_strict(read_bytes(it->path())));
+      tree = parse(decode_strict(*read.bytes));
     } catch (py::error_already_set&) {
       // A file that is not Python 3 text says nothing either way.
       continue;

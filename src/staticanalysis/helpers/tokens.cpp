@@ -1,4 +1,5 @@
 #include "staticanalysis/helpers/tokens.hpp"
+#include "staticanalysis/helpers/read_file.hpp"
 
 #include <pybind11/stl.h>
 
@@ -203,14 +204,12 @@ py::list read_code_from_file(const std::string& path) {
 }
 
 std::optional<py::str> read_utf8_file(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
-    PyErr_SetFromErrnoWithFilename(PyExc_OSError, path.c_str());
+  FileBytes read = read_regular_file(path, kSourceFileCap);
+  if (!read.bytes) {
+    PyErr_SetString(PyExc_OSError, (path + ": " + read.problem).c_str());
     throw py::error_already_set();
   }
-  std::ostringstream buffer;
-  buffer << in.rdbuf();
-  std::string bytes = buffer.str();
+  std::string bytes = std::move(*read.bytes);
   PyObject* text = PyUnicode_DecodeUTF8(bytes.data(), static_cast<Py_ssize_t>(bytes.size()), "strict");
   if (text == nullptr) {
     PyErr_Clear();
@@ -242,19 +241,14 @@ std::string where_decoding_failed(const std::string& bytes, py::error_already_se
 
 SourceText read_source_text(const std::string& path, SourceKind kind) {
   SourceText out;
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
-    out.problem = std::string("it could not be read (") + std::strerror(errno) + ")";
+  FileBytes read = read_regular_file(path, kSourceFileCap);
+  if (!read.bytes) {
+    out.problem = as_reason(read.problem);
     return out;
   }
-  std::ostringstream buffer;
-  buffer << in.rdbuf();
-  if (in.bad()) {
-    out.problem = std::string("it could not be read (") + std::strerror(errno) + ")";
-    return out;
-  }
-  std::string bytes = buffer.str();
+  std::string bytes = std::move(*read.bytes);
   py::bytes data(bytes);
+  out.raw = bytes;
   if (kind == SourceKind::python) {
     try {
       py::object reader = py::module_::import("io").attr("BytesIO")(data).attr("readline");

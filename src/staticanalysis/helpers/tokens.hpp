@@ -40,6 +40,7 @@ struct SourceText {
   std::optional<py::str> text;
   std::string encoding;  // the codec it was decoded with ("utf-8-sig" keeps the mark out of the text)
   std::string problem;
+  std::string raw;  // the bytes read, as they are on disk
 };
 enum class SourceKind { python, html };
 SourceText read_source_text(const std::string& path, SourceKind kind);

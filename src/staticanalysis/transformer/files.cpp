@@ -1,12 +1,18 @@
 #include "staticanalysis/transformer/files.hpp"
 
 #include <pybind11/stl.h>
+
+#include <filesystem>
+#include <vector>
 #include <pybind11/stl/filesystem.h>
 
+#include "staticanalysis/helpers/read_file.hpp"
 #include "staticanalysis/helpers/tokens.hpp"
 #include "staticanalysis/transformer/fixer.hpp"
 
 namespace tessary::transformer {
+
+namespace fs = std::filesystem;
 
 py::list transform_files(const py::object& project_root, const py::object& whitelist) {
   py::object meta = py::module_::import("tessary.meta");
@@ -16,7 +22,26 @@ py::list transform_files(const py::object& project_root, const py::object& white
   return result["files"];
 }
 
-py::list write_files(const py::object& project_root, const py::iterable& pairs) {
+namespace {
+
+// Temporary files of an earlier run that was killed between writing one
+// and putting it in place: ".<name>.XXXXXXXX.tessary" beside the file.
+void remove_stale_temporaries(const fs::path& folder, const std::string& base) {
+  std::string head = "." + base + ".", tail = ".tessary";
+  std::error_code ec;
+  std::vector<fs::path> stale;
+  for (const auto& entry : fs::directory_iterator(folder, ec)) {
+    std::string name = entry.path().filename().string();
+    if (name.size() == head.size() + 8 + tail.size() && name.rfind(head, 0) == 0 &&
+        name.compare(name.size() - tail.size(), tail.size(), tail) == 0 && !entry.is_directory(ec))
+      stale.push_back(entry.path());
+  }
+  for (const fs::path& path : stale) fs::remove(path, ec);
+}
+
+}  // namespace
+
+py::list write_files(const py::object& project_root, const py::iterable& pairs, const py::object& expected) {
   py::module_ os = py::module_::import("os");
   py::object path_module = os.attr("path");
   std::string root = py::str(path_module.attr("realpath")(project_root));
@@ -43,6 +68,8 @@ py::list write_files(const py::object& project_root, const py::iterable& pairs) 
     py::object stat = os.attr("stat")(real);
     std::string folder = py::str(path_module.attr("dirname")(real));
     std::string base = py::str(path_module.attr("basename")(real));
+    remove_stale_temporaries(folder, base);
+    py::object before = expected.is_none() ? py::object(py::none()) : expected.attr("get")(relative, py::none());
     py::tuple temp = py::module_::import("tempfile").attr("mkstemp")(py::arg("prefix") = "." + base + ".",
                                                                      py::arg("suffix") = ".tessary",
                                                                      py::arg("dir") = folder);
@@ -66,6 +93,15 @@ py::list write_files(const py::object& project_root, const py::iterable& pairs) 
       }
       os.attr("close")(fd);
       fd = py::none();
+      // Another program (an editor, a formatter) may have saved the file
+      // since it was read: its edit wins, and the fix is not written.
+      if (!before.is_none()) {
+        FileBytes now = read_regular_file(real, kSourceFileCap);
+        if (!now.bytes || *now.bytes != before.cast<std::string>()) {
+          os.attr("unlink")(temp_path);
+          continue;
+        }
+      }
       os.attr("replace")(temp_path, real);
     } catch (...) {
       if (!fd.is_none()) {
@@ -86,12 +122,14 @@ py::list write_files(const py::object& project_root, const py::iterable& pairs) 
 }
 
 py::list trasform_files_in_place(const py::object& project_root, const py::object& whitelist) {
-  return write_files(project_root, transform_files(project_root, whitelist));
+  return write_files(project_root, transform_files(project_root, whitelist), py::none());
 }
 
 void bind_files(py::module_& m) {
   m.def("transform_files", &transform_files, py::arg("project_root"), py::arg("whitelist"));
-  m.def("write_files", &write_files, py::arg("project_root"), py::arg("pairs"));
+  m.def("write_files", &write_files, py::arg("project_root"), py::arg("pairs"), py::arg("expected") = py::none(),
+        "Write the (text, path) pairs in place, atomically; with `expected` ({path: bytes as read}), a file "
+        "whose bytes changed since is left as it is. Returns the paths written.");
   m.def("trasform_files_in_place", &trasform_files_in_place, py::arg("project_root"), py::arg("whitelist"));
 }
 

@@ -14,7 +14,8 @@ py::list transform_files(const py::object& project_root, const py::object& white
 // through a temporary file in the same folder, atomically replaced, with
 // the original's permissions and owner; a symlink's target is written.
 // Every path is checked before anything is written.
-py::list write_files(const py::object& project_root, const py::iterable& pairs);
+py::list write_files(const py::object& project_root, const py::iterable& pairs,
+                     const py::object& expected = py::none());
 py::list trasform_files_in_place(const py::object& project_root, const py::object& whitelist);
 
 void bind_files(py::module_& m);

@@ -97,7 +97,8 @@ bool is_template(const std::string& path) {
 
 // Templates: static files written as site paths become the static tag.
 void fix_templates(const fs::path& project_root, const std::vector<std::string>& paths, const py::object& only_lines,
-                   py::list& files, py::dict& originals, py::dict& refused, std::map<std::string, long>& fixed,
+                   py::list& files, py::dict& originals, py::dict& read, py::dict& refused,
+                   std::map<std::string, long>& fixed,
                    std::map<std::string, long>& unfixed) {
   if (paths.empty()) return;
   std::optional<std::string> static_url = meta::get_static_url_setting(project_root);
@@ -137,6 +138,7 @@ void fix_templates(const fs::path& project_root, const std::vector<std::string>&
       std::string mark = head == kBomText ? std::string(kBomText) : std::string();
       files.append(py::make_tuple(mark + fix.text, path));
       originals[py::str(path)] = mark + original;
+      read[py::str(path)] = py::bytes(source.raw);
       fixed["C7001"] += fix.rewritten;
     }
     if (found > fix.rewritten) unfixed["C7001"] += found - fix.rewritten;
@@ -241,7 +243,7 @@ py::dict fix_project(const fs::path& project_root, const py::object& whitelist, 
 
   py::list files;
   std::map<std::string, long> fixed, unfixed;
-  py::dict refused, changed_models, originals;
+  py::dict refused, changed_models, originals, read;
   // One lint of all the files tells which of them have something to fix;
   // only those are fixed (and counted again, before and after, alike).
   py::dict found_per_file;
@@ -364,9 +366,10 @@ py::dict fix_project(const fs::path& project_root, const py::object& whitelist, 
     if (fix.text != text) {
       files.append(py::make_tuple(from_plain(text, fix.text, spelling), path));
       originals[py::str(path)] = *source.text;
+      read[py::str(path)] = py::bytes(source.raw);
     }
   }
-  fix_templates(project_root, template_targets, only_lines, files, originals, refused, fixed, unfixed);
+  fix_templates(project_root, template_targets, only_lines, files, originals, read, refused, fixed, unfixed);
   py::dict out;
   out["files"] = files;
   out["fixed"] = fixed;
@@ -374,6 +377,7 @@ py::dict fix_project(const fs::path& project_root, const py::object& whitelist, 
   out["refused"] = refused;
   out["changed_models"] = changed_models;
   out["originals"] = originals;
+  out["read"] = read;  // each changed file's bytes as read: write_files writes only over these
   out["held_back"] = held_back;
   return out;
 }

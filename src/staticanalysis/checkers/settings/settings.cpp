@@ -1,4 +1,5 @@
 #include "staticanalysis/checkers/settings/settings.hpp"
+#include "staticanalysis/helpers/read_file.hpp"
 
 #include <pybind11/stl.h>
 
@@ -93,6 +94,7 @@ std::vector<Node> settings_modules(const Node& named) {
         if (entry.path().extension() == ".py" && entry.path() != path) files.push_back(entry.path());
       std::sort(files.begin(), files.end());
       for (const fs::path& sibling : files) {
+        if (!unreadable_because(sibling, kSourceFileCap).empty()) continue;  // a FIFO, a device, a huge file
         std::string stem = sibling.stem().string();
         std::string sibling_name = stem == "__init__" ? package_name : package_name + "." + stem;
         try {
