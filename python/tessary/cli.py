@@ -13,6 +13,7 @@ import threading
 import time
 
 import tessary
+from tessary.terminal import git_quoted, print_warnings, printable
 
 EXIT_CLEAN, EXIT_FINDINGS, EXIT_ERROR = 0, 1, 2
 SOURCE_SUFFIXES = (".py", ".html")
@@ -89,9 +90,7 @@ def project_files(root):
     """Project-relative paths of the .py and .html files to lint, sorted."""
     from tessary import meta
 
-    files, warnings = meta.project_files(str(root))
-    for warning in warnings:
-        print(f"tessary: warning: {warning}", file=sys.stderr)
+    files, _ = meta.project_files(str(root))  # files passed over are logged as warnings
     return list(files)
 
 
@@ -243,6 +242,11 @@ def lint(root, line_filter, jobs, environment, counter=None):
     parts = shares(root, line_filter, workers)
     findings = []
     if len(parts) > 1:
+        # Each worker reads the dependency files; read them here first, so
+        # that a file passed over is warned about once, not once a worker.
+        from tessary.staticanalysis import dependencies
+
+        dependencies.resolve_django_version(str(root))
         context = multiprocessing.get_context("fork" if hasattr(os, "fork") else "spawn")
         with concurrent.futures.ProcessPoolExecutor(max_workers=len(parts), mp_context=context,
                                                     initializer=share_counter, initargs=(counter,)) as pool:
@@ -334,12 +338,12 @@ def format_text(entries, catalogue, files, statistics, colour):
 
     lines = []
     for entry in entries:
-        where = paint(f"{entry['path']}:{entry['line']}:{entry['column']}:", "1")
+        where = paint(f"{printable(entry['path'])}:{entry['line']}:{entry['column']}:", "1")
         msgid = paint(entry["message-id"], "31")
         fixable = ""
         if entry["fixable"]:
             fixable = "  " + paint("[unsafe fix]" if entry.get("fix") == "unsafe" else "[fixable]", "36")
-        lines.append(f"{where} {msgid} {entry['symbol']}  {entry['advice']}{fixable}")
+        lines.append(f"{where} {msgid} {entry['symbol']}  {printable(entry['advice'])}{fixable}")
     if statistics and entries:
         counts = {}
         for entry in entries:
@@ -383,13 +387,22 @@ def format_github(entries):
         props = ",".join(
             f"{key}={github_escape(str(value), property_value=True)}"
             for key, value in (
-                ("file", entry["path"]), ("line", entry["line"]), ("col", entry["column"] + 1),
+                ("file", printable(entry["path"])), ("line", entry["line"]), ("col", entry["column"] + 1),
                 ("title", f"{entry['message-id']} {entry['symbol']}"),
             )
         )
         level = "error" if entry["message-id"][0] in "EF" else "warning"
-        lines.append(f"::{level} {props}::{github_escape(entry['advice'])}")
+        lines.append(f"::{level} {props}::{github_escape(printable(entry['advice']))}")
     return "\n".join(lines)
+
+
+def sarif_uri(path):
+    """A project-relative path as the relative URI reference SARIF wants:
+    percent-encoded (a file named pct%41.html is not pctA.html), its bytes
+    as they are on disk."""
+    from urllib.parse import quote
+
+    return quote(os.fsencode(path), safe="/")
 
 
 def format_sarif(entries, catalogue):
@@ -414,7 +427,7 @@ def format_sarif(entries, catalogue):
             "message": {"text": entry["advice"] or entry["symbol"]},
             "locations": [{
                 "physicalLocation": {
-                    "artifactLocation": {"uri": entry["path"], "uriBaseId": "%SRCROOT%"},
+                    "artifactLocation": {"uri": sarif_uri(entry["path"]), "uriBaseId": "%SRCROOT%"},
                     "region": {"startLine": max(entry["line"], 1), "startColumn": entry["column"] + 1},
                 }
             }],
@@ -523,7 +536,7 @@ def show_settings(root, environment, select, ignore, catalogue):
         ("rules", ", ".join(rules)),
     ]
     for name, value in lines:
-        print(f"{name}: {value}")
+        print(f"{name}: {printable(value)}")
 
 
 def lint_scope(args, catalogue):
@@ -594,7 +607,7 @@ def cached_lint(root, line_filter, args, environment):
     from tessary import meta
 
     files = [f for f in line_filter if f != "META"]
-    cache_dir = None if args.no_cache else (args.cache_dir or root / ".tessary_cache")
+    cache_dir = None if args.no_cache else meta.results_cache_folder(str(root), args.cache_dir)
     keys, cached, hits = {}, {}, []
     if cache_dir is not None:
         fingerprint = meta.results_fingerprint(str(root), django_minor(environment), environment["paths"])
@@ -622,9 +635,12 @@ def cached_lint(root, line_filter, args, environment):
     for record in fresh:
         if record["path"] in by_path:
             by_path[record["path"]].append(record)
+    # A file (or a module it imports) that changed while it was linted: what
+    # was found is of neither text, so it is not kept.
+    after = meta.results_cache_keys(str(root), list(by_path), fingerprint, str(cache_dir)) if by_path else {}
     for path, records in by_path.items():
         # A file that could not be analysed is tried again next time.
-        if path in keys and not any(r.get("type") == "fatal" for r in records):
+        if path in keys and after.get(path) == keys[path] and not any(r.get("type") == "fatal" for r in records):
             cached[path] = {"key": keys[path], "records": records}
     cached = {path: entry for path, entry in cached.items() if (root / path).is_file()}
     meta.write_results_cache(str(cache_dir), cached)
@@ -638,7 +654,7 @@ def print_version_advice(records):
         return
     body = records[0]["body"]
     print(
-        f"Django requirement {body['specs'] or '(unpinned)'} in {records[0]['path']}: "
+        f"Django requirement {printable(body['specs'] or '(unpinned)')} in {printable(records[0]['path'])}: "
         f"oldest admitted minor version {body['minor']}; "
         f"{len(body['matching_versions'])} known releases from 2.0 on match.",
         file=sys.stderr,
@@ -682,7 +698,8 @@ def unified_diff(path, before, after):
 
     lines = []
     for line in difflib.unified_diff(
-        before.splitlines(keepends=True), after.splitlines(keepends=True), f"a/{path}", f"b/{path}"
+        before.splitlines(keepends=True), after.splitlines(keepends=True), git_quoted(f"a/{path}"),
+        git_quoted(f"b/{path}"),
     ):
         if not line.endswith(("\n", "\r")):
             line += "\n\\ No newline at end of file\n"
@@ -718,7 +735,10 @@ def command_fix(args):
         for text, path in changes:
             sys.stdout.write(unified_diff(path, result["originals"][path], text))
     else:
-        transformer.write_files(str(root), changes)
+        written = set(transformer.write_files(str(root), changes, expected=result["read"]))
+        for _, path in changes:
+            if path not in written:
+                result["refused"][path] = "it changed on disk while tessary fixed it; run 'tessary fix' again"
 
     fixed = sum(result["fixed"].values())
     unfixed = sum(result["unfixed"].values())
@@ -733,10 +753,10 @@ def command_fix(args):
               "the program does or stores: 'tessary fix --unsafe-fixes' applies them, "
               "'tessary explain ID' says why.", file=sys.stderr if args.diff else sys.stdout)
     for path, why in sorted(result["refused"].items()):
-        print(f"tessary: {path}: left unchanged: {why}", file=sys.stderr)
+        print(f"tessary: {printable(path)}: left unchanged: {printable(why)}", file=sys.stderr)
     if result["changed_models"] and not args.diff:
         for app, models in sorted(result["changed_models"].items()):
-            print(f"Model fields changed in {app}: {', '.join(sorted(set(models)))}.")
+            print(printable(f"Model fields changed in {app}: {', '.join(sorted(set(models)))}."))
         print("Run 'python manage.py makemigrations' to record them.")
     if result["refused"]:
         return EXIT_ERROR
@@ -791,59 +811,6 @@ def review_summary(entries, posted, outside):
             body = comment["body"].replace("suggestion\n", "\n", 1)
             lines.append(f"- `{where}`: " + body.replace("\n", "\n  "))
     return "\n".join(lines)
-
-
-def pull_request_event():
-    path = os.environ.get("GITHUB_EVENT_PATH")
-    if not path:
-        raise UsageError("--post needs GITHUB_EVENT_PATH (it runs in a GitHub Actions pull_request workflow)")
-    try:
-        with open(path, encoding="utf-8") as handle:
-            event = json.load(handle)
-    except (OSError, ValueError) as error:
-        raise UsageError(f"GITHUB_EVENT_PATH: {error}") from None
-    pull = event.get("pull_request") or {}
-    number = pull.get("number") or event.get("number")
-    if not number:
-        raise UsageError("the workflow's event is not a pull request: there is nothing to review")
-    return number, (pull.get("head") or {}).get("sha")
-
-
-def post_review(review):
-    """POST the review to the pull request; returns its web address."""
-    import urllib.error
-    import urllib.request
-
-    token = os.environ.get("GITHUB_TOKEN")
-    repository = os.environ.get("GITHUB_REPOSITORY")
-    if not token or not repository:
-        raise UsageError("--post needs GITHUB_TOKEN and GITHUB_REPOSITORY")
-    number, head = pull_request_event()
-    api = os.environ.get("GITHUB_API_URL", "https://api.github.com").rstrip("/")
-    body = dict(review, commit_id=head) if head else review
-    request = urllib.request.Request(
-        f"{api}/repos/{repository}/pulls/{number}/reviews",
-        data=json.dumps(body).encode("utf-8"), method="POST",
-        headers={
-            "Authorization": f"Bearer {token}", "Accept": "application/vnd.github+json",
-            "X-GitHub-Api-Version": "2022-11-28", "Content-Type": "application/json",
-            "User-Agent": f"tessary/{tessary.__version__}",
-        },
-    )
-    try:
-        with urllib.request.urlopen(request, timeout=60) as response:
-            answer = json.loads(response.read().decode("utf-8") or "{}")
-    except urllib.error.HTTPError as error:
-        text = error.read().decode("utf-8", "replace")
-        try:
-            data = json.loads(text)
-            text = data.get("message", "") + "".join(f"; {e}" for e in data.get("errors", []))
-        except ValueError:
-            pass
-        raise UsageError(f"posting the review failed: HTTP {error.code}: {' '.join(text.split())}") from None
-    except (urllib.error.URLError, OSError) as error:
-        raise UsageError(f"posting the review failed: {getattr(error, 'reason', error)}") from None
-    return answer.get("html_url", "")
 
 
 def command_suggest(args):
@@ -925,7 +892,12 @@ def command_suggest(args):
         if not entries:
             print("tessary: nothing found on the changed lines; no review posted.", file=sys.stderr)
         else:
-            url = post_review(review)
+            from tessary import github
+
+            try:
+                url = github.post_review(review)
+            except github.PostError as error:
+                raise UsageError(str(error)) from None
             print(f"tessary: posted a review with {len(posted)} comment{'s' if len(posted) != 1 else ''}"
                   + (f": {url}" if url else "."), file=sys.stderr)
     return EXIT_ERROR if any(e["message-id"].startswith("F") for e in entries) else EXIT_CLEAN
@@ -1043,12 +1015,13 @@ def build_parser():
 def main(argv=None):
     # The driver logs what it reports as F0001 findings; the findings say it.
     logging.getLogger().addHandler(logging.NullHandler())
+    print_warnings()
     parser = build_parser()
     args = parser.parse_args(argv)
     try:
         return args.handler(args)
     except UsageError as error:
-        print(f"tessary: error: {error}", file=sys.stderr)
+        print(f"tessary: error: {printable(error)}", file=sys.stderr)
         return EXIT_ERROR
     except BrokenPipeError:
         return EXIT_CLEAN

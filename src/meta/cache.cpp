@@ -21,6 +21,7 @@
 
 #include "staticanalysis/dependencies/dependencies.hpp"
 #include "staticanalysis/helpers/facade.hpp"
+#include "staticanalysis/helpers/pathtext.hpp"
 #include "staticanalysis/helpers/paths.hpp"
 #include "staticanalysis/helpers/read_file.hpp"
 
@@ -198,7 +199,7 @@ class ImportGraph {
           if (!py::isinstance<py::str>(name)) well_formed = false;
           else names.push_back(py::str(name));
         }
-        if (well_formed) known_[py::str(item.first)] = {py::str(entry[0]), std::move(names)};
+        if (well_formed) known_[path_bytes(item.first)] = {py::str(entry[0]), std::move(names)};
       }
     } catch (py::error_already_set&) {
       known_.clear();  // damaged: every module is parsed again
@@ -213,7 +214,7 @@ class ImportGraph {
     py::dict modules;
     for (const auto& [key, entry] : known_) {
       if (!used_.count(key) && !is_file(fs::path(key))) continue;
-      modules[py::str(key)] = py::make_tuple(entry.first, py::cast(entry.second));
+      modules[path_str(key)] = py::make_tuple(entry.first, py::cast(entry.second));
     }
     py::dict data;
     data["format"] = kCacheFormat;
@@ -369,7 +370,7 @@ py::dict results_cache_keys(const py::object& project_root, const py::iterable& 
   if (!cache_dir.is_none()) graph.load_known(cache_dir.cast<fs::path>() / kImportsFile);
   py::dict keys;
   for (py::handle entry : files) {
-    std::string relative = py::str(entry);
+    std::string relative = path_bytes(entry);
     fs::path file = resolved_path(root / relative);
     const std::optional<std::string>& own = graph.text(file);
     if (!own) continue;
@@ -383,7 +384,7 @@ py::dict results_cache_keys(const py::object& project_root, const py::iterable& 
         digest.add(text ? *text : std::string("\x01unreadable"));
       }
     }
-    keys[py::str(relative)] = digest.hex();
+    keys[path_str(relative)] = digest.hex();
   }
   graph.save_known();
   return keys;
@@ -431,7 +432,7 @@ py::object results_cache_folder(const py::object& project_root, const py::object
   else if (!resolves_inside(folder, root))
     problem = "outside the project";
   if (problem.empty()) return py::cast(folder);
-  warn_once(".tessary_cache", problem + ", so the results cache is not used ('--cache-dir DIR' names a folder to use)");
+  warn_once(folder.string(), ".tessary_cache", problem + ", so the results cache is not used ('--cache-dir DIR' names a folder to use)");
   return py::none();
 }
 

@@ -7,7 +7,9 @@
 #include <cctype>
 #include <set>
 
+#include "staticanalysis/helpers/pathtext.hpp"
 #include "staticanalysis/helpers/paths.hpp"
+#include "staticanalysis/helpers/read_file.hpp"
 
 namespace tessary::meta {
 
@@ -151,13 +153,19 @@ ProjectFiles project_files(const fs::path& root) {
     std::error_code ec;
     if (fs::is_regular_file(full, ec)) {
       out.files.push_back(relative.generic_string());
-    } else if (fs::is_symlink(full, ec)) {
-      std::error_code resolve;
-      (void)fs::canonical(full, resolve);
-      std::string why = !resolve ? "not a file"
-                        : resolve == std::errc::too_many_symbolic_link_levels ? "a symlink loop"
-                                                                              : "a dangling symlink";
+    } else {
+      // A FIFO, a socket or a device (or a link to one), a link that leads
+      // nowhere: passed over, with a word. A folder is just not a file.
+      fs::file_status status = fs::symlink_status(full, ec);
+      if (!fs::exists(status) || fs::is_directory(fs::status(full, ec))) continue;
+      std::string why = "not a regular file";
+      if (fs::is_symlink(status)) {
+        std::error_code resolve;
+        (void)fs::canonical(full, resolve);
+        if (resolve) why = resolve == std::errc::too_many_symbolic_link_levels ? "a symlink loop" : "a dangling symlink";
+      }
       out.warnings.push_back(relative.generic_string() + ": " + why + ", skipped");
+      warn_once(full.string(), relative.generic_string(), why + ", skipped");
     }
   }
   std::sort(out.files.begin(), out.files.end());
@@ -258,10 +266,7 @@ std::string default_base(const fs::path& root) {
 namespace {
 
 // Paths as Python reads them: undecodable bytes kept (surrogateescape).
-py::str path_text(const std::string& path) {
-  return py::reinterpret_steal<py::str>(
-      PyUnicode_DecodeUTF8(path.data(), static_cast<Py_ssize_t>(path.size()), "surrogateescape"));
-}
+py::str path_text(const std::string& path) { return path_str(path); }
 
 }  // namespace
 

@@ -1,4 +1,5 @@
 #include "staticanalysis/checker/collect.hpp"
+#include "staticanalysis/helpers/pathtext.hpp"
 
 #include "meta/cache.hpp"
 
@@ -31,17 +32,16 @@ py::object absolute(const py::object& path) {
 
 void forget_modules_under(const py::object& project_root) {
   py::object realpath = py::module_::import("os.path").attr("realpath");
-  std::string root = py::str(realpath(project_root));
+  std::string root = path_bytes(realpath(project_root));
   if (root.empty() || root.back() != '/') root += '/';
   py::object abspath = py::module_::import("os.path").attr("abspath");
-  std::string given_root = py::str(abspath(project_root));
+  std::string given_root = path_bytes(abspath(project_root));
   if (given_root.empty() || given_root.back() != '/') given_root += '/';
   // A file below the root as named (a symlink to a file elsewhere) or as
   // resolved.
   auto under_root = [&](const py::handle& path) {
     if (path.is_none() || !py::isinstance<py::str>(path)) return false;
-    return py::str(realpath(path)).cast<std::string>().rfind(root, 0) == 0 ||
-           py::str(abspath(path)).cast<std::string>().rfind(given_root, 0) == 0;
+    return path_bytes(realpath(path)).rfind(root, 0) == 0 || path_bytes(abspath(path)).rfind(given_root, 0) == 0;
   };
   py::object manager = py::module_::import("astroid").attr("MANAGER");
 
@@ -79,13 +79,13 @@ void forget_other_modules_named_like(const py::object& project_root) {
   py::dict modules = py::module_::import("astroid").attr("MANAGER").attr("astroid_cache");
   py::list stale;
   for (auto item : modules) {
-    std::string name = py::str(item.first);
+    std::string name = path_bytes(item.first);
     std::string top = name.substr(0, name.find('.'));
     std::error_code ec;
     if (!fs::is_regular_file(root / top / "__init__.py", ec) && !fs::is_regular_file(root / (top + ".py"), ec))
       continue;
     py::object file = py::getattr(item.second, "file", py::none());
-    bool ours = !file.is_none() && py::str(realpath(file)).cast<std::string>().rfind(prefix, 0) == 0;
+    bool ours = !file.is_none() && path_bytes(realpath(file)).rfind(prefix, 0) == 0;
     if (!ours) stale.append(item.first);
   }
   for (py::handle name : stale) modules.attr("pop")(name, py::none());
@@ -118,8 +118,7 @@ py::list get_python_messages(const py::object& project_root, const py::dict& fil
   py::list targets;
   py::dict wanted_by_absolute;
   for (auto item : files) {
-    std::string key = py::str(item.first);
-    if (!ends_with(key, ".py")) continue;
+    if (!ends_with(path_bytes(item.first), ".py")) continue;
     py::str target = py::str(parent.attr("joinpath")(item.first));
     targets.append(target);
     wanted_by_absolute[absolute(target)] = item.second;
@@ -128,7 +127,7 @@ py::list get_python_messages(const py::object& project_root, const py::dict& fil
   forget_other_modules_named_like(project_root);
   try {
     SearchPathScope environment(search_paths);
-    AnalysedProject project{std::string(py::str(project_root))};
+    AnalysedProject project{path_bytes(project_root)};
     linter.attr("check")(py::arg("files_or_modules") = targets);
   } catch (...) {
     forget_modules_under(project_root);
@@ -162,7 +161,7 @@ py::list get_html_messages(const py::object& project_root, const py::dict& files
   py::object parent = path_class()(project_root);
   py::list targets;
   for (auto item : files) {
-    if (ends_with(py::str(item.first), ".html")) targets.append(py::str(parent.attr("joinpath")(item.first)));
+    if (ends_with(path_bytes(item.first), ".html")) targets.append(py::str(parent.attr("joinpath")(item.first)));
   }
   linter.check(targets);
   py::list out;
@@ -209,7 +208,7 @@ py::list get_messages(const py::object& project_root, const py::dict& files, con
   py::list html = get_html_messages(project_root, files);
   if (!progress.is_none()) {
     for (auto item : files)
-      if (ends_with(py::str(item.first), ".html")) progress();
+      if (ends_with(path_bytes(item.first), ".html")) progress();
   }
   py::list python = get_python_messages(project_root, files, version, config, search_paths, progress);
   py::list messages;

@@ -6,6 +6,7 @@
 #include <pybind11/stl.h>
 
 #include "staticanalysis/checkers/admin/admin.hpp"
+#include "staticanalysis/helpers/pathtext.hpp"
 #include "staticanalysis/helpers/read_file.hpp"
 #include "staticanalysis/checkers/fieldrules/fieldrules.hpp"
 #include "staticanalysis/checkers/methodrules/methodrules.hpp"
@@ -97,7 +98,7 @@ py::object linter_get_ast(py::object self, py::object filepath, py::object modna
   try {
     if (data.is_none()) {
       // astroid reads the file whole: only a regular file within the cap.
-      std::string problem = unreadable_because(py::str(filepath).cast<std::string>(), kSourceFileCap);
+      std::string problem = unreadable_because(path_bytes(filepath), kSourceFileCap);
       if (!problem.empty()) {
         report_fatal(self, as_reason(problem));
         file_done(self);
@@ -110,7 +111,7 @@ py::object linter_get_ast(py::object self, py::object filepath, py::object modna
     if (!is_exception(err)) throw;
     if (err.matches(import_attr("astroid", "AstroidSyntaxError"))) {
       // A module that is not text in its encoding never reached the parser.
-      SourceText source = data.is_none() ? read_source_text(py::str(filepath), SourceKind::python) : SourceText{};
+      SourceText source = data.is_none() ? read_source_text(path_bytes(filepath), SourceKind::python) : SourceText{};
       if (!source.problem.empty()) {
         report_fatal(self, source.problem);
       } else {
@@ -157,8 +158,7 @@ void report_syntax_error(py::object self, py::error_already_set& err) {
 
 // The tree of the stored text, built plainly: what the fixer needs to
 // count findings, without the token map the fixes need.
-py::object text_linter_get_ast(py::object self, const std::string& filepath, const std::string& modname,
-                               py::object /*data*/) {
+py::object text_linter_get_ast(py::object self, py::object filepath, py::object modname, py::object /*data*/) {
   std::string code = self.attr("tessary_provided_code").cast<std::string>();
   try {
     return ast().builder_class().attr("string_build")(code, py::arg("modname") = modname,
@@ -170,12 +170,11 @@ py::object text_linter_get_ast(py::object self, const std::string& filepath, con
   }
 }
 
-py::object code_linter_get_ast(py::object self, const std::string& filepath, const std::string& modname,
-                               py::object /*data*/) {
+py::object code_linter_get_ast(py::object self, py::object filepath, py::object modname, py::object /*data*/) {
   std::string code = self.attr("tessary_provided_code").cast<std::string>();
   py::object atok;
   try {
-    atok = build_atok(code, modname, py::str(filepath));
+    atok = build_atok(code, path_bytes(modname), filepath);
   } catch (py::error_already_set& err) {
     // Report a text that does not parse the way pylint reports a file that
     // does not parse: one syntax-error finding, and the run goes on.
@@ -388,7 +387,7 @@ SearchPathScope::SearchPathScope(const py::object& paths) {
   for (; at < path.size(); ++at) {
     py::object entry = path[at];
     if (own_sites.contains(entry)) break;
-    std::string last = py::str(basename(entry));
+    std::string last = path_bytes(basename(entry));
     if (last == "site-packages" || last == "dist-packages") break;
   }
   py::list changed;

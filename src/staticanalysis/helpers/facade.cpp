@@ -1,4 +1,5 @@
 #include "staticanalysis/helpers/facade.hpp"
+#include "staticanalysis/helpers/pathtext.hpp"
 
 #include <algorithm>
 #include <unordered_set>
@@ -136,7 +137,7 @@ std::optional<std::string> Node::text(const py::str& attr) const {
   }
   auto owned = py::reinterpret_steal<py::object>(value);
   if (!PyUnicode_Check(value)) return std::nullopt;
-  return owned.cast<std::string>();
+  return path_bytes(owned);  // a module named after a file name that is not UTF-8 keeps its bytes
 }
 
 std::vector<Node> Node::nodes(const py::str& attr) const {
@@ -221,14 +222,17 @@ std::optional<py::tuple> single_inheritance_ancestry(const py::object& cls) {
   py::list pairs;
   py::str own_name = cls.attr(a.qname)();
   pairs.append(py::make_tuple(cls, own_name));
-  std::unordered_set<std::string_view> names{own_name.cast<std::string_view>()};
+  std::optional<std::string_view> own_text = utf8_view(own_name.ptr());
+  if (!own_text) return std::nullopt;  // named after a file name that is not UTF-8: mro() decides
+  std::unordered_set<std::string_view> names{*own_text};
   for (py::handle pair : rest) {
     PyObject* ancestor = PyTuple_GET_ITEM(pair.ptr(), 0);
     PyObject* name = PyTuple_GET_ITEM(pair.ptr(), 1);
     // A class named twice (or the class itself among its ancestors) is
     // for mro()'s own duplicate handling.
     if (ancestor == cls.ptr() || !PyUnicode_Check(name)) return std::nullopt;
-    if (!names.insert(py::handle(name).cast<std::string_view>()).second) return std::nullopt;
+    std::optional<std::string_view> text = utf8_view(name);
+    if (!text || !names.insert(*text).second) return std::nullopt;
     pairs.append(pair);
   }
   return py::tuple(pairs);
@@ -388,7 +392,7 @@ py::tuple ancestry(const Node& node) {
 bool ancestry_contains(const py::tuple& classes, std::string_view qname) {
   for (py::handle pair : classes) {
     PyObject* name = PyTuple_GET_ITEM(pair.ptr(), 1);
-    if (PyUnicode_Check(name) && py::handle(name).cast<std::string_view>() == qname) return true;
+    if (PyUnicode_Check(name) && utf8_view(name) == qname) return true;
   }
   return false;
 }

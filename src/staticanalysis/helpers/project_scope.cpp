@@ -1,4 +1,5 @@
 #include "staticanalysis/helpers/project_scope.hpp"
+#include "staticanalysis/helpers/pathtext.hpp"
 
 namespace tessary {
 
@@ -52,7 +53,7 @@ bool in_library_module(const Node& node) {
   py::object file = py::getattr(module.obj(), ast().file, py::none());
   bool library = false;
   if (!file.is_none() && py::isinstance<py::str>(file)) {
-    std::string path = py::str(file);
+    std::string path = path_bytes(file);
     // A text built under a relative name is a project file.
     if (!path.empty() && path[0] == '/') library = path.rfind(root, 0) != 0 || in_site_packages(path.substr(root.size()));
   }

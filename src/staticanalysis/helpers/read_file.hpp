@@ -11,6 +11,8 @@
 
 #include <pybind11/pybind11.h>
 
+#include "staticanalysis/helpers/pathtext.hpp"
+
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -141,16 +143,15 @@ inline FileBytes read_project_file(const std::filesystem::path& root, const std:
   return read_regular_file(path, cap);
 }
 
-// Says once per process, through the "tessary" logger (the command prints
-// it as a warning), what is wrong with a file: "<shown>: <what>".
-inline void warn_once(const std::string& shown, const std::string& what) {
+// Says once per process and file (`where`, its full path), through the
+// "tessary" logger (the command prints it as a warning), what is wrong with
+// it: "<shown>: <what>".
+inline void warn_once(const std::string& where, const std::string& shown, const std::string& what) {
   static std::set<std::string> said;
-  if (!said.insert(shown).second) return;
+  if (!said.insert(where).second) return;
   namespace py = pybind11;
   py::module_::import("logging").attr("getLogger")("tessary").attr("warning")(
-      py::str("%s: %s"), py::reinterpret_steal<py::str>(PyUnicode_DecodeUTF8(
-                                      shown.data(), static_cast<Py_ssize_t>(shown.size()), "surrogateescape")),
-      py::str(what));
+      py::str("%s: %s"), path_str(shown), path_str(what));
 }
 
 // A project file's bytes, or nullopt with a warning when it is there but
@@ -162,7 +163,7 @@ inline std::optional<std::string> project_file_or_warn(const std::filesystem::pa
   if (!read.bytes && !read.missing) {
     std::error_code ec;
     std::filesystem::path shown = path.lexically_relative(root);
-    warn_once(shown.empty() ? path.string() : shown.generic_string(), read.problem + ", skipped");
+    warn_once(path.string(), shown.empty() ? path.string() : shown.generic_string(), read.problem + ", skipped");
   }
   return std::move(read.bytes);
 }

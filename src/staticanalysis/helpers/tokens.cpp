@@ -1,4 +1,5 @@
 #include "staticanalysis/helpers/tokens.hpp"
+#include "staticanalysis/helpers/pathtext.hpp"
 #include "staticanalysis/helpers/read_file.hpp"
 
 #include <pybind11/stl.h>
@@ -87,7 +88,7 @@ void place(const Node& tree, LineIndex& index, const Node& node, long line_numbe
 }  // namespace
 
 py::object build_token_tree(const std::string& source, const std::string& modname, py::object absolute_path) {
-  py::object tree = ast().builder_class().attr("string_build")(source, py::arg("modname") = modname,
+  py::object tree = ast().builder_class().attr("string_build")(source, py::arg("modname") = path_str(modname),
                                                              py::arg("path") = absolute_path);
   return py::module_::import("asttokens").attr("ASTTokens")(source, py::arg("tree") = tree);
 }

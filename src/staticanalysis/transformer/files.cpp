@@ -6,6 +6,7 @@
 #include <vector>
 #include <pybind11/stl/filesystem.h>
 
+#include "staticanalysis/helpers/pathtext.hpp"
 #include "staticanalysis/helpers/read_file.hpp"
 #include "staticanalysis/helpers/tokens.hpp"
 #include "staticanalysis/transformer/fixer.hpp"
@@ -44,7 +45,7 @@ void remove_stale_temporaries(const fs::path& folder, const std::string& base) {
 py::list write_files(const py::object& project_root, const py::iterable& pairs, const py::object& expected) {
   py::module_ os = py::module_::import("os");
   py::object path_module = os.attr("path");
-  std::string root = py::str(path_module.attr("realpath")(project_root));
+  std::string root = path_bytes(path_module.attr("realpath")(project_root));
 
   // Later texts win; a path keeps its first position.
   py::dict texts;
@@ -56,21 +57,22 @@ py::list write_files(const py::object& project_root, const py::iterable& pairs, 
   // Every target must lie inside the project before anything is written.
   std::vector<std::pair<py::object, std::string>> targets;
   for (auto item : texts) {
-    std::string real = py::str(path_module.attr("realpath")(path_module.attr("join")(project_root, item.first)));
+    std::string real = path_bytes(path_module.attr("realpath")(path_module.attr("join")(project_root, item.first)));
     if (real != root && real.rfind(root + "/", 0) != 0) {
-      throw py::value_error(py::str(item.first).cast<std::string>() + ": outside the project root " + root);
+      throw py::value_error(path_str(path_bytes(item.first) + ": outside the project root " + root));
     }
     targets.emplace_back(py::reinterpret_borrow<py::object>(item.first), real);
   }
 
   py::list written;
   for (const auto& [relative, real] : targets) {
-    py::object stat = os.attr("stat")(real);
-    std::string folder = py::str(path_module.attr("dirname")(real));
-    std::string base = py::str(path_module.attr("basename")(real));
-    remove_stale_temporaries(folder, base);
+    py::str real_path = path_str(real);
+    py::object stat = os.attr("stat")(real_path);
+    py::object folder = path_module.attr("dirname")(real_path);
+    std::string base = path_bytes(path_module.attr("basename")(real_path));
+    remove_stale_temporaries(path_bytes(folder), base);
     py::object before = expected.is_none() ? py::object(py::none()) : expected.attr("get")(relative, py::none());
-    py::tuple temp = py::module_::import("tempfile").attr("mkstemp")(py::arg("prefix") = "." + base + ".",
+    py::tuple temp = py::module_::import("tempfile").attr("mkstemp")(py::arg("prefix") = path_str("." + base + "."),
                                                                      py::arg("suffix") = ".tessary",
                                                                      py::arg("dir") = folder);
     py::object fd = temp[0];
@@ -102,7 +104,7 @@ py::list write_files(const py::object& project_root, const py::iterable& pairs, 
           continue;
         }
       }
-      os.attr("replace")(temp_path, real);
+      os.attr("replace")(temp_path, real_path);
     } catch (...) {
       if (!fd.is_none()) {
         try {

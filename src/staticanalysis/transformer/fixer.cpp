@@ -1,5 +1,6 @@
 #include "staticanalysis/transformer/fixer.hpp"
 
+#include "staticanalysis/helpers/pathtext.hpp"
 #include "staticanalysis/helpers/paths.hpp"
 
 #include <pybind11/stl.h>
@@ -70,7 +71,7 @@ std::map<std::string, long> count_findings(const std::string& text, const std::s
       }
     }
   }
-  linter.attr("check")(text, py::arg("files_or_modules") = py::list(py::make_tuple(path)));
+  linter.attr("check")(text, py::arg("files_or_modules") = py::list(py::make_tuple(path_str(path))));
   std::map<std::string, long> counts;
   py::set codes(checker::get_all_message_codes());
   for (py::handle record : linter.attr("reporter").attr("messages"))
@@ -230,7 +231,7 @@ FileFix fix_text(const std::string& original, const std::string& relative_path, 
   // are rendered, and comments are checked on the tokens.
   py::object atok = linted && !linted->tree.is_none()
                         ? py::module_::import("asttokens").attr("ASTTokens")(original, py::arg("tree") = linted->tree)
-                        : build_token_tree(original, module_name(relative_path), py::str(relative_path));
+                        : build_token_tree(original, module_name(relative_path), path_str(relative_path));
   std::vector<Edit> edits;
   CallChanges changed_calls;
   recording_visitor(ids, edits, changed_calls, on_these_lines).attr("visit")(atok.attr("tree"));
@@ -312,6 +313,7 @@ FileFix fix_text(const std::string& original, const std::string& relative_path, 
   // Each edited statement may be formatted again (reformat_statement).
   std::vector<Reformat> reformats;
   std::set<PyObject*> seen;
+  const LinedText source_lines(source), spliced_lines(spliced.text);
   for (const SplicedText::Applied& edit : spliced.applied) {
     const py::object& statement = kept[edit.source].statement;
     if (!seen.insert(statement.ptr()).second) continue;
@@ -319,7 +321,7 @@ FileFix fix_text(const std::string& original, const std::string& relative_path, 
     long old_start = statement.attr("first_token").attr("startpos").cast<long>();
     long old_end = statement.attr("last_token").attr("endpos").cast<long>();
     StatementSpan span{old_start, old_end, spliced.moved(old_start, false), spliced.moved(old_end, true)};
-    if (std::optional<Reformat> reformat = reformat_statement(source, spliced.text, span, code_style, quotes))
+    if (std::optional<Reformat> reformat = reformat_statement(source_lines, spliced_lines, span, code_style, quotes))
       reformats.push_back(*reformat);
   }
   std::string fixed_text = apply_reformats(spliced.text, reformats);

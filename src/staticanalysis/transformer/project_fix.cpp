@@ -14,6 +14,7 @@
 #include "staticanalysis/checker/linters.hpp"
 #include "staticanalysis/checkers/templates/templates.hpp"
 #include "staticanalysis/helpers/facade.hpp"
+#include "staticanalysis/helpers/pathtext.hpp"
 #include "staticanalysis/helpers/paths.hpp"
 #include "staticanalysis/helpers/project_scope.hpp"
 #include "staticanalysis/helpers/tokens.hpp"
@@ -86,8 +87,8 @@ std::optional<std::set<long>> lines_for(const py::object& only_lines, const std:
   if (only_lines.is_none()) return std::nullopt;
   py::dict wanted(only_lines);
   std::set<long> lines;
-  if (wanted.contains(py::str(path)))
-    for (py::handle line : wanted[py::str(path)]) lines.insert(line.cast<long>());
+  if (wanted.contains(path_str(path)))
+    for (py::handle line : wanted[path_str(path)]) lines.insert(line.cast<long>());
   return lines;
 }
 
@@ -104,7 +105,7 @@ void fix_templates(const fs::path& project_root, const std::vector<std::string>&
   std::optional<std::string> static_url = meta::get_static_url_setting(project_root);
   for (const std::string& path : paths) {
     py::list one;
-    one.append(py::str((project_root / path).string()));
+    one.append(path_str((project_root / path).string()));
     checker::HtmlLinter linter;
     linter.check(one);
     std::set<long> finding_lines;
@@ -112,7 +113,7 @@ void fix_templates(const fs::path& project_root, const std::vector<std::string>&
     for (py::handle record : linter.messages) {
       std::string id = py::str(record["message-id"]);
       if (id == "F0001") {
-        refused[py::str(path)] = py::str("could not be read: ") + py::str(record["message"]["reason"]);
+        refused[path_str(path)] = py::str("could not be read: ") + py::str(record["message"]["reason"]);
         found = -1;
         break;
       }
@@ -127,7 +128,7 @@ void fix_templates(const fs::path& project_root, const std::vector<std::string>&
     if (source.text) fix = templates::fix_static_urls(*source.text, static_url.value_or(""), wanted ? &*wanted : nullptr);
     if (fix.rewritten > 0) {
       if (std::optional<std::string> why = unwritable(project_root, path)) {
-        refused[py::str(path)] = *why;
+        refused[path_str(path)] = *why;
         unfixed["C7001"] += found;
         continue;
       }
@@ -136,9 +137,9 @@ void fix_templates(const fs::path& project_root, const std::vector<std::string>&
       std::string head(kBomText.size(), '\0');
       std::ifstream((project_root / path).string(), std::ios::binary).read(head.data(), static_cast<long>(head.size()));
       std::string mark = head == kBomText ? std::string(kBomText) : std::string();
-      files.append(py::make_tuple(mark + fix.text, path));
-      originals[py::str(path)] = mark + original;
-      read[py::str(path)] = py::bytes(source.raw);
+      files.append(py::make_tuple(mark + fix.text, path_str(path)));
+      originals[path_str(path)] = mark + original;
+      read[path_str(path)] = py::bytes(source.raw);
       fixed["C7001"] += fix.rewritten;
     }
     if (found > fix.rewritten) unfixed["C7001"] += found - fix.rewritten;
@@ -163,7 +164,7 @@ py::dict fix_project(const fs::path& project_root, const py::object& whitelist, 
     }
   } else {
     for (auto item : py::dict(whitelist)) {
-      std::string path = py::str(item.first);
+      std::string path = path_bytes(item.first);
       if (is_template(path)) {
         bool wanted = item.second.is_none();
         if (!wanted)
@@ -223,23 +224,23 @@ py::dict fix_project(const fs::path& project_root, const py::object& whitelist, 
       py::dict cache = py::module_::import("astroid").attr("MANAGER").attr("astroid_cache");
       py::object abspath = py::module_::import("os.path").attr("abspath");
       for (const auto& entry : paths) {
-        py::str key(module_name(entry.first));
+        py::str key = path_str(module_name(entry.first));
         if (!cache.contains(key)) continue;
         // Texts are built under their relative path, which astroid may
         // have made absolute against the working folder.
         py::object file = py::getattr(cache[key], "file", py::none());
         if (file.is_none()) continue;
-        if (py::str(file).cast<std::string>() == entry.first || abspath(file).equal(abspath(py::str(entry.first))))
+        if (path_bytes(file) == entry.first || abspath(file).equal(abspath(path_str(entry.first))))
           cache.attr("pop")(key);
       }
-      checker::forget_modules_under(py::str(root.string()));
+      checker::forget_modules_under(path_str(root.string()));
     }
   } forget{project_root, targets};
   // What astroid cached of these files earlier in this process may be out
   // of date; the lint below reads them afresh, and the fixer edits the
   // trees it builds.
   forget.forget();
-  checker::forget_other_modules_named_like(py::str(project_root.string()));
+  checker::forget_other_modules_named_like(path_str(project_root.string()));
 
   py::list files;
   std::map<std::string, long> fixed, unfixed;
@@ -254,7 +255,7 @@ py::dict fix_project(const fs::path& project_root, const py::object& whitelist, 
   for (const auto& entry : targets) stamps[entry.first] = stamp_of(project_root / entry.first);
   {
     py::list absolute;
-    for (const auto& entry : targets) absolute.append(py::str((project_root / entry.first).string()));
+    for (const auto& entry : targets) absolute.append(path_str((project_root / entry.first).string()));
     py::object linter = checker::create_linter(checker::driver().Linter);
     linter.attr("set_option")("settings-files", py::list(py::make_tuple(settings_modpath)));
     if (!django_version.empty()) linter.attr("set_option")("django-version", django_version);
@@ -268,10 +269,10 @@ py::dict fix_project(const fs::path& project_root, const py::object& whitelist, 
       if (!codes.contains(record["message-id"])) continue;
       if (py::str(record["type"]).cast<std::string>() == "fatal") {
         py::dict arguments = py::dict(record["message"]);
-        fs::path where = fs::path(py::str(record["abspath"]).cast<std::string>());
+        fs::path where = fs::path(path_bytes(record["abspath"]));
         std::error_code ec;
         fs::path relative = fs::relative(where, project_root, ec);
-        refused[py::str(ec ? where.string() : relative.generic_string())] =
+        refused[path_str(ec ? where.string() : relative.generic_string())] =
             py::str("could not be analysed: ") + py::str(arguments.attr("get")("reason", ""));
         continue;
       }
@@ -296,7 +297,7 @@ py::dict fix_project(const fs::path& project_root, const py::object& whitelist, 
   std::map<std::string, long> held_back;
 
   for (auto [path, ids] : targets) {
-    py::object key = realpath(py::str((project_root / path).string()));
+    py::object key = realpath(path_str((project_root / path).string()));
     // Unsafe fixes wait until they are asked for: their findings are
     // counted as held back, and the fixer never sees their ids.
     if (!unsafe_fixes && found_per_file.contains(key)) {
@@ -329,11 +330,11 @@ py::dict fix_project(const fs::path& project_root, const py::object& whitelist, 
     }
     SourceText source = read_source_text((project_root / path).string(), SourceKind::python);
     if (!source.text) {
-      refused[py::str(path)] = source.problem;
+      refused[path_str(path)] = source.problem;
       continue;
     }
     if (std::optional<std::string> why = unwritable(project_root, path)) {
-      refused[py::str(path)] = *why;
+      refused[path_str(path)] = *why;
       continue;
     }
     Spelling spelling;
@@ -352,21 +353,21 @@ py::dict fix_project(const fs::path& project_root, const py::object& whitelist, 
       fix = fix_text(text, path, settings_modpath, code_style, ids, linted, lines_for(only_lines, path));
     } catch (py::error_already_set& err) {
       if (!err.matches(py::module_::import("astroid").attr("AstroidSyntaxError"))) throw;
-      refused[py::str(path)] = "does not parse";
+      refused[path_str(path)] = "does not parse";
       continue;
     }
-    if (!fix.refused.empty()) refused[py::str(path)] = fix.refused;
+    if (!fix.refused.empty()) refused[path_str(path)] = fix.refused;
     for (const auto& [id, n] : fix.fixed) fixed[id] += n;
     for (const auto& [id, n] : fix.unfixed) unfixed[id] += n;
     if (!fix.changed_models.empty()) {
       std::string app = app_label(project_root, path);
-      py::list models = changed_models.attr("setdefault")(app, py::list());
+      py::list models = changed_models.attr("setdefault")(path_str(app), py::list());
       for (const std::string& model : fix.changed_models) models.append(model);
     }
     if (fix.text != text) {
-      files.append(py::make_tuple(from_plain(text, fix.text, spelling), path));
-      originals[py::str(path)] = *source.text;
-      read[py::str(path)] = py::bytes(source.raw);
+      files.append(py::make_tuple(from_plain(text, fix.text, spelling), path_str(path)));
+      originals[path_str(path)] = *source.text;
+      read[path_str(path)] = py::bytes(source.raw);
     }
   }
   fix_templates(project_root, template_targets, only_lines, files, originals, read, refused, fixed, unfixed);

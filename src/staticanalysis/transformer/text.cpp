@@ -63,13 +63,16 @@ std::string from_plain(const std::string& original_plain, const std::string& fix
 
 std::vector<long> line_starts(const py::str& text) {
   std::vector<long> starts{0};
-  py::str content = text;
-  Py_ssize_t length = PyUnicode_GetLength(content.ptr());
+  int kind = PyUnicode_KIND(text.ptr());
+  const void* data = PyUnicode_DATA(text.ptr());
+  Py_ssize_t length = PyUnicode_GET_LENGTH(text.ptr());
   for (Py_ssize_t i = 0; i < length; ++i) {
-    if (PyUnicode_ReadChar(content.ptr(), i) == '\n') starts.push_back(static_cast<long>(i + 1));
+    if (PyUnicode_READ(kind, data, i) == '\n') starts.push_back(static_cast<long>(i + 1));
   }
   return starts;
 }
+
+LinedText::LinedText(const py::str& whole) : text(whole), starts(line_starts(whole)), lines(whole.attr("split")("\n")) {}
 
 py::str slice(const py::str& text, long start, long end) { return text[py::slice(start, end, 1)]; }
 
@@ -99,10 +102,33 @@ SplicedText splice_text(const py::str& text, const std::vector<TextSplice>& spli
   SplicedText out{text, {}};
   for (size_t index : order) {
     const TextSplice& splice = splices[index];
-    py::str replacement(splice.text);
+    out.applied.push_back({index, splice.start, splice.end, display_width(py::str(splice.text)) - (splice.end - splice.start)});
+  }
+  // Applied right to left, splices that do not overlap (but for one
+  // insertion where a removal starts) give the pieces of the text left to
+  // right in the reverse order: one pass, however many there are.
+  py::list pieces;
+  long cursor = 0;
+  bool disjoint = true;
+  for (auto it = order.rbegin(); it != order.rend() && disjoint; ++it) {
+    const TextSplice& splice = splices[*it];
+    if (splice.start < cursor || splice.end < splice.start) {
+      disjoint = false;
+      break;
+    }
+    pieces.append(slice(text, cursor, splice.start));
+    pieces.append(py::str(splice.text));
+    cursor = splice.end;
+  }
+  if (disjoint) {
+    pieces.append(slice(text, cursor, display_width(text)));
+    out.text = py::str("").attr("join")(pieces);
+    return out;
+  }
+  for (size_t index : order) {
+    const TextSplice& splice = splices[index];
     out.text = py::str(slice(out.text, 0, splice.start).cast<std::string>() + splice.text +
                        slice(out.text, splice.end, display_width(out.text)).cast<std::string>());
-    out.applied.push_back({index, splice.start, splice.end, display_width(replacement) - (splice.end - splice.start)});
   }
   return out;
 }
@@ -125,9 +151,16 @@ bool any_too_long(const py::list& all, long first, long last, long line_length) 
 
 std::optional<Reformat> reformat_statement(const py::str& original, const py::str& text, const StatementSpan& span,
                                            const py::dict& code_style, const suggest::QuoteTarget& quotes) {
+  return reformat_statement(LinedText(original), LinedText(text), span, code_style, quotes);
+}
+
+std::optional<Reformat> reformat_statement(const LinedText& original_text, const LinedText& new_text,
+                                           const StatementSpan& span, const py::dict& code_style,
+                                           const suggest::QuoteTarget& quotes) {
   long line_length = code_style.contains("line_length") ? code_style["line_length"].cast<long>() : 88;
-  std::vector<long> starts = line_starts(text), original_starts = line_starts(original);
-  py::list lines = text.attr("split")("\n"), original_lines = original.attr("split")("\n");
+  const py::str& text = new_text.text;
+  const std::vector<long>&starts = new_text.starts, &original_starts = original_text.starts;
+  const py::list &lines = new_text.lines, &original_lines = original_text.lines;
   auto format = [&](const std::string& code, const std::string& indentation) -> std::optional<std::string> {
     py::dict style = code_style.attr("copy")();  // the caller's style stays as it is
     style["line_length"] = std::max(1L, line_length - static_cast<long>(indentation.size()));

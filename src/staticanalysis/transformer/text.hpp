@@ -76,6 +76,16 @@ struct Reformat {
 };
 std::optional<Reformat> reformat_statement(const py::str& original, const py::str& text, const StatementSpan& span,
                                            const py::dict& code_style, const suggest::QuoteTarget& quotes);
+// A text with its lines and where each starts, worked out once for the
+// many statements of one file.
+struct LinedText {
+  py::str text;
+  std::vector<long> starts;
+  py::list lines;
+  explicit LinedText(const py::str& whole);
+};
+std::optional<Reformat> reformat_statement(const LinedText& original, const LinedText& text, const StatementSpan& span,
+                                           const py::dict& code_style, const suggest::QuoteTarget& quotes);
 // The text with each reformat's lines replaced.
 py::str apply_reformats(const py::str& text, std::vector<Reformat> reformats);
 

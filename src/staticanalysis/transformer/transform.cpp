@@ -1,4 +1,5 @@
 #include "staticanalysis/transformer/transform.hpp"
+#include "staticanalysis/helpers/pathtext.hpp"
 
 #include <pybind11/gil_safe_call_once.h>
 #include <pybind11/stl.h>
@@ -38,7 +39,7 @@ std::pair<std::string, py::set> transform_code(const std::string& code, const st
   py::set ignored;
   for (py::handle id : noise) ignored.add(id);
 
-  py::object atok = build_atok(code, module_name(filepath), py::str(filepath));
+  py::object atok = build_atok(code, module_name(filepath), path_str(filepath));
   py::object visitor = py::module_::import("astroid.transforms").attr("TransformVisitor")();
   for (const FixRow& row : rule_table()) visitor.attr("register_transform")(row.kind, row.transform, row.predicate);
   visitor.attr("visit")(atok.attr("tree"));

@@ -1,4 +1,5 @@
 #include "staticanalysis/checkers/admin/admin.hpp"
+#include "staticanalysis/helpers/pathtext.hpp"
 
 
 #include "staticanalysis/helpers/classify.hpp"
@@ -15,7 +16,7 @@ void visit_module(py::object self, py::object node) { self.attr("module") = node
 void leave_classdef(py::object self, py::object node_obj) {
   Node node(node_obj);
   if (!is_model_admin(node)) return;
-  std::string module_name = py::str(self.attr("module").attr("name"));
+  std::string module_name = path_bytes(self.attr("module").attr("name"));
   if (module_name.find(".admin") != std::string::npos) return;
   py::dict args;
   args["name"] = node.get(ast().name);

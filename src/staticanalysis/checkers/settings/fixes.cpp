@@ -3,6 +3,7 @@
 // setting taken out. As text edits for the project fixer (only the lines
 // concerned change) and as tree edits for the code transformation.
 #include <pybind11/gil_safe_call_once.h>
+#include "staticanalysis/helpers/pathtext.hpp"
 #include <pybind11/stl.h>
 
 #include <algorithm>
@@ -79,7 +80,7 @@ std::vector<std::string> string_entries(const Node& list) {
 // The findings of `module` (a settings module of the project running with
 // `settings_modpath`) that lie in it.
 std::vector<Finding> findings_in(const Node& module, const std::string& settings_modpath) {
-  std::string name = py::str(module.get(ast().name));
+  std::string name = path_bytes(module.get(ast().name));
   Node named = module;
   if (name != settings_modpath) {
     try {
@@ -91,7 +92,7 @@ std::vector<Finding> findings_in(const Node& module, const std::string& settings
   std::vector<Finding> out;
   for (Finding& finding : settings_findings(named, fix_version())) {
     bool here = finding.node.is_none() ? name == settings_modpath
-                                       : py::str(finding.node.root().get(ast().name)).cast<std::string>() == name;
+                                       : path_bytes(finding.node.root().get(ast().name)) == name;
     // An assignment that shares its line with another statement is not
     // taken apart.
     if (here) out.push_back(std::move(finding));
@@ -283,7 +284,7 @@ void bind_fixes(py::module_& m) {
         fix.transform,
         [id](py::object module_node, py::object settings_modpath) {
           Node module(module_node);
-          std::string named = settings_modpath.is_none() ? std::string(py::str(module.get(ast().name)))
+          std::string named = settings_modpath.is_none() ? path_bytes(module.get(ast().name))
                                                          : std::string(py::str(settings_modpath));
           std::vector<Finding> findings = findings_in(module, named);
           // Right to left: list insertions keep their places.

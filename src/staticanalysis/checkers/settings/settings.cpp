@@ -1,4 +1,5 @@
 #include "staticanalysis/checkers/settings/settings.hpp"
+#include "staticanalysis/helpers/pathtext.hpp"
 #include "staticanalysis/helpers/read_file.hpp"
 
 #include <pybind11/stl.h>
@@ -71,11 +72,11 @@ std::vector<Node> settings_modules(const Node& named) {
   const Astroid& a = ast();
   std::vector<Node> found;
   std::set<std::string> seen;
-  std::string name = py::str(named.get(a.name));
+  std::string name = path_bytes(named.get(a.name));
   std::string top = name.substr(0, name.find('.'));
   std::vector<Node> pending{named};
   auto add = [&](const Node& module) {
-    std::string module_name = py::str(module.get(a.name));
+    std::string module_name = path_bytes(module.get(a.name));
     if (module_name.substr(0, module_name.find('.')) != top) return;  // not the project's
     if (seen.insert(module_name).second) pending.push_back(module);
   };
@@ -83,7 +84,7 @@ std::vector<Node> settings_modules(const Node& named) {
   // The settings package's other modules.
   py::object file = py::getattr(named.obj(), "file", py::none());
   if (!file.is_none()) {
-    fs::path path(py::str(file).cast<std::string>());
+    fs::path path(path_bytes(file));
     fs::path folder = path.parent_path();
     bool package = path.filename() == "__init__.py" || folder.filename() == "settings";
     if (package && folder.filename() == "settings") {
@@ -344,7 +345,7 @@ py::list findings_of_run(const py::object& self, const py::object& visited) {
     try {
       // The module being linted is the text the linter was given, which
       // may not be the file on disk (the fixer lints what it wrote).
-      Node named(py::str(visited.attr("name")).cast<std::string>() == name
+      Node named(path_bytes(visited.attr("name")) == name
                      ? visited
                      : py::object(ast().manager.attr("ast_from_module_name")(name)));
       for (const Finding& finding : settings_findings(named, version))
@@ -358,7 +359,7 @@ py::list findings_of_run(const py::object& self, const py::object& visited) {
 }
 
 void visit_module(py::object self, py::object node) {
-  std::string name = py::str(node.attr("name"));
+  std::string name = path_bytes(node.attr("name"));
   for (py::handle entry : findings_of_run(self, node)) {
     std::string named = py::str(entry[py::int_(0)]);
     py::object where = entry[py::int_(2)];
@@ -368,7 +369,7 @@ void visit_module(py::object self, py::object node) {
       // project runs with.
       if (name == named)
         self.attr("add_message")(id, py::arg("line") = 1, py::arg("node") = node, py::arg("args") = entry[py::int_(3)]);
-    } else if (py::str(where.attr("root")().attr("name")).cast<std::string>() == name) {
+    } else if (path_bytes(where.attr("root")().attr("name")) == name) {
       self.attr("add_message")(id, py::arg("line") = where.attr("lineno"), py::arg("node") = where,
                                py::arg("args") = entry[py::int_(3)]);
     }
