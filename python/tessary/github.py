@@ -20,6 +20,7 @@ import urllib.parse
 import urllib.request
 
 import tessary
+from tessary import terminal
 
 DEADLINE_SECONDS = 60
 ANSWER_CAP = 1 << 20  # bytes of an answer of the service
@@ -44,19 +45,10 @@ class TooLarge(Exception):
 
 
 def printable(text, limit=MESSAGE_CHARS):
-    """`text` folded onto one line, control and format characters escaped,
+    """`text` folded onto one line, with what could steer a terminal escaped,
     cut to about `limit` characters."""
-    pieces, size = [], 0
-    for char in " ".join(str(text).split()):
-        if not char.isprintable():
-            code = ord(char)
-            char = f"\\x{code:02x}" if code < 0x100 else f"\\u{code:04x}" if code < 0x10000 else f"\\U{code:08x}"
-        if size + len(char) > limit:
-            pieces.append("...")
-            break
-        pieces.append(char)
-        size += len(char)
-    return "".join(pieces)
+    text = terminal.printable(" ".join(str(text).split()))
+    return text if len(text) <= limit else text[:limit] + "..."
 
 
 # --------------------------------------------------------------------------

@@ -8,9 +8,9 @@ import re
 import sys
 
 # C0 and C1 control characters, DEL, the Unicode line and paragraph
-# separators, and the lone surrogates that stand for bytes a file name had
-# that are not UTF-8.
-_UNPRINTABLE = re.compile("[\x00-\x1f\x7f-\x9f\u2028\u2029\ud800-\udfff]")
+# separators, the marks and overrides that reorder text on screen, and the
+# lone surrogates that stand for bytes a file name had that are not UTF-8.
+_UNPRINTABLE = re.compile("[\x00-\x1f\x7f-\x9f\u061c\u200e\u200f\u2028-\u202e\u2066-\u2069\ud800-\udfff]")
 _NAMED = {"\n": "\\n", "\r": "\\r", "\t": "\\t"}
 
 

@@ -1,6 +1,7 @@
 // Review comments: the comments of one file line merged into one, with the
 // fix for their findings attached in suggestion markup.
 #include <pybind11/stl.h>
+#include "staticanalysis/helpers/pathtext.hpp"
 #include <pybind11/stl/filesystem.h>
 
 #include <algorithm>
@@ -40,7 +41,7 @@ std::vector<Group> groups_of(const py::list& comments) {
   std::vector<Group> groups;
   std::map<std::pair<std::string, long>, size_t> index;
   for (py::handle comment : comments) {
-    std::string path = py::str(comment["path"]);
+    std::string path = path_bytes(comment["path"]);
     long line = py::int_(comment["line"]).cast<long>();
     auto [at, added] = index.emplace(std::make_pair(path, line), groups.size());
     if (added) groups.push_back({path, line, py::list()});
@@ -59,8 +60,10 @@ fs::path file_in_project(const std::string& path, const fs::path& project_root) 
   fs::path real = fs::weakly_canonical(fs::absolute(given), ec);
   fs::path root = fs::weakly_canonical(fs::absolute(project_root), ec);
   fs::path relative = real.lexically_relative(root);
-  if (ec || relative.empty() || *relative.begin() == "..")
-    throw py::value_error(path + ": outside the project at " + project_root.string());
+  if (ec || relative.empty() || *relative.begin() == "..") {
+    PyErr_SetObject(PyExc_ValueError, path_str(path + ": outside the project at " + project_root.string()).ptr());
+    throw py::error_already_set();
+  }
   return real;
 }
 
@@ -82,7 +85,7 @@ std::string joined(const std::vector<std::string>& lines, size_t from, size_t to
 py::dict build_comment(const std::string& path, long start_line, long end_line, const std::string& body) {
   py::dict comment;
   comment["body"] = body;
-  comment["path"] = path;
+  comment["path"] = path_str(path);
   comment["side"] = "RIGHT";
   if (start_line != end_line) {
     comment["start_line"] = start_line;
@@ -163,7 +166,7 @@ py::list suggest_fixes(const py::list& comments, const std::string& project_root
         // The module is named from its place in the project: the project
         // need not be importable from here.
         std::string relative = file.lexically_relative(fs::weakly_canonical(fs::absolute(root))).generic_string();
-        parsed = build_atok(py::str("").attr("join")(lines).cast<std::string>(), module_name(relative), py::str(file.string()));
+        parsed = build_atok(py::str("").attr("join")(lines).cast<std::string>(), module_name(relative), path_str(file.string()));
       }
       cached = cache.emplace(path, parsed).first;
     }
@@ -221,7 +224,7 @@ py::list review_from_fixed_texts(const py::list& comments, const std::string& pr
   std::vector<Group> groups = groups_of(comments);
   for (const Group& group : groups) first_group.emplace(group.path, group.line);
   for (auto item : fixed) {
-    std::string path = py::str(item.first);
+    std::string path = path_bytes(item.first);
     if (!first_group.count(path)) continue;
     auto texts = item.second.cast<std::pair<std::string, std::string>>();
     for (const Suggestion& change : line_changes(texts.first, texts.second)) {
@@ -313,14 +316,14 @@ void bind_suggestions(py::module_& m) {
       "group_comments_by_line",
       [](py::list comments) {
         py::dict grouped;
-        for (const Group& group : groups_of(comments)) grouped[py::make_tuple(group.path, group.line)] = group.comments;
+        for (const Group& group : groups_of(comments)) grouped[py::make_tuple(path_str(group.path), group.line)] = group.comments;
         return grouped;
       },
       py::arg("comments"));
   m.def(
       "suggest_fixes",
       [](py::list comments, py::object project_root) {
-        return suggest_fixes(comments, py::str(project_root).cast<std::string>());
+        return suggest_fixes(comments, path_bytes(project_root));
       },
       py::arg("comments"), py::arg("project_root"));
   m.def("line_changes", [](const std::string& before, const std::string& after) { return as_records(line_changes(before, after)); },
@@ -328,7 +331,7 @@ void bind_suggestions(py::module_& m) {
   m.def(
       "review_from_fixed_texts",
       [](py::list comments, py::object project_root, py::dict fixed) {
-        return review_from_fixed_texts(comments, py::str(project_root).cast<std::string>(), fixed);
+        return review_from_fixed_texts(comments, path_bytes(project_root), fixed);
       },
       py::arg("comments"), py::arg("project_root"), py::arg("fixed"));
 }

@@ -59,7 +59,8 @@ py::list write_files(const py::object& project_root, const py::iterable& pairs, 
   for (auto item : texts) {
     std::string real = path_bytes(path_module.attr("realpath")(path_module.attr("join")(project_root, item.first)));
     if (real != root && real.rfind(root + "/", 0) != 0) {
-      throw py::value_error(path_str(path_bytes(item.first) + ": outside the project root " + root));
+      PyErr_SetObject(PyExc_ValueError, path_str(path_bytes(item.first) + ": outside the project root " + root).ptr());
+      throw py::error_already_set();
     }
     targets.emplace_back(py::reinterpret_borrow<py::object>(item.first), real);
   }
