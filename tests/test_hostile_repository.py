@@ -100,6 +100,19 @@ def test_special_files_are_passed_over_with_one_warning_each(tmp_path, kind, why
     assert "Traceback" not in err
 
 
+def test_a_template_linked_from_outside_the_project_is_not_read(capsys, tmp_path):
+    root = make_project(tmp_path, "")
+    secret = tmp_path / "secret.html"
+    secret.write_text('<a href="/admin/token-12345/">x</a>\n')
+    (root / "templates").mkdir()
+    os.symlink(secret, root / "templates" / "leak.html")
+    (root / "templates" / "own.html").write_text('<a href="/about/">x</a>\n')
+    code, out, err = run(capsys, "check", "--no-cache", "--format", "json", root)
+    assert code == 1 and [e["path"] for e in json.loads(out)] == ["templates/own.html"]
+    assert "token-12345" not in out + err
+    assert err == "tessary: warning: templates/leak.html: a link to a file outside the project, skipped\n"
+
+
 def test_what_the_project_names_reaches_the_terminal_escaped(capsys, tmp_path):
     root = make_project(tmp_path, NULLABLE)
     (root / "templates").mkdir()

@@ -147,26 +147,34 @@ ProjectFiles project_files(const fs::path& root) {
     }
   }
   ProjectFiles out;
+  auto skip = [&](const fs::path& full, const fs::path& relative, const std::string& why) {
+    out.warnings.push_back(relative.generic_string() + ": " + why + ", skipped");
+    warn_once(full.string(), relative.generic_string(), why + ", skipped");
+  };
   for (const fs::path& relative : candidates) {
     if (!has_source_suffix(relative) || in_skipped_folder(root, relative)) continue;
     fs::path full = root / relative;
     std::error_code ec;
     if (fs::is_regular_file(full, ec)) {
-      out.files.push_back(relative.generic_string());
-    } else {
-      // A FIFO, a socket or a device (or a link to one), a link that leads
-      // nowhere: passed over, with a word. A folder is just not a file.
-      fs::file_status status = fs::symlink_status(full, ec);
-      if (!fs::exists(status) || fs::is_directory(fs::status(full, ec))) continue;
-      std::string why = "not a regular file";
-      if (fs::is_symlink(status)) {
-        std::error_code resolve;
-        (void)fs::canonical(full, resolve);
-        if (resolve) why = resolve == std::errc::too_many_symbolic_link_levels ? "a symlink loop" : "a dangling symlink";
-      }
-      out.warnings.push_back(relative.generic_string() + ": " + why + ", skipped");
-      warn_once(full.string(), relative.generic_string(), why + ", skipped");
+      // A template is read and quoted in findings: one that a link brings
+      // in from outside the project (a file of the machine's) is not read.
+      if (relative.extension() == ".html" && !resolves_inside(full, root))
+        skip(full, relative, "a link to a file outside the project");
+      else
+        out.files.push_back(relative.generic_string());
+      continue;
     }
+    // A FIFO, a socket or a device (or a link to one), a link that leads
+    // nowhere: passed over, with a word. A folder is just not a file.
+    fs::file_status status = fs::symlink_status(full, ec);
+    if (!fs::exists(status) || fs::is_directory(fs::status(full, ec))) continue;
+    std::string why = "not a regular file";
+    if (fs::is_symlink(status)) {
+      std::error_code resolve;
+      (void)fs::canonical(full, resolve);
+      if (resolve) why = resolve == std::errc::too_many_symbolic_link_levels ? "a symlink loop" : "a dangling symlink";
+    }
+    skip(full, relative, why);
   }
   std::sort(out.files.begin(), out.files.end());
   out.files.erase(std::unique(out.files.begin(), out.files.end()), out.files.end());
