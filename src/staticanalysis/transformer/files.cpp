@@ -1,10 +1,10 @@
 #include "staticanalysis/transformer/files.hpp"
 
 #include <pybind11/stl.h>
+#include <pybind11/stl/filesystem.h>
 
 #include <filesystem>
 #include <vector>
-#include <pybind11/stl/filesystem.h>
 
 #include "staticanalysis/helpers/pathtext.hpp"
 #include "staticanalysis/helpers/read_file.hpp"
@@ -15,15 +15,14 @@ namespace tessary::transformer {
 
 namespace fs = std::filesystem;
 
-py::list transform_files(const py::object& project_root, const py::object& whitelist) {
-  py::object meta = py::module_::import("tessary.meta");
-  std::string settings_modpath = py::str(meta.attr("get_settings_modpath")(project_root));
-  py::dict code_style = meta.attr("get_code_style")(project_root);
-  py::dict result = fix_project(project_root.cast<fs::path>(), whitelist, settings_modpath, code_style);
-  return result["files"];
-}
-
 namespace {
+
+py::dict fix_whole_project(const py::object& project_root, const py::object& whitelist) {
+  py::object meta = py::module_::import("tessary.meta");
+  std::string settings_modpath = path_bytes(meta.attr("get_settings_modpath")(project_root));
+  py::dict code_style = meta.attr("get_code_style")(project_root);
+  return fix_project(project_root.cast<fs::path>(), whitelist, settings_modpath, code_style);
+}
 
 // Temporary files of an earlier run that was killed between writing one
 // and putting it in place: ".<name>.XXXXXXXX.tessary" beside the file.
@@ -41,6 +40,10 @@ void remove_stale_temporaries(const fs::path& folder, const std::string& base) {
 }
 
 }  // namespace
+
+py::list transform_files(const py::object& project_root, const py::object& whitelist) {
+  return fix_whole_project(project_root, whitelist)["files"];
+}
 
 py::list write_files(const py::object& project_root, const py::iterable& pairs, const py::object& expected) {
   py::module_ os = py::module_::import("os");
@@ -125,7 +128,8 @@ py::list write_files(const py::object& project_root, const py::iterable& pairs, 
 }
 
 py::list trasform_files_in_place(const py::object& project_root, const py::object& whitelist) {
-  return write_files(project_root, transform_files(project_root, whitelist), py::none());
+  py::dict result = fix_whole_project(project_root, whitelist);
+  return write_files(project_root, result["files"], result["read"]);
 }
 
 void bind_files(py::module_& m) {
