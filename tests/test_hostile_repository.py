@@ -157,6 +157,9 @@ def test_a_file_name_that_is_not_utf8_is_linted_fixed_and_shown_escaped(capsys, 
     code, out, _ = run(capsys, "check", "--no-progress", "--format", "sarif", root)
     uris = [r["locations"][0]["physicalLocation"]["artifactLocation"]["uri"] for r in json.loads(out)["runs"][0]["results"]]
     assert uris == ["shop/caf%FF.py"]
+    code, out, _ = run(capsys, "suggest", "--unsafe-fixes", root)
+    (comment,) = json.loads(out)["comments"]
+    assert code == 0 and comment["path"] == "shop/caf\udcff.py" and 'default=""' in comment["body"]
     code, _, _ = run(capsys, "fix", "--unsafe-fixes", root)
     assert code == 0
     with open(odd, "rb") as handle:
