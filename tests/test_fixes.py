@@ -36,6 +36,11 @@ CASES = [
      "models.CharField(max_length=20, default='', blank=True)"),
     (fieldrules, ["C2000"], FIELDS, "models.CharField(max_length=20, null=True, default=None)",
      "models.CharField(max_length=20, default='', blank=True)"),
+    # a real default is the field's meaning: it stays
+    (fieldrules, ["C2000"], FIELDS, "models.CharField(max_length=40, null=True, default=make_token)",
+     "models.CharField(max_length=40, default=make_token, blank=True)"),
+    (fieldrules, ["C2000"], FIELDS, "models.CharField(max_length=9, default='full', null=True, blank=False)",
+     "models.CharField(max_length=9, default='full', blank=True)"),
     (fieldrules, ["C2000"], FIELDS, "models.CharField(max_length=20, null=True, unique=True)",
      "models.CharField(max_length=20, null=True, unique=True)"),
     (fieldrules, ["C2000"], FIELDS, "models.CharField(max_length=2, null=True, choices=[('a', 'A')])",

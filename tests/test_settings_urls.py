@@ -206,3 +206,24 @@ def test_the_registry_says_everything_once():
     fix_rows = {row[0] for row in transformer.RULES}
     settings_and_templates = {m for m, r in by_id.items() if r["module"] in ("settings", "templates") and r["fix"]}
     assert set(transformer.FIXABLE_MESSAGE_IDS) == fix_rows | settings_and_templates
+
+
+NEW_LIST = '''MIDDLEWARE = [
+    "django.middleware.security.SecurityMiddleware",
+    "django.middleware.csrf.CsrfViewMiddleware",
+    "django.middleware.clickjacking.XFrameOptionsMiddleware",
+]'''
+
+
+@pytest.mark.parametrize("before, after", [
+    (HEAD, HEAD + NEW_LIST + "\n"),
+    (HEAD + "MIDDLEWARE = []  # none yet\n", HEAD + NEW_LIST + "  # none yet\n"),
+    (HEAD + "MIDDLEWARE = ()\n", HEAD + NEW_LIST.replace("[", "(").replace("]", ")") + "\n"),
+], ids=["absent", "empty-list", "empty-tuple"])
+def test_the_middleware_fixes_write_the_list_a_settings_module_lacks(tmp_path, capsys, before, after):
+    root = settings_project(tmp_path, before)
+    assert {"C4007", "C4008", "C4009"} <= tessary_ids(capsys, root)
+    code, out, err = run(capsys, "fix", "--unsafe-fixes", "--select", "C4007,C4008,C4009", root)
+    assert code == 0 and "Traceback" not in err
+    assert (root / "site_conf" / "settings.py").read_text() == after
+    assert not {"C4007", "C4008", "C4009"} & (tessary_ids(capsys, root) | deploy_ids(root))

@@ -52,7 +52,7 @@ inline constexpr Rule kRegistry[] = {
      "A string field (CharField, TextField, URLField, EmailField, SlugField) declared with null=True.",
      "Django stores missing text as the empty string; allowing NULL too gives two ways to say 'no data'.",
      "title = models.CharField(max_length=50, null=True)", "title = models.CharField(max_length=50, default=\"\", blank=True)",
-     "Drops null=True and sets default=\"\" when the field has no default.", "rows that hold NULL keep it until a data migration turns it into \"\", and code that still writes None then fails on the NOT NULL column", true, 2},
+     "Drops null=True, adds blank=True, and sets default=\"\" when the field has no default or a default of None; any other default stays.", "blank=True makes the field optional in forms, rows that hold NULL keep it until a data migration turns it into \"\", and code that still writes None then fails on the NOT NULL column", true, 2},
     {"C2001", "tall-model", "Too many fields", "fieldrules",
      "The model has {count} fields; split it into smaller related models.",
      "A model class declaring more named fields than the max-model-fields option allows (20).",

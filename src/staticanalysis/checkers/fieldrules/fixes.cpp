@@ -60,14 +60,17 @@ py::object transform_null_to_default_str(const Node& node) {
   } else {
     add_to_keywords(keywords_of(node), make_keyword("blank", py::bool_(true), node));
   }
-  if (null_kw && default_kw) {
-    py::setattr(default_kw->obj(), a.value, make_const(empty, *default_kw).obj());
-    remove_keyword(node, *null_kw);
+  if (default_kw) {
+    // A real default (a token factory, a word) is the field's meaning: it
+    // stays. Only default=None, which the column can no longer hold, is
+    // turned into the empty string.
+    Node value = default_kw->child(a.value);
+    if (value.isa(a.Const) && value.get(a.value).is_none())
+      py::setattr(default_kw->obj(), a.value, make_const(empty, *default_kw).obj());
+    if (null_kw) remove_keyword(node, *null_kw);
   } else if (null_kw) {
     py::setattr(null_kw->obj(), a.arg, py::str("default"));
     py::setattr(null_kw->obj(), a.value, make_const(empty, *null_kw).obj());
-  } else if (default_kw) {
-    py::setattr(default_kw->obj(), a.value, make_const(empty, *default_kw).obj());
   } else {
     add_to_keywords(keywords_of(node), make_keyword("default", empty, node));
   }

@@ -133,6 +133,7 @@ std::optional<TextEdit> text_edit(const Finding& finding, const std::string& tex
     return TextEdit{end, end, prefix + change.name + " = " + change.value + "\n"};
   }
   const Node& statement = finding.node;
+  if (statement.is_none()) return std::nullopt;  // an absent MIDDLEWARE: see new_middleware_list
   long first = attr_long(statement, "lineno"), last = attr_long(statement, "end_lineno");
   if (last > static_cast<long>(starts.size())) return std::nullopt;
   if (change.kind == Change::remove) {
@@ -201,6 +202,7 @@ void tree_edit(const Finding& finding, const Node& module) {
     return;
   }
   const Node& statement = finding.node;
+  if (finding.node.is_none()) return;  // no MIDDLEWARE to add to: the text fix writes one
   if (change.kind == Change::remove) {
     py::list body = statement.parent().get(a.body);
     if (body.contains(statement.obj())) body.attr("remove")(statement.obj());
@@ -246,15 +248,62 @@ constexpr NamedFix kFixes[] = {
 
 }  // namespace
 
+// One edit for the middlewares missing from a MIDDLEWARE the module does
+// not set, or sets to an empty list: the list written whole, in the order
+// of Django's project template (each finding alone would write its own).
+std::optional<TextEdit> new_middleware_list(const std::vector<const Finding*>& findings, const std::string& text) {
+  if (findings.empty()) return std::nullopt;
+  const Astroid& a = ast();
+  char quote = quote_of(text);
+  std::vector<std::string> entries;
+  for (const Finding* finding : findings) {
+    std::string middleware = change_of(*finding).middleware;
+    if (std::find(entries.begin(), entries.end(), middleware) == entries.end()) entries.push_back(middleware);
+  }
+  std::stable_sort(entries.begin(), entries.end(), [](const std::string& x, const std::string& y) {
+    return static_cast<int>(place_of(x)) < static_cast<int>(place_of(y));
+  });
+  const Node& statement = findings.front()->node;
+  bool tuple = !statement.is_none() && statement.child(a.value).isa(a.Tuple);
+  std::string list = tuple ? "(\n" : "[\n";
+  for (const std::string& entry : entries) list += "    " + std::string(1, quote) + entry + quote + ",\n";
+  list += tuple ? ")" : "]";
+  if (statement.is_none()) {
+    std::string prefix = text.empty() || text.back() == '\n' ? "" : "\n";
+    long end = static_cast<long>(text.size());
+    return TextEdit{end, end, prefix + "MIDDLEWARE = " + list + "\n"};
+  }
+  std::vector<long> starts = line_starts(text);
+  Node value = statement.child(a.value);
+  if (attr_long(value, "end_lineno") > static_cast<long>(starts.size())) return std::nullopt;
+  long start = offset_of(starts, attr_long(value, "lineno"), attr_long(value, "col_offset"));
+  long end = offset_of(starts, attr_long(value, "end_lineno"), attr_long(value, "end_col_offset"));
+  return TextEdit{start, end, list};
+}
+
+bool adds_to_no_list(const Finding& finding) {
+  if (change_of(finding).kind != Change::add_middleware) return false;
+  if (finding.node.is_none()) return true;
+  Node value = finding.node.child(ast().value);
+  return (value.isa(ast().List) || value.isa(ast().Tuple)) && value.nodes(ast().elts).empty();
+}
+
 std::vector<TextEdit> settings_text_edits(const Node& module, const std::string& text,
                                           const std::vector<std::string>& ids, const std::string& settings_modpath,
                                           const std::string& django_version) {
   fix_version() = django_version;
   std::vector<TextEdit> edits;
-  for (const Finding& finding : findings_in(module, settings_modpath)) {
+  std::vector<Finding> findings = findings_in(module, settings_modpath);
+  std::vector<const Finding*> to_new_list;
+  for (const Finding& finding : findings) {
     if (std::find(ids.begin(), ids.end(), finding.id) == ids.end()) continue;
-    if (std::optional<TextEdit> edit = text_edit(finding, text)) edits.push_back(*edit);
+    if (adds_to_no_list(finding)) {
+      to_new_list.push_back(&finding);
+    } else if (std::optional<TextEdit> edit = text_edit(finding, text)) {
+      edits.push_back(*edit);
+    }
   }
+  if (std::optional<TextEdit> edit = new_middleware_list(to_new_list, text)) edits.push_back(*edit);
   // Settings added at the end of the module go in one edit, in id order.
   std::vector<TextEdit> merged;
   for (const TextEdit& edit : edits) {
