@@ -118,7 +118,7 @@ def test_what_the_project_names_reaches_the_terminal_escaped(capsys, tmp_path):
     (root / "templates").mkdir()
     (root / "templates" / "page.html").write_text(
         '<img src="/static/a\x1b]0;owned\x07\x1b[2J.png">\n'
-        '<img src="/static/x\r\nshop/models.py:1:0: C2000 forged.png">\n'
+        '<img src="/static/x\r\nshop/models.py:1:1: C2000 forged.png">\n'
     )
     (root / "shop" / "ev\x1b[31mil\n.py").write_text(NULLABLE)
     code, out, err = run(capsys, "check", "--no-cache", "--no-progress", root)

@@ -144,6 +144,8 @@ def test_configuration_errors_are_one_line(capsys, project, tmp_path, text, mess
     ('select = ["C2000"]\n', ["--extend-select", "redundant-default-args"], ["C2000", "C2002"]),
     ('select = ["C2000"]\nextend-select = ["C2002"]\n', ["--select", "C9000"], []),
     ('select = ["C2000", "C2002"]\n', ["--extend-ignore", "C2000"], ["C2002"]),
+    ("", ["--extend-select", "C2000"], ["C2000", "C2002"]),
+    ('extend-select = ["C2002"]\n', [], ["C2000", "C2002"]),
 ])
 def test_extend_select_and_ignore_add_to_the_lists(capsys, project, configured, flags, expected):
     (project / "pyproject.toml").write_text("[tool.tessary]\n" + configured)

@@ -488,14 +488,16 @@ def front_end_settings(root):
 
 def chosen_ids(args, settings, key, catalogue):
     """The ids of --select or --ignore (`key`), else of the configured list
-    and its extend- list; --extend-select or --extend-ignore add to either."""
+    and its extend- list; --extend-select or --extend-ignore add to either.
+    No selected ids stands for every rule, which extending leaves as it is."""
     given = getattr(args, key)
-    if given:
-        names = given.split(",")
-    else:
-        names = configured_list(settings.get(key)) + configured_list(settings.get(f"extend-{key}"))
     extra = getattr(args, f"extend_{key}")
-    return resolve_ids(names + (extra.split(",") if extra else []), catalogue)
+    ids = resolve_ids(given.split(",") if given else configured_list(settings.get(key)), catalogue)
+    more = resolve_ids((extra.split(",") if extra else [])
+                       + ([] if given else configured_list(settings.get(f"extend-{key}"))), catalogue)
+    if key == "select" and not ids:
+        return ids
+    return ids | more
 
 
 class Selection:
