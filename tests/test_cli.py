@@ -42,10 +42,10 @@ def test_demo_project_text_output(capsys):
     code, out, _ = run(capsys, "check", "--no-progress", "--jobs", "1", DEMO)
     assert code == 1
     lines = out.splitlines()
-    assert "catalog/models.py:9:15: C2000 nullable-string-field  nickname: a string field" in out
+    assert "catalog/models.py:9:16: C2000 nullable-string-field  nickname: a string field" in out
     assert out.count("[fixable]") == 8 and out.count("[unsafe fix]") == 12
     assert lines[-1].startswith("Found 31 findings (20 fixable, 12 of them with --unsafe-fixes) in ")
-    assert "templates/catalog/book_list.html:7:6: C7000 hard-coded-url" in out
+    assert "templates/catalog/book_list.html:7:7: C7000 hard-coded-url" in out
 
 
 def test_clean_project_exits_zero(capsys, project):

@@ -184,7 +184,7 @@ def test_an_unwritable_home_folder_is_not_needed(project, tmp_path):
     result = subprocess.run([sys.executable, "-c", command, "check", "--no-progress", str(project)],
                             capture_output=True, text=True, env=env)
     assert result.returncode == 2, result.stderr
-    assert "Traceback" not in result.stderr and "shop/deep.py:1:0: F0001" in result.stdout
+    assert "Traceback" not in result.stderr and "shop/deep.py:1:1: F0001" in result.stdout
 
 
 def test_check_and_fix_pass_over_the_same_folders(capsys, project):

@@ -91,7 +91,7 @@ def test_special_files_are_passed_over_with_one_warning_each(tmp_path, kind, why
     root = make_project(tmp_path, NULLABLE)
     names = special_files(root, kind)
     code, out, err = command(root, "check", "--no-progress", "--no-cache")
-    assert code == 1 and out.splitlines()[0].startswith("shop/models.py:5:11: C2000")
+    assert code == 1 and out.splitlines()[0].startswith("shop/models.py:5:12: C2000")
     warnings = err.splitlines()
     for name in names:
         said = [line for line in warnings if line.startswith(f"tessary: warning: {name}: ")]
@@ -118,7 +118,7 @@ def test_what_the_project_names_reaches_the_terminal_escaped(capsys, tmp_path):
     (root / "templates").mkdir()
     (root / "templates" / "page.html").write_text(
         '<img src="/static/a\x1b]0;owned\x07\x1b[2J.png">\n'
-        '<img src="/static/x\r\nshop/models.py:1:0: C2000 forged.png">\n'
+        '<img src="/static/x\r\nshop/models.py:1:1: C2000 forged.png">\n'
     )
     (root / "shop" / "ev\x1b[31mil\n.py").write_text(NULLABLE)
     code, out, err = run(capsys, "check", "--no-cache", "--no-progress", root)
@@ -152,7 +152,7 @@ def test_a_file_name_that_is_not_utf8_is_linted_fixed_and_shown_escaped(capsys, 
     with open(odd, "wb") as handle:
         handle.write(NULLABLE.encode())
     code, out, _ = run(capsys, "check", "--no-cache", "--no-progress", root)
-    assert code == 1 and out.startswith("shop/caf\\xff.py:5:11: C2000")
+    assert code == 1 and out.startswith("shop/caf\\xff.py:5:12: C2000")
     code, out, _ = run(capsys, "check", "--no-progress", "--format", "sarif", root)  # twice: through the cache too
     code, out, _ = run(capsys, "check", "--no-progress", "--format", "sarif", root)
     uris = [r["locations"][0]["physicalLocation"]["artifactLocation"]["uri"] for r in json.loads(out)["runs"][0]["results"]]
@@ -221,7 +221,7 @@ def test_findings_are_kept_only_for_the_text_that_was_analysed(capsys, tmp_path,
     assert run(capsys, "check", "--no-progress", root)[0] == 0
     monkeypatch.setattr(cli, "lint", real_lint)
     code, out, _ = run(capsys, "check", "--no-progress", root)
-    assert code == 1 and out.startswith("shop/models.py:5:11: C2000")
+    assert code == 1 and out.startswith("shop/models.py:5:12: C2000")
 
 
 def test_fix_never_writes_over_an_edit_made_while_it_ran(capsys, tmp_path, monkeypatch):

@@ -23,6 +23,14 @@ class UsageError(Exception):
     """A problem with the command line or the project's configuration."""
 
 
+class ArgumentParser(argparse.ArgumentParser):
+    """A command line that does not parse is one error line, as any other
+    usage error is: no usage block."""
+
+    def error(self, message):
+        raise UsageError(message)
+
+
 # --------------------------------------------------------------------------
 # The rule catalogue
 
@@ -86,11 +94,12 @@ def find_project_root(start):
     return folder
 
 
-def project_files(root):
-    """Project-relative paths of the .py and .html files to lint, sorted."""
+def project_files(root, exclude=()):
+    """Project-relative paths of the .py and .html files to lint, sorted,
+    less those an `exclude` pattern matches."""
     from tessary import meta
 
-    files, _ = meta.project_files(str(root))  # files passed over are logged as warnings
+    files, _ = meta.project_files(str(root), list(exclude))  # files passed over are logged as warnings
     return list(files)
 
 
@@ -157,10 +166,13 @@ def count_file():
             _files_done.value += 1
 
 
-def lint_batch(root, batch, environment):
+def lint_batch(root, batch, environment, config=None):
     """Findings of one batch of the line filter, in tessary's own order."""
     import tessary.staticanalysis.shims  # noqa: F401  (once per process)
+    from tessary import meta
     from tessary.staticanalysis import checker
+
+    meta.use_config_file(config)  # a spawned worker starts without --config
 
     return checker.get_messages(str(root), batch, default_django_version=django_minor(environment),
                                 search_paths=environment["paths"], progress=count_file)
@@ -237,7 +249,7 @@ def shares(root, line_filter, count):
 FILES_PER_WORKER = 8
 
 
-def lint(root, line_filter, jobs, environment, counter=None):
+def lint(root, line_filter, jobs, environment, counter=None, config=None):
     workers = max(1, min(jobs, len(line_filter) // FILES_PER_WORKER))
     parts = shares(root, line_filter, workers)
     findings = []
@@ -250,11 +262,12 @@ def lint(root, line_filter, jobs, environment, counter=None):
         context = multiprocessing.get_context("fork" if hasattr(os, "fork") else "spawn")
         with concurrent.futures.ProcessPoolExecutor(max_workers=len(parts), mp_context=context,
                                                     initializer=share_counter, initargs=(counter,)) as pool:
-            for result in pool.map(lint_batch, [root] * len(parts), parts, [environment] * len(parts)):
+            for result in pool.map(lint_batch, [root] * len(parts), parts, [environment] * len(parts),
+                                   [config] * len(parts)):
                 findings.extend(result)
     else:
         share_counter(counter)
-        findings = lint_batch(root, line_filter, environment)
+        findings = lint_batch(root, line_filter, environment, config)
     relative = {}  # each file's findings share its path: resolved once
     for record in findings:
         path = record["path"]
@@ -332,13 +345,14 @@ def symbol_of(record, catalogue):
     return record.get("symbol") or catalogue.get(record["message-id"], {}).get("symbol", "")
 
 
-def format_text(entries, catalogue, files, statistics, colour):
+def format_text(entries, catalogue, files, statistics, colour, quiet=False):
     def paint(text, code):
         return f"\033[{code}m{text}\033[0m" if colour else text
 
     lines = []
     for entry in entries:
-        where = paint(f"{printable(entry['path'])}:{entry['line']}:{entry['column']}:", "1")
+        # Columns count from 1, as editors do (JSON keeps pylint's 0-based column).
+        where = paint(f"{printable(entry['path'])}:{entry['line']}:{entry['column'] + 1}:", "1")
         msgid = paint(entry["message-id"], "31")
         fixable = ""
         if entry["fixable"]:
@@ -351,6 +365,8 @@ def format_text(entries, catalogue, files, statistics, colour):
         lines.append("")
         for msgid, count in sorted(counts.items()):
             lines.append(f"{count:6}  {msgid}  {catalogue.get(msgid, {}).get('symbol', '')}")
+    if quiet:
+        return "\n".join(lines)
     fixable = sum(1 for e in entries if e["fixable"])
     unsafe = sum(1 for e in entries if e["fixable"] and e.get("fix") == "unsafe")
     failed = len({e["path"] for e in entries if e["message-id"].startswith("F")})
@@ -456,9 +472,10 @@ def configured_list(value):
 
 
 def front_end_settings(root):
-    """The front end's own keys of [tool.tessary] (select, ignore, python,
-    unsafe-fixes). The whole configuration is checked here, before any
-    work: a wrong entry is one error line."""
+    """The front end's own keys of [tool.tessary] (select, ignore, their
+    extend- forms, exclude, per-file-ignores, python, unsafe-fixes). The
+    whole configuration is checked here, before any work: a wrong entry is
+    one error line."""
     from tessary import meta
 
     try:
@@ -469,19 +486,65 @@ def front_end_settings(root):
         raise UsageError(str(error)) from None
 
 
+def chosen_ids(args, settings, key, catalogue):
+    """The ids of --select or --ignore (`key`), else of the configured list
+    and its extend- list; --extend-select or --extend-ignore add to either.
+    No selected ids stands for every rule, which extending leaves as it is."""
+    given = getattr(args, key)
+    extra = getattr(args, f"extend_{key}")
+    ids = resolve_ids(given.split(",") if given else configured_list(settings.get(key)), catalogue)
+    more = resolve_ids((extra.split(",") if extra else [])
+                       + ([] if given else configured_list(settings.get(f"extend-{key}"))), catalogue)
+    if key == "select" and not ids:
+        return ids
+    return ids | more
+
+
+class Selection:
+    """Which findings a command reports: the selected ids (none: all), the
+    ignored ids, and per-file-ignores, as (pattern, ids) pairs."""
+
+    def __init__(self, select, ignore, per_file=()):
+        self.select, self.ignore, self.per_file = select, ignore, list(per_file)
+
+    def ignored_in(self, path):
+        """The ids ignored in one project file: --ignore's and those of the
+        per-file-ignores patterns that match it."""
+        from tessary import meta
+
+        ignored = set(self.ignore)
+        for pattern, ids in self.per_file:
+            if meta.path_matches([pattern], path):
+                ignored |= ids
+        return ignored
+
+    def wanted(self, records):
+        ignored = {}
+        out = []
+        for record in records:
+            path = record["path"]
+            if path not in ignored:
+                ignored[path] = self.ignored_in(path)
+            msgid = record["message-id"]
+            if msgid != "C1000" and (not self.select or msgid in self.select) and msgid not in ignored[path]:
+                out.append(record)
+        return out
+
+
 def scope(args, catalogue):
-    """The project root, the selected and ignored ids, and the files the
-    command's PATH arguments name."""
+    """The project root, the selection of findings, and the files the
+    command's PATH arguments name, less the excluded ones."""
     start = args.paths[0] if args.paths else pathlib.Path.cwd()
     if not start.exists():
         raise UsageError(f"{start}: no such file or directory")
     root = find_project_root(start)
     settings = front_end_settings(root)
-    select = resolve_ids(args.select.split(",") if args.select else configured_list(settings.get("select")),
-                         catalogue)
-    ignore = resolve_ids(args.ignore.split(",") if args.ignore else configured_list(settings.get("ignore")),
-                         catalogue)
-    return root, select, ignore, narrow(project_files(root), root, args.paths)
+    per_file = [(pattern, resolve_ids(configured_list(names), catalogue))
+                for pattern, names in settings.get("per-file-ignores", {}).items()]
+    selection = Selection(chosen_ids(args, settings, "select", catalogue),
+                          chosen_ids(args, settings, "ignore", catalogue), per_file)
+    exclude = settings.get("exclude", [])
+    return root, selection, narrow(project_files(root, exclude), root, args.paths)
 
 
 def analysed_environment(root, python):
@@ -514,7 +577,7 @@ def require_django(environment):
     )
 
 
-def show_settings(root, environment, select, ignore, catalogue):
+def show_settings(root, environment, selection, catalogue, args):
     from tessary import meta
     from tessary.staticanalysis import dependencies
 
@@ -524,7 +587,10 @@ def show_settings(root, environment, select, ignore, catalogue):
         requirement = f"{requirement['specs'] or '(unpinned)'} in {requirement['path']}, checked as {requirement['version']}"
     else:
         requirement = f"none found; checked as {django_minor(environment)}"
+    select, ignore = selection.select, selection.ignore
     rules = [msgid for msgid in catalogue if (not select or msgid in select) and msgid not in ignore]
+    settings = front_end_settings(root)
+    per_file = "; ".join(f"{pattern}: {', '.join(sorted(ids))}" for pattern, ids in selection.per_file)
     lines = [
         ("project root", str(root)),
         ("environment", describe_environment(environment)),
@@ -532,8 +598,14 @@ def show_settings(root, environment, select, ignore, catalogue):
         ("Django", django),
         ("Django requirement", requirement),
         ("settings module", meta.get_settings_modpath(str(root)) or "-"),
+        ("configuration file", str(meta.config_file(str(root)))),
         ("line length", str(meta.get_code_style(str(root))["line_length"])),
         ("rules", ", ".join(rules)),
+        ("excluded", ", ".join(settings.get("exclude", [])) or "-"),
+        ("per-file ignores", per_file or "-"),
+        ("output file", str(args.output_file) if args.output_file else "-"),
+        ("exit status with findings", "0 (--exit-zero)" if args.exit_zero else "1"),
+        ("quiet", "yes" if args.quiet else "no"),
     ]
     for name, value in lines:
         print(f"{name}: {printable(value)}")
@@ -545,18 +617,44 @@ def lint_scope(args, catalogue):
     Python files are to be linted and the command will lint)."""
     if args.jobs < 1:
         raise UsageError("--jobs takes a number of processes, 1 or more")
-    root, select, ignore, files = scope(args, catalogue)
+    root, selection, files = scope(args, catalogue)
     environment = analysed_environment(root, args.python)
     if any(f.endswith(".py") for f in files) and not getattr(args, "show_settings", False):
         require_django(environment)
-    return root, select, ignore, files, environment
+    return root, selection, files, environment
+
+
+def output_file(path):
+    """--output-file's FILE, checked before any work: a file in a folder
+    that exists."""
+    if path is None:
+        return None
+    if path.is_dir():
+        raise UsageError(f"--output-file {path}: is a folder")
+    if not path.absolute().parent.is_dir():
+        raise UsageError(f"--output-file {path}: no such folder {path.absolute().parent}")
+    return path
+
+
+def write_report(output, path):
+    """The report on stdout, or in the file --output-file names."""
+    if path is None:
+        if output:
+            print(output)
+        return
+    try:
+        with open(path, "w", encoding="utf-8", errors="surrogateescape") as stream:
+            stream.write(output + "\n" if output else "")
+    except OSError as error:
+        raise UsageError(f"--output-file {path}: {error.strerror}") from None
 
 
 def command_check(args):
     catalogue = rule_catalogue()
-    root, select, ignore, files, environment = lint_scope(args, catalogue)
+    target = output_file(args.output_file)
+    root, selection, files, environment = lint_scope(args, catalogue)
     if args.show_settings:
-        show_settings(root, environment, select, ignore, catalogue)
+        show_settings(root, environment, selection, catalogue, args)
         return EXIT_CLEAN
     if args.diff is not None:
         rev = args.diff or default_base(root)
@@ -570,11 +668,7 @@ def command_check(args):
     checked = sum(1 for key in line_filter if key != "META")
     records = cached_lint(root, line_filter, args, environment)
     meta_records = [r for r in records if r["message-id"] == "C1000"]
-    records = [
-        r for r in records
-        if r["message-id"] != "C1000"
-        and (not select or r["message-id"] in select) and r["message-id"] not in ignore
-    ]
+    records = selection.wanted(records)
     entries = advice_entries(records, root)
     for entry, record in zip(entries, records):
         entry["symbol"] = symbol_of(record, catalogue)
@@ -589,15 +683,14 @@ def command_check(args):
     elif args.format == "sarif":
         output = format_sarif(entries, catalogue)
     else:
-        colour = sys.stdout.isatty() and not os.environ.get("NO_COLOR")
-        output = format_text(entries, catalogue, checked, args.statistics, colour)
-    if output:
-        print(output)
+        colour = target is None and sys.stdout.isatty() and not os.environ.get("NO_COLOR")
+        output = format_text(entries, catalogue, checked, args.statistics, colour, args.quiet)
+    write_report(output, target)
     if args.version_advice:
         print_version_advice(meta_records)
     if any(entry["message-id"].startswith("F") for entry in entries):
         return EXIT_ERROR
-    return EXIT_FINDINGS if entries else EXIT_CLEAN
+    return EXIT_FINDINGS if entries and not args.exit_zero else EXIT_CLEAN
 
 
 def cached_lint(root, line_filter, args, environment):
@@ -626,7 +719,7 @@ def cached_lint(root, line_filter, args, environment):
     if to_lint:  # a warm run of an unchanged project lints nothing
         with Progress(len(to_lint) - ("META" in to_lint),
                       enabled=not args.no_progress and args.format == "text") as progress:
-            fresh = lint(root, to_lint, args.jobs, environment, progress.counter)
+            fresh = lint(root, to_lint, args.jobs, environment, progress.counter, config=args.config)
     if cache_dir is None:
         return fresh
     # What is kept is what is read back: plain JSON values.
@@ -712,11 +805,11 @@ def command_fix(args):
     from tessary.staticanalysis import transformer
 
     catalogue = rule_catalogue()
-    root, select, ignore, files = scope(args, catalogue)
-    ids = None
-    if select or ignore:
-        ids = sorted((select or set(catalogue)) - ignore)
-    whitelist = {f: ids for f in files}
+    root, selection, files = scope(args, catalogue)
+    whitelist = {}
+    for path in files:
+        ignored = selection.ignored_in(path)
+        whitelist[path] = sorted((selection.select or set(catalogue)) - ignored) if selection.select or ignored else None
 
     environment = analysed_environment(root, args.python)
     if any(f.endswith(".py") for f in files):
@@ -745,9 +838,10 @@ def command_fix(args):
     verb = "Would fix" if args.diff else "Fixed"
     summary = f"{verb} {fixed} finding{'s' if fixed != 1 else ''} in {len(changes)} file{'s' if len(changes) != 1 else ''}"
     summary += f"; {unfixed} finding{'s have' if unfixed != 1 else ' has'} no automatic fix."
-    print(summary, file=sys.stderr if args.diff else sys.stdout)
+    if not args.quiet:
+        print(summary, file=sys.stderr if args.diff else sys.stdout)
     held_back = sum(result["held_back"].values())
-    if held_back:
+    if held_back and not args.quiet:
         ids = ", ".join(sorted(result["held_back"]))
         print(f"Held back {held_back} unsafe fix{'es' if held_back != 1 else ''} ({ids}), which can change what "
               "the program does or stores: 'tessary fix --unsafe-fixes' applies them, "
@@ -818,7 +912,7 @@ def command_suggest(args):
     from tessary.staticanalysis import suggest, transformer
 
     catalogue = rule_catalogue()
-    root, select, ignore, files, environment = lint_scope(args, catalogue)
+    root, selection, files, environment = lint_scope(args, catalogue)
     if args.post and args.diff is None:
         args.diff = ""  # a pull request reviews its own changes
     hunks = None
@@ -830,11 +924,7 @@ def command_suggest(args):
     else:
         line_filter = {f: None for f in files}
 
-    records = [
-        r for r in cached_lint(root, line_filter, args, environment)
-        if r["message-id"] != "C1000"
-        and (not select or r["message-id"] in select) and r["message-id"] not in ignore
-    ]
+    records = selection.wanted(cached_lint(root, line_filter, args, environment))
     entries = advice_entries(records, root)
     for entry, record in zip(entries, records):
         entry["symbol"] = symbol_of(record, catalogue)
@@ -933,8 +1023,12 @@ def command_explain(args):
     return EXIT_CLEAN
 
 
+CONFIG_HELP = ("read [tool.tessary] and [tool.black] line-length from this pyproject.toml instead of the project "
+               "root's")
+
+
 def build_parser():
-    parser = argparse.ArgumentParser(prog="tessary", description="Static analysis for Django projects.")
+    parser = ArgumentParser(prog="tessary", description="Static analysis for Django projects.")
     parser.add_argument("--version", action="version", version=f"tessary {tessary.__version__}")
     commands = parser.add_subparsers(dest="command", required=True, metavar="COMMAND")
 
@@ -950,6 +1044,14 @@ def build_parser():
                              "project root, $CONDA_PREFIX, else tessary's own)")
     check.add_argument("--select", metavar="IDS", help="only these ids or symbols, comma separated")
     check.add_argument("--ignore", metavar="IDS", help="never these ids or symbols, comma separated")
+    check.add_argument("--extend-select", metavar="IDS", help="these ids or symbols as well as the selected ones")
+    check.add_argument("--extend-ignore", metavar="IDS", help="these ids or symbols as well as the ignored ones")
+    check.add_argument("--config", type=pathlib.Path, metavar="PATH", help=CONFIG_HELP)
+    check.add_argument("--exit-zero", action="store_true",
+                       help="exit with status 0 even when there are findings (2 still means an error)")
+    check.add_argument("--output-file", type=pathlib.Path, metavar="FILE",
+                       help="write the report to FILE instead of stdout")
+    check.add_argument("--quiet", "-q", action="store_true", help="print the findings only, without the summary")
     check.add_argument("--statistics", action="store_true", help="count findings per id")
     check.add_argument("--version-advice", action="store_true",
                        help="print the Django requirement found and the oldest minor version it admits")
@@ -976,6 +1078,10 @@ def build_parser():
                              "project root, $CONDA_PREFIX, else tessary's own)")
     fix.add_argument("--select", metavar="IDS", help="only these ids or symbols, comma separated")
     fix.add_argument("--ignore", metavar="IDS", help="never these ids or symbols, comma separated")
+    fix.add_argument("--extend-select", metavar="IDS", help="these ids or symbols as well as the selected ones")
+    fix.add_argument("--extend-ignore", metavar="IDS", help="these ids or symbols as well as the ignored ones")
+    fix.add_argument("--config", type=pathlib.Path, metavar="PATH", help=CONFIG_HELP)
+    fix.add_argument("--quiet", "-q", action="store_true", help="print no summary lines")
     fix.add_argument("--unsafe-fixes", action="store_true", default=None,
                      help="apply the unsafe fixes too, which can change what the program does or stores "
                           "(default: [tool.tessary] unsafe-fixes, else false)")
@@ -993,6 +1099,12 @@ def build_parser():
                         help="the project's Python environment (as for 'tessary check')")
     review.add_argument("--select", metavar="IDS", help="only these ids or symbols, comma separated")
     review.add_argument("--ignore", metavar="IDS", help="never these ids or symbols, comma separated")
+    review.add_argument("--extend-select", metavar="IDS", help="these ids or symbols as well as the selected ones")
+    review.add_argument("--extend-ignore", metavar="IDS", help="these ids or symbols as well as the ignored ones")
+    review.add_argument("--config", type=pathlib.Path, metavar="PATH", help=CONFIG_HELP)
+    review.add_argument("--exit-zero", action="store_true",
+                        help="exit with status 0 even when there are findings, as suggest always does "
+                             "(2 still means an error)")
     review.add_argument("--unsafe-fixes", action="store_true", default=None,
                         help="suggest the unsafe fixes too (default: [tool.tessary] unsafe-fixes, else false)")
     review.add_argument("--jobs", "-j", type=int, default=os.cpu_count() or 1, metavar="N",
@@ -1017,14 +1129,20 @@ def main(argv=None):
     logging.getLogger().addHandler(logging.NullHandler())
     print_warnings()
     parser = build_parser()
-    args = parser.parse_args(argv)
+    from tessary import meta
+
     try:
+        args = parser.parse_args(argv)
+        # --config names the file every reader of the configuration uses.
+        meta.use_config_file(getattr(args, "config", None))
         return args.handler(args)
     except UsageError as error:
         print(f"tessary: error: {printable(error)}", file=sys.stderr)
         return EXIT_ERROR
     except BrokenPipeError:
         return EXIT_CLEAN
+    finally:
+        meta.use_config_file(None)
 
 
 def run():

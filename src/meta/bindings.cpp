@@ -12,6 +12,10 @@ using namespace tessary::meta;
 PYBIND11_MODULE(meta, m) {
   m.doc() = "Facts about the analysed project, read statically from its files.";
   m.attr("ManageFileMissingError") = manage_file_missing_error();
+  m.def("use_config_file", &use_config_file, py::arg("path"),
+        "Read the configuration from this file from now on, whatever the project (None: the project's own "
+        "pyproject.toml).");
+  m.def("config_file", &config_file, py::arg("project_root"));
   m.def("get_toml_config", &get_toml_config, py::arg("project_root"));
   m.def("get_front_end_config", &get_front_end_config, py::arg("project_root"));
   m.def("get_settings_files", &get_settings_files, py::arg("project_root"));

@@ -14,9 +14,22 @@
 
 #include "staticanalysis/checkers/fieldrules/fieldrules.hpp"
 #include "staticanalysis/checkers/methodrules/methodrules.hpp"
+#include "meta/project.hpp"
 #include "staticanalysis/helpers/pyclass.hpp"
 
 namespace tessary::meta {
+
+namespace {
+
+std::optional<fs::path>& chosen_config_file();
+
+}  // namespace
+
+fs::path config_file(const fs::path& project_root) {
+  return chosen_config_file() ? *chosen_config_file() : project_root / "pyproject.toml";
+}
+
+void use_config_file(const std::optional<fs::path>& path) { chosen_config_file() = path; }
 
 namespace {
 
@@ -26,11 +39,26 @@ constexpr long kDefaultLineLength = 88;
 // package's __init__): a regular file within the cap, else nothing.
 std::optional<std::string> read_text(const fs::path& path) { return read_regular_file(path, kConfigFileCap).bytes; }
 
-// The parsed pyproject.toml, or an empty map when there is none. A file
-// that is not valid TOML is a configuration error worth stopping for.
+// The configuration file named on the command line (--config), if any.
+std::optional<fs::path>& chosen_config_file() {
+  static std::optional<fs::path> path;
+  return path;
+}
+
+// The parsed configuration file (the project's pyproject.toml, or the one
+// named with --config), or an empty map when the project has none. A file
+// that is not valid TOML, or a named one that cannot be read, is a
+// configuration error worth stopping for.
 py::dict read_pyproject(const fs::path& project_root) {
-  fs::path path = project_root / "pyproject.toml";
-  std::optional<std::string> text = project_file_or_warn(project_root, path);
+  fs::path path = config_file(project_root);
+  std::optional<std::string> text;
+  if (chosen_config_file()) {
+    FileBytes read = read_regular_file(path, kConfigFileCap);
+    if (!read.bytes) throw py::value_error(path.string() + ": " + (read.missing ? "no such file" : read.problem));
+    text = std::move(read.bytes);
+  } else {
+    text = project_file_or_warn(project_root, path);
+  }
   if (!text) return py::dict();
   py::object tomllib;
   try {
@@ -100,7 +128,8 @@ namespace {
 
 // Keys of [tool.tessary] that configure the command line, not the linter.
 bool front_end_key(const std::string& key) {
-  return key == "select" || key == "ignore" || key == "python" || key == "unsafe-fixes";
+  return key == "select" || key == "ignore" || key == "extend-select" || key == "extend-ignore" ||
+         key == "python" || key == "unsafe-fixes" || key == "exclude" || key == "per-file-ignores";
 }
 
 bool is_text(const py::handle& value) { return py::isinstance<py::str>(value); }
@@ -125,8 +154,27 @@ std::string config_problem(const std::string& key, const py::handle& value) {
       return "";
     }
   }
-  if (key == "select" || key == "ignore" || key == "settings-files")
+  if (key == "select" || key == "ignore" || key == "extend-select" || key == "extend-ignore" ||
+      key == "settings-files")
     return is_texts(value) ? "" : "must be a text or a list of texts";
+  if (key == "exclude") {
+    if (!py::isinstance<py::list>(value) || !is_texts(value)) return "must be a list of texts";
+    for (py::handle pattern : value) {
+      std::string problem = pattern_problem(py::str(pattern));
+      if (!problem.empty()) return problem;
+    }
+    return "";
+  }
+  if (key == "per-file-ignores") {
+    if (!py::isinstance<py::dict>(value)) return "must be a table of patterns and lists of ids";
+    for (auto entry : py::reinterpret_borrow<py::dict>(value)) {
+      std::string pattern = py::str(entry.first);
+      std::string problem = pattern_problem(pattern);
+      if (!problem.empty()) return problem;
+      if (!is_texts(entry.second)) return "\"" + pattern + "\" must be a text or a list of texts";
+    }
+    return "";
+  }
   if (key == "python" || key == "root-urlconf" || key == "django-version") return is_text(value) ? "" : "must be a text";
   if (key == "unsafe-fixes") return is_bool ? "" : "must be true or false";
   return "is not a tessary option";
@@ -142,7 +190,7 @@ py::dict tessary_table(const fs::path& project_root, bool front_end) {
     std::replace(key.begin(), key.end(), '_', '-');
     std::string problem = config_problem(key, item.second);
     if (!problem.empty())
-      throw py::value_error((project_root / "pyproject.toml").string() + ": [tool.tessary] " +
+      throw py::value_error(config_file(project_root).string() + ": [tool.tessary] " +
                             py::str(item.first).cast<std::string>() + " " + problem);
     if (front_end_key(key) == front_end) out[py::str(key)] = item.second;
   }
@@ -231,7 +279,7 @@ py::dict get_code_style(const fs::path& project_root) {
   py::object length = black.attr("get")("line-length", black.attr("get")("line_length", py::none()));
   if (!length.is_none() && (py::isinstance<py::bool_>(length) || !py::isinstance<py::int_>(length) ||
                             length.cast<long long>() < 1))
-    throw py::value_error((project_root / "pyproject.toml").string() +
+    throw py::value_error(config_file(project_root).string() +
                           ": [tool.black] line-length must be a positive whole number");
   py::dict style;
   style["line_length"] = length.is_none() ? py::int_(kDefaultLineLength) : length;
@@ -378,7 +426,7 @@ PythonEnvironment find_python_environment(const fs::path& project_root,
   py::object configured = tool_table(read_pyproject(project_root), "tessary").attr("get")("python", py::none());
   if (!configured.is_none()) {
     if (!py::isinstance<py::str>(configured))
-      throw py::value_error((project_root / "pyproject.toml").string() +
+      throw py::value_error(config_file(project_root).string() +
                             ": [tool.tessary] python must be a path text");
     fs::path path(configured.cast<std::string>());
     return chosen(path.is_absolute() ? path : project_root / path, "[tool.tessary] python");

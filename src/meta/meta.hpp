@@ -17,10 +17,17 @@ namespace fs = std::filesystem;
 
 const py::object& manage_file_missing_error();
 
+// The file the configuration is read from: the one use_config_file named,
+// else the project root's pyproject.toml.
+fs::path config_file(const fs::path& project_root);
+// Read the configuration from `path` from now on, whatever the project
+// (the command line's --config); nullopt goes back to the project's own.
+void use_config_file(const std::optional<fs::path>& path);
 // The [tool.tessary] table of pyproject.toml, keys as the linter's option
 // names ("max-model-fields"); the command line's own keys are left out.
 py::dict get_toml_config(const fs::path& project_root);
-// The command line's own keys of [tool.tessary] ("select", "ignore").
+// The command line's own keys of [tool.tessary] ("select", "ignore",
+// "exclude", "per-file-ignores", ...).
 py::dict get_front_end_config(const fs::path& project_root);
 // Import paths of the project's settings modules.
 std::vector<std::string> get_settings_files(const fs::path& project_root);

@@ -89,7 +89,145 @@ bool in_skipped_folder(const fs::path& root, const fs::path& relative) {
   return false;
 }
 
+// The end of the `[...]` class that starts at `at`, or npos when it is
+// not closed. A "]" right after "[" (or "[!", "[^") is a member.
+size_t class_end(std::string_view pattern, size_t at) {
+  size_t i = at + 1;
+  if (i < pattern.size() && (pattern[i] == '!' || pattern[i] == '^')) ++i;
+  if (i < pattern.size() && pattern[i] == ']') ++i;
+  for (; i < pattern.size(); ++i) {
+    if (pattern[i] == '\\') ++i;
+    else if (pattern[i] == ']') return i;
+  }
+  return std::string_view::npos;
+}
+
+bool in_class(std::string_view members, unsigned char c) {
+  bool negated = !members.empty() && (members[0] == '!' || members[0] == '^');
+  if (negated) members.remove_prefix(1);
+  bool found = false;
+  for (size_t i = 0; i < members.size(); ++i) {
+    unsigned char low = members[i];
+    if (low == '\\' && i + 1 < members.size()) low = members[++i];
+    unsigned char high = low;
+    if (i + 2 < members.size() && members[i + 1] == '-') {
+      high = members[i + 2];
+      i += 2;
+    }
+    if (low <= c && c <= high) found = true;
+  }
+  return found != negated;
+}
+
+// The end of the character that starts at `at` (a UTF-8 sequence counts
+// as one character for `?`).
+size_t character_end(std::string_view name, size_t at) {
+  size_t end = at + 1;
+  if (static_cast<unsigned char>(name[at]) >= 0xC0)
+    while (end < name.size() && (static_cast<unsigned char>(name[end]) & 0xC0) == 0x80) ++end;
+  return end;
+}
+
+// Whether one path part matches one part of a pattern: `*` any run of
+// characters, `?` one, `[...]` one of a class, `\` escapes.
+bool part_matches(std::string_view pattern, std::string_view name) {
+  size_t p = 0, n = 0, star = std::string_view::npos, resume = 0;
+  // Whether the pattern character at p matches the name's at n (then both
+  // move past them).
+  auto step = [&]() {
+    if (p >= pattern.size()) return false;
+    char c = pattern[p];
+    if (c == '?') {
+      ++p;
+      n = character_end(name, n);
+      return true;
+    }
+    if (c == '[') {
+      size_t close = class_end(pattern, p);
+      if (close != std::string_view::npos) {
+        if (!in_class(pattern.substr(p + 1, close - p - 1), static_cast<unsigned char>(name[n]))) return false;
+        p = close + 1;
+        ++n;
+        return true;
+      }
+    }
+    size_t width = 1;
+    if (c == '\\' && p + 1 < pattern.size()) c = pattern[p + 1], width = 2;
+    if (c != name[n]) return false;
+    p += width;
+    ++n;
+    return true;
+  };
+  while (n < name.size()) {
+    if (p < pattern.size() && pattern[p] == '*') {
+      star = ++p;
+      resume = n;
+      continue;
+    }
+    if (step()) continue;
+    if (star == std::string_view::npos) return false;
+    p = star;
+    n = ++resume;
+  }
+  while (p < pattern.size() && pattern[p] == '*') ++p;
+  return p == pattern.size();
+}
+
+std::vector<std::string> split_parts(std::string_view text) {
+  std::vector<std::string> parts;
+  size_t begin = 0;
+  for (size_t end; (end = text.find('/', begin)) != std::string_view::npos; begin = end + 1)
+    if (end > begin) parts.emplace_back(text.substr(begin, end - begin));
+  if (begin < text.size()) parts.emplace_back(text.substr(begin));
+  return parts;
+}
+
+// Whether pattern parts [i, ...) match path parts [j, end).
+bool parts_match(const std::vector<std::string>& pattern, size_t i, const std::vector<std::string>& path, size_t j,
+                 size_t end) {
+  if (i == pattern.size()) return j == end;
+  if (pattern[i] == "**") {
+    for (size_t k = j; k <= end; ++k)
+      if (parts_match(pattern, i + 1, path, k, end)) return true;
+    return false;
+  }
+  return j < end && part_matches(pattern[i], path[j]) && parts_match(pattern, i + 1, path, j + 1, end);
+}
+
 }  // namespace
+
+std::string pattern_problem(const std::string& pattern) {
+  std::string shown = "pattern \"" + pattern + "\"";
+  if (pattern.find_first_not_of('/') == std::string::npos) return shown + " names no file";
+  if (pattern[0] == '!') return shown + " is a negation, which tessary does not support";
+  for (size_t i = 0; i < pattern.size(); ++i) {
+    if (pattern[i] == '\\') {
+      if (i + 1 == pattern.size()) return shown + " ends in a lone backslash";
+      ++i;
+    } else if (pattern[i] == '[' && class_end(pattern, i) == std::string::npos) {
+      return shown + " has a [ without its ]";
+    }
+  }
+  return "";
+}
+
+bool path_matches(const std::string& pattern, const std::string& relative, bool folder) {
+  std::string_view text = pattern;
+  bool folders_only = !text.empty() && text.back() == '/';
+  while (!text.empty() && text.back() == '/') text.remove_suffix(1);
+  bool anchored = text.find('/') != std::string_view::npos;
+  std::vector<std::string> parts = split_parts(text);
+  if (parts.empty()) return false;
+  if (!anchored) parts.insert(parts.begin(), "**");
+  std::vector<std::string> path = split_parts(relative);
+  // The path itself, then each folder above it.
+  for (size_t end = path.size(); end >= 1; --end) {
+    bool is_folder = end < path.size() || folder;
+    if (folders_only && !is_folder) continue;
+    if (parts_match(parts, 0, path, 0, end)) return true;
+  }
+  return false;
+}
 
 std::string git(const fs::path& root, const std::vector<std::string>& args) {
   std::vector<std::string> full = kGitSettings;
@@ -129,7 +267,11 @@ bool in_git_repository(const fs::path& root) {
   }
 }
 
-ProjectFiles project_files(const fs::path& root) {
+ProjectFiles project_files(const fs::path& root, const std::vector<std::string>& exclude) {
+  auto excluded = [&](const std::string& relative, bool folder) {
+    return std::any_of(exclude.begin(), exclude.end(),
+                       [&](const std::string& pattern) { return path_matches(pattern, relative, folder); });
+  };
   std::vector<fs::path> candidates;
   if (in_git_repository(root)) {
     for (const std::string& path : split_nul(git(root, {"ls-files", "--cached", "--others", "--exclude-standard", "-z", "--"})))
@@ -139,7 +281,8 @@ ProjectFiles project_files(const fs::path& root) {
     for (fs::recursive_directory_iterator it(root, fs::directory_options::skip_permission_denied, ec), end; it != end;
          it.increment(ec)) {
       if (ec) break;
-      if (it->is_directory(ec) && !it->is_symlink(ec) && skipped_folder(it->path())) {
+      if (it->is_directory(ec) && !it->is_symlink(ec) &&
+          (skipped_folder(it->path()) || excluded(it->path().lexically_relative(root).generic_string(), true))) {
         it.disable_recursion_pending();
         continue;
       }
@@ -152,7 +295,9 @@ ProjectFiles project_files(const fs::path& root) {
     warn_once(full.string(), relative.generic_string(), why + ", skipped");
   };
   for (const fs::path& relative : candidates) {
-    if (!has_source_suffix(relative) || in_skipped_folder(root, relative)) continue;
+    if (!has_source_suffix(relative) || in_skipped_folder(root, relative) ||
+        excluded(relative.generic_string(), false))
+      continue;
     fs::path full = root / relative;
     std::error_code ec;
     if (fs::is_regular_file(full, ec)) {
@@ -281,14 +426,25 @@ py::str path_text(const std::string& path) { return path_str(path); }
 void bind_project(py::module_& m) {
   m.def(
       "project_files",
-      [](const fs::path& root) {
-        ProjectFiles found = project_files(root);
+      [](const fs::path& root, const std::vector<std::string>& exclude) {
+        ProjectFiles found = project_files(root, exclude);
         py::list files, warnings;
         for (const std::string& file : found.files) files.append(path_text(file));
         for (const std::string& warning : found.warnings) warnings.append(path_text(warning));
         return py::make_tuple(files, warnings);
       },
-      py::arg("project_root"), "(files, warnings): the project's .py and .html files, project-relative, sorted.");
+      py::arg("project_root"), py::arg("exclude") = std::vector<std::string>(),
+      "(files, warnings): the project's .py and .html files, project-relative, sorted, less those an exclude "
+      "pattern matches.");
+  m.def(
+      "path_matches",
+      [](const std::vector<std::string>& patterns, const py::str& path) {
+        std::string relative = path_bytes(path);
+        return std::any_of(patterns.begin(), patterns.end(),
+                           [&](const std::string& pattern) { return path_matches(pattern, relative); });
+      },
+      py::arg("patterns"), py::arg("path"),
+      "Whether one of the gitignore-style patterns matches the project-relative path or a folder above it.");
   m.def("in_git_repository", &in_git_repository, py::arg("project_root"));
   m.def(
       "diff_ranges",

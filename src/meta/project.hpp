@@ -25,7 +25,21 @@ struct ProjectFiles {
   std::vector<std::string> files;
   std::vector<std::string> warnings;
 };
-ProjectFiles project_files(const fs::path& root);
+// Files that one of the `exclude` patterns matches (path_matches) are left
+// out.
+ProjectFiles project_files(const fs::path& root, const std::vector<std::string>& exclude = {});
+
+// Whether a gitignore-style pattern matches a project-relative path ("/"
+// separators) or one of the folders above it: `*`, `?` and `[...]` match
+// within one path part, `**` any number of parts; a pattern with a "/"
+// before its end is anchored at the project root (`*/legacy/*.py`,
+// `docs/**`), one without matches a name at any depth (`*.html`); a
+// trailing "/" matches folders only (`migrations/`). `folder` says that
+// the path itself is a folder.
+bool path_matches(const std::string& pattern, const std::string& relative, bool folder = false);
+// What is wrong with a pattern ("" when nothing): an empty one, a negation
+// (`!pattern`, not supported), an unclosed `[`.
+std::string pattern_problem(const std::string& pattern);
 
 // Whether the root lies in a git work tree.
 bool in_git_repository(const fs::path& root);

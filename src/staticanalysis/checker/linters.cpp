@@ -3,6 +3,9 @@
 #include <pybind11/gil_safe_call_once.h>
 
 #include <algorithm>
+#include <optional>
+#include <regex>
+#include <set>
 #include <pybind11/stl.h>
 
 #include "staticanalysis/checkers/admin/admin.hpp"
@@ -48,10 +51,89 @@ py::tuple driver_options() {
       option("django-version", py::str("3.3"), "string", "<str>", "Specify the Django version being checked."));
 }
 
+// The names a `# noqa` comment gives ("C2000", "queryset-length"), or an
+// empty set for a bare `# noqa` (every id); nullopt when the comment is no
+// noqa comment.
+std::optional<std::set<std::string>> noqa_names(const std::string& comment) {
+  static const std::regex noqa(R"re(#\s*noqa\b(?::\s*([\w-]+(?:[\s,]+[\w-]+)*))?)re", std::regex::icase);
+  std::smatch match;
+  if (!std::regex_search(comment, match, noqa)) return std::nullopt;
+  std::set<std::string> names;
+  static const std::regex name(R"re([\w-]+)re");
+  std::string listed = match[1].str();
+  for (std::sregex_iterator it(listed.begin(), listed.end(), name), end; it != end; ++it) {
+    std::string text = it->str();
+    names.insert(text);
+    std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) { return std::toupper(c); });
+    names.insert(text);  // ids in either case
+  }
+  if (match[1].matched && names.empty()) return std::nullopt;
+  return names;
+}
+
+// {line: names} of the `# noqa` comments of a module: a comment anywhere in
+// a statement's lines covers every line of the statement (a comment on a
+// line of its own covers nothing), and names nothing (None) for a bare one.
+py::dict noqa_lines(const py::list& tokens) {
+  static const py::module_ tokenize = py::module_::import("tokenize");
+  static const int comment = tokenize.attr("COMMENT").cast<int>(), newline = tokenize.attr("NEWLINE").cast<int>(),
+                   nl = tokenize.attr("NL").cast<int>(), indent = tokenize.attr("INDENT").cast<int>(),
+                   dedent = tokenize.attr("DEDENT").cast<int>(), encoding = tokenize.attr("ENCODING").cast<int>();
+  py::dict out;
+  long first = 0;  // the first line of the statement being read; 0: none
+  std::optional<std::set<std::string>> names;
+  for (py::handle token : tokens) {
+    int type = token.attr("type").cast<int>();
+    long line = token.attr("start").cast<py::tuple>()[0].cast<long>();
+    if (type == comment) {
+      if (first == 0) continue;
+      std::optional<std::set<std::string>> found = noqa_names(token.attr("string").cast<std::string>());
+      if (!found) continue;
+      if (!names) names = std::set<std::string>();
+      if (found->empty() || names->count("")) names = std::set<std::string>{""};  // bare: every id
+      else names->insert(found->begin(), found->end());
+    } else if (type == newline) {
+      if (first != 0 && names) {
+        py::object covered = names->count("") ? py::object(py::none()) : py::object(py::cast(*names));
+        for (long at = first; at <= line; ++at) out[py::int_(at)] = covered;
+      }
+      first = 0;
+      names.reset();
+    } else if (type != nl && type != indent && type != dedent && type != encoding && first == 0) {
+      first = line;
+    }
+  }
+  return out;
+}
+
+// A message on a line that a `# noqa` comment covers is not reported when
+// the comment names its id or symbol, or names none.
+py::object is_message_enabled(py::object self, py::object msg_descr, py::object line, py::object confidence) {
+  static const py::object base = import_attr("pylint.lint", "PyLinter").attr("is_message_enabled");
+  if (!line.is_none()) {
+    py::object noqa = py::getattr(self, "tessary_noqa", py::none());
+    if (!noqa.is_none() && py::dict(noqa).contains(line)) {
+      py::object names = py::dict(noqa)[line];
+      if (names.is_none()) return py::bool_(false);
+      py::set listed(names);
+      try {
+        for (py::handle definition : self.attr("msgs_store").attr("get_message_definitions")(msg_descr))
+          if (listed.contains(definition.attr("msgid")) || listed.contains(definition.attr("symbol")))
+            return py::bool_(false);
+      } catch (py::error_already_set& err) {
+        if (!err.matches(import_attr("pylint.exceptions", "UnknownMessageError"))) throw;
+      }
+    }
+  }
+  return base(self, msg_descr, line, confidence);
+}
+
 // Comments naming our pragma become pylint's, so pylint's own rules on
-// which lines a disable covers apply unchanged.
+// which lines a disable covers apply unchanged. `# noqa` comments are kept
+// for is_message_enabled.
 py::object process_tokens(py::object self, py::list tokens) {
   static const int comment_type = py::module_::import("tokenize").attr("COMMENT").cast<int>();
+  self.attr("tessary_noqa") = noqa_lines(tokens);
   for (size_t i = 0; i < tokens.size(); ++i) {
     py::object token = tokens[i];
     if (token.attr("type").cast<int>() != comment_type) continue;
@@ -95,6 +177,7 @@ void report_syntax_error(py::object self, py::error_already_set& err);
 
 py::object linter_get_ast(py::object self, py::object filepath, py::object modname, py::object data) {
   const Astroid& a = ast();
+  self.attr("tessary_noqa") = py::dict();  // the last module's comments cover none of this one
   try {
     if (data.is_none()) {
       // astroid reads the file whole: only a regular file within the cap.
@@ -159,6 +242,7 @@ void report_syntax_error(py::object self, py::error_already_set& err) {
 // The tree of the stored text, built plainly: what the fixer needs to
 // count findings, without the token map the fixes need.
 py::object text_linter_get_ast(py::object self, py::object filepath, py::object modname, py::object /*data*/) {
+  self.attr("tessary_noqa") = py::dict();
   std::string code = self.attr("tessary_provided_code").cast<std::string>();
   try {
     return ast().builder_class().attr("string_build")(code, py::arg("modname") = modname,
@@ -171,6 +255,7 @@ py::object text_linter_get_ast(py::object self, py::object filepath, py::object 
 }
 
 py::object code_linter_get_ast(py::object self, py::object filepath, py::object modname, py::object /*data*/) {
+  self.attr("tessary_noqa") = py::dict();
   std::string code = self.attr("tessary_provided_code").cast<std::string>();
   py::object atok;
   try {
@@ -288,6 +373,8 @@ Driver load() {
   linter_ns["msgs"] = msgs;
   d.Linter = make_class("Linter", py::make_tuple(PyLinter), linter_ns, module);
   add_method(d.Linter, "process_tokens", &process_tokens, py::arg("tokens"));
+  add_method(d.Linter, "is_message_enabled", &is_message_enabled, py::arg("msg_descr"), py::arg("line") = py::none(),
+             py::arg("confidence") = py::none());
   add_method(d.Linter, "get_ast", &linter_get_ast, py::arg("filepath"), py::arg("modname"),
              py::arg("data") = py::none());
   add_method(d.Linter, "check_astroid_module", &linter_check_astroid_module, py::arg("ast_node"),

@@ -220,6 +220,14 @@ StaticTagFix fix_static_urls(const std::string& html, const std::string& static_
   if (lines)
     edits.erase(std::remove_if(edits.begin(), edits.end(), [lines](const StaticTagEdit& e) { return !lines->count(e.line); }),
                 edits.end());
+  // A line whose comment disables C7001 keeps its paths.
+  std::map<long, std::set<std::string>> disabled = disabled_lines(html);
+  edits.erase(std::remove_if(edits.begin(), edits.end(),
+                             [&disabled](const StaticTagEdit& e) {
+                               auto at = disabled.find(e.line);
+                               return at != disabled.end() && at->second.count("C7001");
+                             }),
+              edits.end());
   if (edits.empty()) return fix;
   for (const StaticTagEdit& edit : edits) fix.lines.insert(edit.line);
   fix.rewritten = static_cast<long>(edits.size());

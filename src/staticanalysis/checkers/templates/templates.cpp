@@ -1,7 +1,9 @@
 #include "staticanalysis/checkers/templates/templates.hpp"
 
 
+#include <algorithm>
 #include <fstream>
+#include <regex>
 #include <sstream>
 
 #include "staticanalysis/helpers/pyclass.hpp"
@@ -11,6 +13,11 @@
 namespace tessary::templates {
 
 namespace {
+
+std::string lower(std::string text) {
+  std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) { return std::tolower(c); });
+  return text;
+}
 
 constexpr const char* kModule = "tessary.staticanalysis.checkers.templates";
 
@@ -37,8 +44,23 @@ void check(py::object self, py::list files) {
       self.attr("messages").attr("append")(record);
       continue;
     }
+    py::list before = self.attr("messages");
+    size_t known = before.size();
     self.attr("feed")(*source.text);
     self.attr("reset")();
+    std::map<long, std::set<std::string>> disabled = disabled_lines(source.text->cast<std::string>());
+    if (disabled.empty()) continue;
+    py::list kept;
+    py::list all = self.attr("messages");
+    for (size_t i = 0; i < all.size(); ++i) {
+      py::object record = all[i];
+      if (i >= known) {
+        auto at = disabled.find(record["line"].cast<long>());
+        if (at != disabled.end() && at->second.count(record["message-id"].cast<std::string>())) continue;
+      }
+      kept.append(record);
+    }
+    self.attr("messages") = kept;
   }
 }
 
@@ -80,6 +102,28 @@ void report_paths(const py::object& self, const py::object& attrs, const char* a
 }
 
 }  // namespace
+
+std::map<long, std::set<std::string>> disabled_lines(const std::string& html) {
+  static const std::regex comment(R"re(\{#\s*tessary:\s*disable=([^#]*)#\})re");
+  static const std::regex name(R"re([\w-]+)re");
+  std::map<long, std::set<std::string>> out;
+  long line = 1;
+  size_t counted = 0;
+  for (std::sregex_iterator it(html.begin(), html.end(), comment), end; it != end; ++it) {
+    size_t at = static_cast<size_t>(it->position(0));
+    line += std::count(html.begin() + static_cast<long>(counted), html.begin() + static_cast<long>(at), '\n');
+    counted = at;
+    std::string listed = (*it)[1].str();
+    for (std::sregex_iterator n(listed.begin(), listed.end(), name), none; n != none; ++n) {
+      std::string text = n->str();
+      for (const Rule& rule : kRules) {
+        std::string id(rule.id);
+        if (text == rule.symbol || text == id || text == lower(id)) out[line].insert(id);
+      }
+    }
+  }
+  return out;
+}
 
 bool is_hardcoded_path(const py::handle& path) {
   if (!py::isinstance<py::str>(path)) return false;

@@ -2,6 +2,7 @@
 // static template tags should build them.
 #pragma once
 
+#include <map>
 #include <optional>
 #include <set>
 #include <string>
@@ -22,6 +23,11 @@ inline constexpr std::string_view kSrcTags[] = {"audio", "embed", "img", "input"
 // A non-empty site path: begins with one "/", is not the root "/" and not
 // protocol-relative.
 bool is_hardcoded_path(const py::handle& path);
+
+// {line: ids} of the `{# tessary: disable=C7001 #}` comments of a template
+// (ids or symbols, comma separated): the findings of those ids on that
+// line (1-based, as the HTML parser counts) are not reported, nor fixed.
+std::map<long, std::set<std::string>> disabled_lines(const std::string& html);
 
 const py::object& base_checker_class();
 const py::object& checker_class();
