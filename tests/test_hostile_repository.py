@@ -255,3 +255,32 @@ def test_fix_removes_the_temporary_files_a_killed_run_left(capsys, tmp_path):
     code, _, _ = run(capsys, "fix", "--unsafe-fixes", root)
     assert code == 0 and not stale.exists() and unrelated.exists()
     assert (root / "shop" / "models.py").read_text() == FIXED
+
+
+RUN = "x" * 300_000  # far longer than any line, tag or pragma worth reading
+
+
+@pytest.mark.parametrize("files, verb", [
+    ({"shop/other.py": "x = 1  # noqa: " + "a, " * 100_000 + "\n"}, "check"),
+    ({"templates/page.html": "<p>{# tessary: disable=" + RUN + "</p>\n"}, "check"),
+    ({"templates/page.html": '<img src="/static/a.png">{% load ' + RUN + "\n"}, "fix"),
+    ({"templates/page.html": '{% extends "' + RUN + '" %}<img src="/static/a.png">\n'}, "fix"),
+    ({"manage.py": 'os.environ.setdefault("DJANGO_SETTINGS_MODULE", "' + RUN + '")\n'}, "check"),
+    ({"conf/settings.py": 'ROOT_URLCONF = "' + RUN + '\nSTATIC_URL = "' + RUN + '\n'}, "check"),
+    ({"shop/models.py": "#" + RUN + " coding: latin-1\n" + NULLABLE}, "fix"),
+], ids=["noqa", "template-disable", "load-tag", "extends-tag", "manage", "settings", "coding-line"])
+def test_a_line_of_megabytes_is_read_without_crashing(tmp_path, files, verb):
+    root = make_project(tmp_path, NULLABLE)
+    (root / "conf").mkdir()
+    (root / "conf" / "__init__.py").write_text("")
+    (root / "conf" / "settings.py").write_text('STATIC_URL = "/static/"\n')
+    for name, text in files.items():
+        (root / name).parent.mkdir(parents=True, exist_ok=True)
+        (root / name).write_text(text)
+    argv = ["check", "--no-progress", "--no-cache"] if verb == "check" else ["fix", "--unsafe-fixes", "--diff"]
+    code, out, err = command(root, *argv)
+    assert code in (1, 2) and "Traceback" not in err, err[-2000:]
+    if verb == "check":
+        assert "shop/models.py:5:12: C2000" in out
+    else:
+        assert "+++ b/shop/models.py" in out

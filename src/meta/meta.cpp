@@ -16,6 +16,7 @@
 #include "staticanalysis/checkers/methodrules/methodrules.hpp"
 #include "meta/project.hpp"
 #include "staticanalysis/helpers/pyclass.hpp"
+#include "staticanalysis/helpers/scan.hpp"
 
 namespace tessary::meta {
 
@@ -106,10 +107,13 @@ std::optional<fs::path> module_file(const std::string& modpath, const fs::path& 
 std::optional<std::string> literal_setting(const fs::path& root, const fs::path& file, const std::string& name) {
   std::optional<std::string> text = project_file_or_warn(root, file);
   if (!text) return std::nullopt;
-  std::regex pattern("^" + name + R"re(\s*=\s*(?:"([^"\n]*)"|'([^'\n]*)'))re", std::regex::multiline);
-  std::smatch match;
-  if (!std::regex_search(*text, match, pattern)) return std::nullopt;
-  return match[1].matched ? match[1].str() : match[2].str();
+  std::regex pattern("^" + name + R"re(\s*=\s*(?:"([^"\n]*)"|'([^'\n]*)'))re");
+  std::optional<std::string> value;
+  for_each_short_line(*text, [&](const std::string& line, size_t) {
+    std::smatch match;
+    if (!value && std::regex_search(line, match, pattern)) value = match[1].matched ? match[1].str() : match[2].str();
+  });
+  return value;
 }
 
 }  // namespace
@@ -224,8 +228,12 @@ std::vector<std::string> get_settings_files(const fs::path& project_root) {
   if (is_file(project_root / "manage.py")) manage = project_root / "manage.py";
   if (!manage.empty()) {
     if (std::optional<std::string> text = project_file_or_warn(project_root, manage)) {
-      std::smatch match;
-      if (std::regex_search(*text, match, settings_default)) return {match[1].str()};
+      std::optional<std::string> named;
+      for_each_short_line(*text, [&](const std::string& line, size_t) {
+        std::smatch match;
+        if (!named && std::regex_search(line, match, settings_default)) named = match[1].str();
+      });
+      if (named) return {*named};
     }
   }
   // Otherwise every module or package named settings.
@@ -461,7 +469,7 @@ PythonEnvironment find_python_environment(const fs::path& project_root,
 
 std::optional<std::string> installed_version(const std::vector<fs::path>& paths, const std::string& distribution) {
   static const std::regex info(R"(^([A-Za-z0-9_.\-]+?)-([0-9][^-]*?)(?:-py[0-9.]+)?\.(?:dist|egg)-info$)");
-  static const std::regex version_tuple(R"(\nVERSION\s*=\s*\(\s*(\d+)\s*,\s*(\d+)\s*,\s*(\d+))");
+  static const std::regex version_tuple(R"(^VERSION\s*=\s*\(\s*(\d+)\s*,\s*(\d+)\s*,\s*(\d+))");
   std::string wanted = lower(distribution);
   std::replace(wanted.begin(), wanted.end(), '-', '_');
   std::error_code ec;
@@ -481,10 +489,15 @@ std::optional<std::string> installed_version(const std::vector<fs::path>& paths,
     fs::path package = folder / wanted / "__init__.py";
     if (fs::is_regular_file(package, ec)) {
       std::optional<std::string> text = read_text(package);
-      std::smatch match;
-      if (text && std::regex_search(*text, match, version_tuple))
-        return match[1].str() + "." + match[2].str() + "." + match[3].str();
-      return std::string("unknown");
+      std::optional<std::string> version;
+      if (text) {
+        for_each_short_line(*text, [&](const std::string& line, size_t) {
+          std::smatch match;
+          if (!version && std::regex_search(line, match, version_tuple))
+            version = match[1].str() + "." + match[2].str() + "." + match[3].str();
+        });
+      }
+      return version.value_or("unknown");
     }
   }
   return std::nullopt;

@@ -11,6 +11,7 @@
 #include "staticanalysis/checkers/admin/admin.hpp"
 #include "staticanalysis/helpers/pathtext.hpp"
 #include "staticanalysis/helpers/read_file.hpp"
+#include "staticanalysis/helpers/scan.hpp"
 #include "staticanalysis/checkers/fieldrules/fieldrules.hpp"
 #include "staticanalysis/checkers/methodrules/methodrules.hpp"
 #include "staticanalysis/checkers/migrations/migrations.hpp"
@@ -55,6 +56,7 @@ py::tuple driver_options() {
 // empty set for a bare `# noqa` (every id); nullopt when the comment is no
 // noqa comment.
 std::optional<std::set<std::string>> noqa_names(const std::string& comment) {
+  if (comment.size() > kLongestPiece) return std::nullopt;  // no pragma is that long (see scan.hpp)
   static const std::regex noqa(R"re(#\s*noqa\b(?::\s*([\w-]+(?:[\s,]+[\w-]+)*))?)re", std::regex::icase);
   std::smatch match;
   if (!std::regex_search(comment, match, noqa)) return std::nullopt;

@@ -1,6 +1,7 @@
 #include "staticanalysis/helpers/tokens.hpp"
 #include "staticanalysis/helpers/pathtext.hpp"
 #include "staticanalysis/helpers/read_file.hpp"
+#include "staticanalysis/helpers/scan.hpp"
 
 #include <pybind11/stl.h>
 
@@ -281,15 +282,18 @@ std::string python_text_encoding(const std::string& text) {
   // PEP 263: a comment on line 1 or 2 that names the encoding; line 2 only
   // when line 1 is a comment or blank.
   static const std::regex cookie(R"(^[ \t\f]*#.*?coding[:=][ \t]*([-\w.]+))");
+  // Only the start of a line is searched (see scan.hpp): a cookie is short.
   size_t first_end = text.find('\n');
-  std::string first = text.substr(0, first_end);
+  std::string first = text.substr(0, std::min(first_end, kLongestPiece));
   std::smatch match;
   if (std::regex_search(first, match, cookie)) return match[1].str();
   if (first_end == std::string::npos) return "utf-8";
   std::string stripped = first.substr(std::min(first.find_first_not_of(" \t\f\r"), first.size()));
   if (!stripped.empty() && stripped[0] != '#') return "utf-8";
   size_t second_end = text.find('\n', first_end + 1);
-  std::string second = text.substr(first_end + 1, second_end == std::string::npos ? std::string::npos : second_end - first_end - 1);
+  std::string second = text.substr(first_end + 1, std::min(second_end == std::string::npos ? std::string::npos
+                                                                                            : second_end - first_end - 1,
+                                                           kLongestPiece));
   if (std::regex_search(second, match, cookie)) return match[1].str();
   return "utf-8";
 }

@@ -15,6 +15,7 @@
 #include "staticanalysis/checkers/templates/templates.hpp"
 #include "staticanalysis/helpers/pyclass.hpp"
 #include "staticanalysis/helpers/tokens.hpp"
+#include "staticanalysis/helpers/scan.hpp"
 
 namespace tessary::templates {
 
@@ -146,8 +147,13 @@ py::str splice(const py::str& text, const std::vector<StaticTagEdit>& edits) {
 // blank, as the template engine reads a tag).
 bool loads_static_library(const std::string& normalized) {
   static const std::regex load(R"(\{% load ([^%]*?) ?%\})");
-  for (std::sregex_iterator it(normalized.begin(), normalized.end(), load), end; it != end; ++it) {
-    std::istringstream words((*it)[1].str());
+  std::vector<std::string> loaded;
+  for_each_span(normalized, "{%", "%}", [&](const std::string& span, size_t) {
+    std::smatch match;
+    if (std::regex_match(span, match, load)) loaded.push_back(match[1].str());
+  });
+  for (const std::string& tag : loaded) {
+    std::istringstream words(tag);
     std::vector<std::string> names;
     for (std::string word; words >> word;) names.push_back(word);
     auto from = std::find(names.begin(), names.end(), "from");
@@ -204,10 +210,13 @@ std::optional<long> static_load_line(const std::vector<std::string>& lines) {
   if (loads_static(html)) return std::nullopt;
   // {% extends %} must be the template's first tag: the load goes on the
   // line after the one that closes it.
-  static const std::regex extends(R"(\{%-?\s*extends\b)");
-  std::smatch found;
-  if (!std::regex_search(html, found, extends)) return 0;
-  size_t close = html.find("%}", static_cast<size_t>(found.position(0)));
+  static const std::regex extends(R"(^\{%-?\s*extends\b)");
+  std::optional<size_t> found;
+  for_each_span(html, "{%", "%}", [&](const std::string& span, size_t at) {
+    if (!found && std::regex_search(span, extends)) found = at;
+  });
+  if (!found) return 0;
+  size_t close = html.find("%}", *found);
   if (close == std::string::npos) return 0;
   return static_cast<long>(std::count(html.begin(), html.begin() + static_cast<long>(close), '\n')) + 1;
 }

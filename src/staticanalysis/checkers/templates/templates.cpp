@@ -9,6 +9,7 @@
 #include "staticanalysis/helpers/pyclass.hpp"
 #include "staticanalysis/helpers/tokens.hpp"
 #include "staticanalysis/helpers/values.hpp"
+#include "staticanalysis/helpers/scan.hpp"
 
 namespace tessary::templates {
 
@@ -109,11 +110,12 @@ std::map<long, std::set<std::string>> disabled_lines(const std::string& html) {
   std::map<long, std::set<std::string>> out;
   long line = 1;
   size_t counted = 0;
-  for (std::sregex_iterator it(html.begin(), html.end(), comment), end; it != end; ++it) {
-    size_t at = static_cast<size_t>(it->position(0));
+  for_each_span(html, "{#", "#}", [&](const std::string& span, size_t at) {
+    std::smatch match;
+    if (!std::regex_match(span, match, comment)) return;
     line += std::count(html.begin() + static_cast<long>(counted), html.begin() + static_cast<long>(at), '\n');
     counted = at;
-    std::string listed = (*it)[1].str();
+    std::string listed = match[1].str();
     for (std::sregex_iterator n(listed.begin(), listed.end(), name), none; n != none; ++n) {
       std::string text = n->str();
       for (const Rule& rule : kRules) {
@@ -121,7 +123,7 @@ std::map<long, std::set<std::string>> disabled_lines(const std::string& html) {
         if (text == rule.symbol || text == id || text == lower(id)) out[line].insert(id);
       }
     }
-  }
+  });
   return out;
 }
 
