@@ -53,18 +53,16 @@ def test_root_is_the_nearest_marker_else_the_git_top(tmp_path, kind, how):
 
 
 def test_root_through_a_link_is_the_resolved_folder(tmp_path):
-    start, expected = layout(tmp_path / "real", "manage.py")
+    _, expected = layout(tmp_path / "real", "manage.py")
     (tmp_path / "link").symlink_to(tmp_path / "real" / "top")
     assert meta.find_project_root(str(tmp_path / "link" / "a" / "b")) == (expected, "manage.py")
 
 
-def test_git_top_is_found_without_running_what_the_repository_names(tmp_path):
-    start, expected = layout(tmp_path, "git repository")
-    marker = tmp_path / "ran"
-    git(tmp_path / "top", "config", "core.fsmonitor", f"touch {marker}; false")
-    git(tmp_path / "top", "config", "core.pager", f"touch {marker}")
-    assert meta.find_project_root(str(start)) == (expected, "git repository")
-    assert not marker.exists()
+def test_without_git_on_the_path_the_repository_is_not_asked(tmp_path, monkeypatch):
+    start, _ = layout(tmp_path, "git repository")
+    monkeypatch.setenv("PATH", str(tmp_path / "no-programs"))
+    monkeypatch.chdir(tmp_path)
+    assert meta.find_project_root(str(start)) == (tmp_path, "working directory")
 
 
 @pytest.mark.parametrize("inside", [True, False])
