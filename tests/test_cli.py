@@ -11,7 +11,7 @@ import pytest
 
 from tests.conftest import make_project, run
 
-from tessary import cli
+from tessary import cli, runner
 
 DEMO = pathlib.Path(__file__).resolve().parent.parent / "examples" / "bookshop"
 SCHEMA = pathlib.Path(__file__).resolve().parent / "data" / "sarif-schema-2.1.0.json"
@@ -38,14 +38,16 @@ def git(root, *args):
     subprocess.run(["git", *args], cwd=root, check=True, capture_output=True)
 
 
-def test_demo_project_text_output(capsys):
-    code, out, _ = run(capsys, "check", "--no-progress", "--jobs", "1", DEMO)
+def test_demo_project_text_output(capsys, monkeypatch):
+    monkeypatch.chdir(DEMO)
+    code, out, _ = run(capsys, "check", "--no-progress", "--jobs", "1")
     assert code == 1
     lines = out.splitlines()
-    assert "catalog/models.py:9:16: C2000 nullable-string-field  nickname: a string field" in out
+    assert lines[0].startswith("bookshop/settings.py:1:1: C4010 missing-hsts-seconds  ")
+    assert "\ncatalog/models.py:9:16: C2000 nullable-string-field  nickname: a string field" in out
     assert out.count("[fixable]") == 8 and out.count("[unsafe fix]") == 12
     assert lines[-1].startswith("Found 31 findings (20 fixable, 12 of them with --unsafe-fixes) in ")
-    assert "templates/catalog/book_list.html:7:7: C7000 hard-coded-url" in out
+    assert "\ntemplates/catalog/book_list.html:7:7: C7000 hard-coded-url" in out
 
 
 def test_clean_project_exits_zero(capsys, project):
@@ -140,11 +142,23 @@ def test_jobs_give_identical_output(capsys):
     assert one == two
 
 
-def test_version_advice(capsys, project):
-    (project / "requirements.txt").write_text("Django>=2.2,<3\n")
+@pytest.mark.parametrize(
+    "name, text, specs, minor",
+    [
+        ("requirements.txt", "Django>=2.2,<3\n", ">=2.2,<3", "2.2"),
+        ("requirements/base.txt", "Django>=4.1,<5\n", ">=4.1,<5", "4.1"),
+        ("requirements-dev.in", "django~=5.0\n", "~=5.0", "5.0"),
+        ("pyproject.toml", '[project]\nname = "shop"\ndependencies = ["Django==4.0.*"]\n', "==4.0.*", "4.0"),
+    ],
+)
+def test_version_advice_and_settings_name_the_requirement_file(capsys, project, name, text, specs, minor):
+    (project / name).parent.mkdir(exist_ok=True)
+    (project / name).write_text(text)
     code, _, err = run(capsys, "check", "--no-progress", "--version-advice", project)
     assert code == 0
-    assert "Django requirement >=2.2,<3 in requirements.txt: oldest admitted minor version 2.2" in err
+    assert f"Django requirement {specs} in {name}: oldest admitted minor version {minor}" in err
+    code, out, _ = run(capsys, "check", "--show-settings", project)
+    assert code == 0 and f"Django requirement: {specs} in {name}, checked as {minor}\n" in out
 
 
 def test_rules_and_explain(capsys):
@@ -181,12 +195,12 @@ def test_work_is_shared_by_size_in_contiguous_parts(tmp_path):
         (tmp_path / name).parent.mkdir(exist_ok=True)
         (tmp_path / name).write_text("#" * size)
     line_filter = {name: None for name in sizes}
-    parts = cli.shares(tmp_path, line_filter, 2)
+    parts = runner.shares(tmp_path, line_filter, 2)
     assert [list(part) for part in parts] == [["a/big.py", "a/x.py", "a/y.py"], ["b/one.py", "b/two.py", "b/three.py"]]
-    assert cli.shares(tmp_path, line_filter, 1) == [line_filter]
-    assert cli.shares(tmp_path, {}, 2) == []
+    assert runner.shares(tmp_path, line_filter, 1) == [line_filter]
+    assert runner.shares(tmp_path, {}, 2) == []
     # Never more parts than asked, every file in exactly one, in order.
-    parts = cli.shares(tmp_path, line_filter, 4)
+    parts = runner.shares(tmp_path, line_filter, 4)
     assert len(parts) <= 4 and [k for part in parts for k in part] == list(sizes)
     # A part ends between two packages when that is near its share, and
     # inside a package when no such place is.
@@ -194,7 +208,7 @@ def test_work_is_shared_by_size_in_contiguous_parts(tmp_path):
         (tmp_path / name).parent.mkdir(exist_ok=True)
         (tmp_path / name).write_text("#" * size)
     two_packages = {name: None for name in ("a/big.py", "c/one.py", "c/two.py", "c/three.py", "c/four.py")}
-    assert [list(part) for part in cli.shares(tmp_path, two_packages, 2)] == [
+    assert [list(part) for part in runner.shares(tmp_path, two_packages, 2)] == [
         ["a/big.py"], ["c/one.py", "c/two.py", "c/three.py", "c/four.py"]]
     (tmp_path / "site" / "a").mkdir(parents=True)
     (tmp_path / "site" / "c").mkdir()
@@ -202,7 +216,7 @@ def test_work_is_shared_by_size_in_contiguous_parts(tmp_path):
         (tmp_path / "site" / name).write_text((tmp_path / name).read_text())
     (tmp_path / "manage.py").write_text("")
     nested = {**{f"site/{name}": None for name in two_packages}, "manage.py": None}
-    assert [list(part) for part in cli.shares(tmp_path, nested, 2)][0] == ["site/a/big.py"]
+    assert [list(part) for part in runner.shares(tmp_path, nested, 2)][0] == ["site/a/big.py"]
     one_package = {name: None for name in ("c/one.py", "c/two.py", "c/three.py", "c/four.py")}
-    assert [list(part) for part in cli.shares(tmp_path, one_package, 2)] == [
+    assert [list(part) for part in runner.shares(tmp_path, one_package, 2)] == [
         ["c/one.py", "c/two.py"], ["c/three.py", "c/four.py"]]

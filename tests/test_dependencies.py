@@ -94,3 +94,83 @@ def test_default_settings():
     assert all(name.isupper() for name in settings)
     assert list(settings) == sorted(settings)
     assert list(dependencies.module_to_dict(django_3_2, lambda name: name != "DEBUG")) == ["DEBUG"]
+
+
+def write_files(root, files):
+    for name, text in files.items():
+        (root / name).parent.mkdir(parents=True, exist_ok=True)
+        (root / name).write_text(text)
+
+
+PYPROJECT = '[project]\nname = "shop"\n'
+
+
+@pytest.mark.parametrize(
+    "files, expected",
+    [
+        # [project] dependencies, then each optional list.
+        ({"pyproject.toml": PYPROJECT + 'dependencies = ["requests", "Django>=4.1,<5"]\n'},
+         ("pyproject.toml", "4.1", ">=4.1,<5")),
+        ({"pyproject.toml": PYPROJECT + 'dependencies = ["requests"]\n'
+                            '[project.optional-dependencies]\ndocs = ["sphinx"]\nweb = ["django~=5.0"]\n'},
+         ("pyproject.toml", "5.0", "~=5.0")),
+        ({"pyproject.toml": PYPROJECT + 'dependencies = ["Django>=4.2"]\n'
+                            '[project.optional-dependencies]\nold = ["Django>=3.2"]\n'},
+         ("pyproject.toml", "4.2", ">=4.2")),
+        ({"pyproject.toml": PYPROJECT + "dependencies = [\"Django>=4.2; python_version >= '3.10'\"]\n"},
+         ("pyproject.toml", "4.2", ">=4.2")),
+        # Only the [project] tables say what the project needs to run.
+        ({"pyproject.toml": '[build-system]\nrequires = ["Django>=4.0"]\n[tool.x]\ndependencies = ["Django"]\n'},
+         None),
+        ({"pyproject.toml": PYPROJECT + 'dependencies = "Django>=4.0"\n'}, None),
+        ({"pyproject.toml": "[project\nnot toml"}, None),
+        # requirements*.in at the root, in name order.
+        ({"requirements.in": "Django>=4.0,<4.1\n"}, ("requirements.in", "4.0", ">=4.0,<4.1")),
+        ({"requirements-dev.in": "django==4.2.*\n", "requirements.in": "Django==5.1.*\n"},
+         ("requirements-dev.in", "4.2", "==4.2.*")),
+        # requirements/*.txt, then requirements/*.in; a file without Django does not end the search.
+        ({"requirements/base.txt": "Django>=4.1,<5\n"}, ("requirements/base.txt", "4.1", ">=4.1,<5")),
+        ({"requirements/a.txt": "requests\n", "requirements/base.in": "Django~=3.2\n"},
+         ("requirements/base.in", "3.2", "~=3.2")),
+        ({"requirements/z.txt": "Django==5.0.1\n", "requirements/a.in": "Django==4.0.1\n"},
+         ("requirements/z.txt", "5.0", "==5.0.1")),
+        ({"requirements/base.txt": "-r common.txt\n", "requirements/common.txt": "Django>=2.2,<3\n"},
+         ("requirements/common.txt", "2.2", ">=2.2,<3")),
+        ({"requirements/docs.md": "Django>=4.0\n", "requirements/sub/base.txt": "Django>=4.0\n"}, None),
+        # The files read first win over the new sources, and the new sources keep their order.
+        ({"requirements.txt": "Django==3.2.1\n", "requirements/base.txt": "Django>=4.1\n"},
+         ("requirements.txt", "3.2", "==3.2.1")),
+        ({"setup.py": "setup(install_requires=['Django>=2.0,<2.1'])\n",
+          "pyproject.toml": PYPROJECT + 'dependencies = ["Django>=4.1"]\n'}, ("setup.py", "2.0", ">=2.0,<2.1")),
+        ({"pyproject.toml": PYPROJECT + 'dependencies = ["Django>=4.1"]\n', "requirements.in": "Django>=3.0\n"},
+         ("pyproject.toml", "4.1", ">=4.1")),
+        ({"requirements.in": "Django>=3.0\n", "requirements/base.txt": "Django>=4.1\n"},
+         ("requirements.in", "3.0", ">=3.0")),
+    ],
+)
+def test_more_dependency_sources(tmp_path, files, expected):
+    write_files(tmp_path, files)
+    found = dependencies.resolve_django_version(tmp_path)
+    if expected is None:
+        assert found is None
+    else:
+        assert found == dict(zip(("path", "version", "specs"), expected))
+
+
+def test_requirements_folder_files_are_read_as_any_project_file(tmp_path, capsys):
+    from tessary.terminal import print_warnings
+
+    print_warnings()
+    outside = tmp_path / "outside.txt"
+    outside.write_text("Django>=4.0\n")
+    root = tmp_path / "proj"
+    (root / "requirements").mkdir(parents=True)
+    (root / "requirements" / "base.txt").symlink_to(outside)
+    (root / "requirements" / "pipe.txt").symlink_to("/dev/zero")
+    (root / "requirements" / "web.in").write_text("Django==4.2.3\n")
+    assert dependencies.resolve_django_version(root) == {
+        "path": "requirements/web.in", "version": "4.2", "specs": "==4.2.3"}
+    assert capsys.readouterr().err.splitlines() == [
+        "tessary: warning: requirements/base.txt: a link to a file outside the project, skipped",
+        "tessary: warning: requirements/pipe.txt: a link to a file outside the project, skipped",
+    ]

@@ -113,8 +113,9 @@ def test_a_template_linked_from_outside_the_project_is_not_read(capsys, tmp_path
     assert err == "tessary: warning: templates/leak.html: a link to a file outside the project, skipped\n"
 
 
-def test_what_the_project_names_reaches_the_terminal_escaped(capsys, tmp_path):
+def test_what_the_project_names_reaches_the_terminal_escaped(capsys, tmp_path, monkeypatch):
     root = make_project(tmp_path, NULLABLE)
+    monkeypatch.chdir(root)
     (root / "templates").mkdir()
     (root / "templates" / "page.html").write_text(
         '<img src="/static/a\x1b]0;owned\x07\x1b[2J.png">\n'
@@ -146,8 +147,9 @@ def test_fix_diff_quotes_a_path_as_git_does(capsys, repository):
     assert name.read_text() == FIXED
 
 
-def test_a_file_name_that_is_not_utf8_is_linted_fixed_and_shown_escaped(capsys, tmp_path):
+def test_a_file_name_that_is_not_utf8_is_linted_fixed_and_shown_escaped(capsys, tmp_path, monkeypatch):
     root = make_project(tmp_path, "")
+    monkeypatch.chdir(root)
     odd = os.path.join(os.fsencode(root / "shop"), b"caf\xff.py")
     with open(odd, "wb") as handle:
         handle.write(NULLABLE.encode())
@@ -206,20 +208,21 @@ def test_a_cached_record_of_the_wrong_shape_is_a_miss(capsys, tmp_path, damage):
 
 
 def test_findings_are_kept_only_for_the_text_that_was_analysed(capsys, tmp_path, monkeypatch):
-    from tessary import cli
+    from tessary import runner
 
     root = make_project(tmp_path, "")
+    monkeypatch.chdir(root)
     models = root / "shop" / "models.py"
-    real_lint = cli.lint
+    real_lint = runner.lint
 
     def lint_then_save(*args, **kwargs):
         found = real_lint(*args, **kwargs)
         models.write_text(NULLABLE)  # an editor saves while the run goes on
         return found
 
-    monkeypatch.setattr(cli, "lint", lint_then_save)
+    monkeypatch.setattr(runner, "lint", lint_then_save)
     assert run(capsys, "check", "--no-progress", root)[0] == 0
-    monkeypatch.setattr(cli, "lint", real_lint)
+    monkeypatch.setattr(runner, "lint", real_lint)
     code, out, _ = run(capsys, "check", "--no-progress", root)
     assert code == 1 and out.startswith("shop/models.py:5:12: C2000")
 

@@ -52,7 +52,8 @@ def test_exit_zero_with_findings_but_not_with_a_file_that_could_not_be_analysed(
     assert code == 2 and "F0001" in out
 
 
-def test_output_file_holds_the_report_and_is_overwritten(capsys, project, tmp_path):
+def test_output_file_holds_the_report_and_is_overwritten(capsys, project, tmp_path, monkeypatch):
+    monkeypatch.chdir(project)
     target = tmp_path / "report.json"
     target.write_text("old text that is longer than the report of a clean project")
     code, out, _ = run(capsys, "check", "--no-progress", "--format", "json", "--output-file", target, project)
@@ -105,7 +106,7 @@ def test_config_names_the_file_read_and_the_root_stays_the_projects(capsys, proj
     assert [i for _, _, i in check_json(capsys, project, "--config", other)] == ["C2002"]
     code, out, _ = run(capsys, "check", "--show-settings", "--config", other, project)
     assert code == 0
-    assert f"project root: {project}\n" in out and f"configuration file: {other}\n" in out
+    assert f"project root: {project} (found by manage.py)\n" in out and f"configuration file: {other}\n" in out
     assert "line length: 60\n" in out
     # The next run without --config reads the project's own file again.
     assert [i for _, _, i in check_json(capsys, project)] == ["C2000"]

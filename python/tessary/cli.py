@@ -1,19 +1,20 @@
 """The ``tessary`` command: lint a Django project from the terminal, in CI
 and in pre-commit. A thin front end over the compiled modules."""
 import argparse
-import concurrent.futures
 import gc
 import json
 import logging
-import multiprocessing
 import os
 import pathlib
 import sys
-import threading
-import time
 
 import tessary
-from tessary.terminal import git_quoted, print_warnings, printable
+from tessary.output import (advice_entries, format_github, format_json, format_sarif, format_text,
+                            print_version_advice, ShownPaths, symbol_of, unified_diff)
+from tessary.review import build_review
+from tessary.rules import changes_model_fields, fix_grade, fixable_ids, rule_catalogue, unsafe_fix_reasons
+from tessary.runner import cached_lint, django_minor, project_django_version
+from tessary.terminal import print_warnings, printable
 
 EXIT_CLEAN, EXIT_FINDINGS, EXIT_ERROR = 0, 1, 2
 SOURCE_SUFFIXES = (".py", ".html")
@@ -33,35 +34,6 @@ class ArgumentParser(argparse.ArgumentParser):
 
 # --------------------------------------------------------------------------
 # The rule catalogue
-
-
-def rule_catalogue():
-    """{id: rule} for every finding tessary reports, in id order: the rule
-    registry less the version advice (which --version-advice prints)."""
-    from tessary.staticanalysis.helpers import RULES
-
-    return {rule["id"]: rule for rule in sorted(RULES, key=lambda r: r["id"]) if rule["id"] != "C1000"}
-
-
-def registry():
-    from tessary.staticanalysis.helpers import RULES
-
-    return {rule["id"]: rule for rule in RULES}
-
-
-def fixable_ids():
-    return frozenset(msgid for msgid, rule in registry().items() if rule["fix"])
-
-
-def unsafe_fix_reasons():
-    """{id: why its fix can change what the program does} for unsafe fixes."""
-    return {msgid: rule["unsafe_because"] for msgid, rule in registry().items() if rule["unsafe_because"]}
-
-
-def fix_grade(msgid):
-    """"safe", "unsafe", or None when the finding has no automatic fix."""
-    rule = registry().get(msgid)
-    return rule["fix_grade"] if rule else None
 
 
 def resolve_ids(names, catalogue):
@@ -86,12 +58,10 @@ def resolve_ids(names, catalogue):
 
 
 def find_project_root(start):
-    start = start.resolve()
-    folder = start if start.is_dir() else start.parent
-    for candidate in (folder, *folder.parents):
-        if (candidate / "manage.py").is_file() or (candidate / "pyproject.toml").is_file():
-            return candidate
-    return folder
+    """(root, how it was found): see meta.find_project_root."""
+    from tessary import meta
+
+    return meta.find_project_root(str(start))
 
 
 def project_files(root, exclude=()):
@@ -145,318 +115,6 @@ def changed_lines(root, rev):
         path: None if spans is None else {n for first, last in spans for n in range(first, last + 1)}
         for path, spans in diff_ranges(root, rev, 0).items()
     }
-
-
-# --------------------------------------------------------------------------
-# Linting
-
-
-# Files done, shared with the worker processes for the progress bar.
-_files_done = None
-
-
-def share_counter(counter):
-    global _files_done
-    _files_done = counter
-
-
-def count_file():
-    if _files_done is not None:
-        with _files_done.get_lock():
-            _files_done.value += 1
-
-
-def lint_batch(root, batch, environment, config=None):
-    """Findings of one batch of the line filter, in tessary's own order."""
-    import tessary.staticanalysis.shims  # noqa: F401  (once per process)
-    from tessary import meta
-    from tessary.staticanalysis import checker
-
-    meta.use_config_file(config)  # a spawned worker starts without --config
-
-    return checker.get_messages(str(root), batch, default_django_version=django_minor(environment),
-                                search_paths=environment["paths"], progress=count_file)
-
-
-def project_django_version(root, environment):
-    """The Django release the checks judge by: the oldest the project's
-    requirement admits, else the installed one's."""
-    from tessary.staticanalysis import dependencies
-
-    found = dependencies.resolve_django_version(str(root))
-    return (found or {}).get("version") or django_minor(environment)
-
-
-def django_minor(environment):
-    """The installed Django's feature release, when tessary knows it: the
-    version the checks assume when the project's requirements name none."""
-    from tessary.staticanalysis import dependencies
-
-    version = environment.get("django") or ""
-    minor = ".".join(version.split(".")[:2])
-    return minor if minor in dependencies.versions else "3.2"
-
-
-def sort_key(record):
-    return (
-        0 if record["path"].endswith(".py") else 1,
-        record["path"], record.get("line") or 0, record.get("column") or 0, record["message-id"],
-    )
-
-
-# What a file costs to lint beyond its bytes, in bytes of source: reading,
-# tokenizing and walking it.
-FILE_COST = 2048
-
-
-def shares(root, line_filter, count):
-    """The filter split into `count` contiguous parts of about equal work,
-    reckoned from the files' sizes. Neighbouring files stay together, and a
-    part ends between two packages (the first folders below the one all the
-    files in folders share) when such a place is near its share: a package's modules
-    import each other, and astroid's work on them is then done once."""
-    keys = list(line_filter)
-    if count <= 1 or len(keys) <= 1:
-        return [line_filter] if keys else []
-    before = [0]  # the work of the files before each index
-    for key in keys:
-        try:
-            weight = FILE_COST + os.path.getsize(os.path.join(root, key))
-        except OSError:
-            weight = FILE_COST
-        before.append(before[-1] + weight)
-    folders = [pathlib.PurePosixPath(key).parts[:-1] for key in keys]
-    # Files beside the shared folder's packages (manage.py) do not narrow it.
-    shared = len(os.path.commonprefix([folder for folder in folders if folder] or [()]))
-    package = [folder[shared] if len(folder) > shared else None for folder in folders]
-    share = before[-1] / count
-    cuts = []
-    for n in range(1, count):
-        # Leave at least one file for each part still to come.
-        low, high = (cuts[-1] + 1 if cuts else 1), len(keys) - (count - n)
-        if low > high:
-            break
-        places = range(low, high + 1)
-        distance = lambda i, target=share * n: abs(before[i] - target)  # noqa: E731
-        between_packages = [i for i in places if package[i] != package[i - 1] and distance(i) <= share / 4]
-        cuts.append(min(between_packages or places, key=distance))
-    edges = [0, *cuts, len(keys)]
-    return [{key: line_filter[key] for key in keys[a:b]} for a, b in zip(edges, edges[1:])]
-
-
-# Below this many files per worker, starting workers costs more than it
-# saves.
-FILES_PER_WORKER = 8
-
-
-def lint(root, line_filter, jobs, environment, counter=None, config=None):
-    workers = max(1, min(jobs, len(line_filter) // FILES_PER_WORKER))
-    parts = shares(root, line_filter, workers)
-    findings = []
-    if len(parts) > 1:
-        # Each worker reads the dependency files; read them here first, so
-        # that a file passed over is warned about once, not once a worker.
-        from tessary.staticanalysis import dependencies
-
-        dependencies.resolve_django_version(str(root))
-        context = multiprocessing.get_context("fork" if hasattr(os, "fork") else "spawn")
-        with concurrent.futures.ProcessPoolExecutor(max_workers=len(parts), mp_context=context,
-                                                    initializer=share_counter, initargs=(counter,)) as pool:
-            for result in pool.map(lint_batch, [root] * len(parts), parts, [environment] * len(parts),
-                                   [config] * len(parts)):
-                findings.extend(result)
-    else:
-        share_counter(counter)
-        findings = lint_batch(root, line_filter, environment, config)
-    relative = {}  # each file's findings share its path: resolved once
-    for record in findings:
-        path = record["path"]
-        if path not in relative:
-            relative[path] = relative_path(root, path)
-        record["path"] = relative[path]
-    return sorted(findings, key=sort_key)
-
-
-def relative_path(root, path):
-    candidate = pathlib.Path(path)
-    if not candidate.is_absolute():
-        candidate = pathlib.Path.cwd() / candidate
-    try:
-        return candidate.resolve().relative_to(root).as_posix()
-    except ValueError:
-        return path
-
-
-class Progress:
-    """A progress bar on stderr, on a terminal only, once a run has taken
-    more than a second: files done out of the total, and the time taken."""
-
-    WIDTH = 30
-
-    def __init__(self, files, enabled):
-        self.files = files
-        self.enabled = enabled and files > 0 and sys.stderr.isatty()
-        self.counter = multiprocessing.Value("i", 0) if self.enabled else None
-        self.done = threading.Event()
-        self.thread = threading.Thread(target=self._run, daemon=True)
-
-    def __enter__(self):
-        if self.enabled:
-            self.thread.start()
-        return self
-
-    def _run(self):
-        started = time.monotonic()
-        shown = False
-        while not self.done.wait(0.2):
-            elapsed = time.monotonic() - started
-            if elapsed < 1:
-                continue
-            shown = True
-            done = min(self.counter.value, self.files)
-            filled = self.WIDTH * done // self.files
-            bar = "#" * filled + "-" * (self.WIDTH - filled)
-            sys.stderr.write(f"\rtessary: [{bar}] {done}/{self.files} files  {elapsed:.0f}s")
-            sys.stderr.flush()
-        if shown:
-            sys.stderr.write("\r\033[K")
-            sys.stderr.flush()
-
-    def __exit__(self, *exc):
-        self.done.set()
-        if self.thread.is_alive():
-            self.thread.join()
-
-
-# --------------------------------------------------------------------------
-# Output
-
-
-def advice_entries(records, root):
-    from tessary import render
-
-    return render.render_message_centric_advice(
-        messages=records, project_root=str(root), settings={}, settings_modpath="", code_style={},
-        code_reader=lambda path: (root / path).read_text(encoding="utf-8"),
-    )
-
-
-def symbol_of(record, catalogue):
-    return record.get("symbol") or catalogue.get(record["message-id"], {}).get("symbol", "")
-
-
-def format_text(entries, catalogue, files, statistics, colour, quiet=False):
-    def paint(text, code):
-        return f"\033[{code}m{text}\033[0m" if colour else text
-
-    lines = []
-    for entry in entries:
-        # Columns count from 1, as editors do (JSON keeps pylint's 0-based column).
-        where = paint(f"{printable(entry['path'])}:{entry['line']}:{entry['column'] + 1}:", "1")
-        msgid = paint(entry["message-id"], "31")
-        fixable = ""
-        if entry["fixable"]:
-            fixable = "  " + paint("[unsafe fix]" if entry.get("fix") == "unsafe" else "[fixable]", "36")
-        lines.append(f"{where} {msgid} {entry['symbol']}  {printable(entry['advice'])}{fixable}")
-    if statistics and entries:
-        counts = {}
-        for entry in entries:
-            counts[entry["message-id"]] = counts.get(entry["message-id"], 0) + 1
-        lines.append("")
-        for msgid, count in sorted(counts.items()):
-            lines.append(f"{count:6}  {msgid}  {catalogue.get(msgid, {}).get('symbol', '')}")
-    if quiet:
-        return "\n".join(lines)
-    fixable = sum(1 for e in entries if e["fixable"])
-    unsafe = sum(1 for e in entries if e["fixable"] and e.get("fix") == "unsafe")
-    failed = len({e["path"] for e in entries if e["message-id"].startswith("F")})
-    files -= failed
-    noun = "file" if files == 1 else "files"
-    if entries:
-        found = "finding" if len(entries) == 1 else "findings"
-        grades = f", {unsafe} of them with --unsafe-fixes" if unsafe else ""
-        lines.append(f"Found {len(entries)} {found} ({fixable} fixable{grades}) in {files} {noun}.")
-    else:
-        lines.append(f"No findings in {files} {noun}.")
-    if failed:
-        lines.append(f"{failed} {'file' if failed == 1 else 'files'} could not be analysed (F0001).")
-    return "\n".join(lines)
-
-
-def format_json(entries):
-    """A JSON array with one finding per line."""
-    if not entries:
-        return "[]"
-    return "[\n" + ",\n".join("  " + json.dumps(entry, default=str) for entry in entries) + "\n]"
-
-
-def github_escape(text, property_value=False):
-    text = text.replace("%", "%25").replace("\r", "%0D").replace("\n", "%0A")
-    if property_value:
-        text = text.replace(":", "%3A").replace(",", "%2C")
-    return text
-
-
-def format_github(entries):
-    lines = []
-    for entry in entries:
-        props = ",".join(
-            f"{key}={github_escape(str(value), property_value=True)}"
-            for key, value in (
-                ("file", printable(entry["path"])), ("line", entry["line"]), ("col", entry["column"] + 1),
-                ("title", f"{entry['message-id']} {entry['symbol']}"),
-            )
-        )
-        level = "error" if entry["message-id"][0] in "EF" else "warning"
-        lines.append(f"::{level} {props}::{github_escape(printable(entry['advice']))}")
-    return "\n".join(lines)
-
-
-def sarif_uri(path):
-    """A project-relative path as the relative URI reference SARIF wants:
-    percent-encoded (a file named pct%41.html is not pctA.html), its bytes
-    as they are on disk."""
-    from urllib.parse import quote
-
-    return quote(os.fsencode(path), safe="/")
-
-
-def format_sarif(entries, catalogue):
-    used = sorted({entry["message-id"] for entry in entries})
-    index = {msgid: position for position, msgid in enumerate(used)}
-    rules = []
-    for msgid in used:
-        rule = catalogue.get(msgid, {"symbol": msgid, "description": msgid, "finds": msgid, "why": ""})
-        rules.append({
-            "id": msgid,
-            "name": rule["symbol"],
-            "shortDescription": {"text": rule["description"]},
-            "fullDescription": {"text": rule["finds"]},
-            "help": {"text": f"{rule['finds']} {rule['why']}".strip()},
-        })
-    results = []
-    for entry in entries:
-        results.append({
-            "ruleId": entry["message-id"],
-            "ruleIndex": index[entry["message-id"]],
-            "level": "error" if entry["message-id"][0] in "EF" else "warning",
-            "message": {"text": entry["advice"] or entry["symbol"]},
-            "locations": [{
-                "physicalLocation": {
-                    "artifactLocation": {"uri": sarif_uri(entry["path"]), "uriBaseId": "%SRCROOT%"},
-                    "region": {"startLine": max(entry["line"], 1), "startColumn": entry["column"] + 1},
-                }
-            }],
-        })
-    document = {
-        "$schema": "https://json.schemastore.org/sarif-2.1.0.json",
-        "version": "2.1.0",
-        "runs": [{
-            "tool": {"driver": {"name": "tessary", "version": tessary.__version__, "rules": rules}},
-            "results": results,
-        }],
-    }
-    return json.dumps(document, indent=2)
 
 
 # --------------------------------------------------------------------------
@@ -518,6 +176,14 @@ class Selection:
                 ignored |= ids
         return ignored
 
+    def fix_whitelist(self, path, catalogue):
+        """The ids `tessary fix` may fix in one project file, or None for
+        every id."""
+        ignored = self.ignored_in(path)
+        if not self.select and not ignored:
+            return None
+        return sorted((self.select or set(catalogue)) - ignored)
+
     def wanted(self, records):
         ignored = {}
         out = []
@@ -531,20 +197,26 @@ class Selection:
         return out
 
 
+def start_path(args):
+    """Where the project root is looked for: the first PATH, else the
+    working directory."""
+    return args.paths[0] if args.paths else pathlib.Path.cwd()
+
+
 def scope(args, catalogue):
-    """The project root, the selection of findings, and the files the
-    command's PATH arguments name, less the excluded ones."""
-    start = args.paths[0] if args.paths else pathlib.Path.cwd()
+    """The project root, how it was found, the selection of findings, and
+    the files the command's PATH arguments name, less the excluded ones."""
+    start = start_path(args)
     if not start.exists():
         raise UsageError(f"{start}: no such file or directory")
-    root = find_project_root(start)
+    root, how = find_project_root(start)
     settings = front_end_settings(root)
     per_file = [(pattern, resolve_ids(configured_list(names), catalogue))
                 for pattern, names in settings.get("per-file-ignores", {}).items()]
     selection = Selection(chosen_ids(args, settings, "select", catalogue),
                           chosen_ids(args, settings, "ignore", catalogue), per_file)
     exclude = settings.get("exclude", [])
-    return root, selection, narrow(project_files(root, exclude), root, args.paths)
+    return root, how, selection, narrow(project_files(root, exclude), root, args.paths)
 
 
 def analysed_environment(root, python):
@@ -577,7 +249,7 @@ def require_django(environment):
     )
 
 
-def show_settings(root, environment, selection, catalogue, args):
+def show_settings(root, how, environment, selection, catalogue, args):
     from tessary import meta
     from tessary.staticanalysis import dependencies
 
@@ -592,7 +264,7 @@ def show_settings(root, environment, selection, catalogue, args):
     settings = front_end_settings(root)
     per_file = "; ".join(f"{pattern}: {', '.join(sorted(ids))}" for pattern, ids in selection.per_file)
     lines = [
-        ("project root", str(root)),
+        ("project root", f"{root} (found by {how})"),
         ("environment", describe_environment(environment)),
         ("environment paths", os.pathsep.join(environment["paths"]) or "-"),
         ("Django", django),
@@ -617,11 +289,11 @@ def lint_scope(args, catalogue):
     Python files are to be linted and the command will lint)."""
     if args.jobs < 1:
         raise UsageError("--jobs takes a number of processes, 1 or more")
-    root, selection, files = scope(args, catalogue)
+    root, how, selection, files = scope(args, catalogue)
     environment = analysed_environment(root, args.python)
     if any(f.endswith(".py") for f in files) and not getattr(args, "show_settings", False):
         require_django(environment)
-    return root, selection, files, environment
+    return root, how, selection, files, environment
 
 
 def output_file(path):
@@ -652,9 +324,9 @@ def write_report(output, path):
 def command_check(args):
     catalogue = rule_catalogue()
     target = output_file(args.output_file)
-    root, selection, files, environment = lint_scope(args, catalogue)
+    root, how, selection, files, environment = lint_scope(args, catalogue)
     if args.show_settings:
-        show_settings(root, environment, selection, catalogue, args)
+        show_settings(root, how, environment, selection, catalogue, args)
         return EXIT_CLEAN
     if args.diff is not None:
         rev = args.diff or default_base(root)
@@ -684,81 +356,14 @@ def command_check(args):
         output = format_sarif(entries, catalogue)
     else:
         colour = target is None and sys.stdout.isatty() and not os.environ.get("NO_COLOR")
-        output = format_text(entries, catalogue, checked, args.statistics, colour, args.quiet)
+        output = format_text(entries, catalogue, checked, args.statistics, colour, args.quiet,
+                             shown=ShownPaths(root, start_path(args)))
     write_report(output, target)
     if args.version_advice:
         print_version_advice(meta_records)
     if any(entry["message-id"].startswith("F") for entry in entries):
         return EXIT_ERROR
     return EXIT_FINDINGS if entries and not args.exit_zero else EXIT_CLEAN
-
-
-def cached_lint(root, line_filter, args, environment):
-    """The findings of the filter's files: from the results cache for the
-    files whose text and imported project modules did not change, from a
-    lint of the whole file for the others (then kept in the cache)."""
-    from tessary import meta
-
-    files = [f for f in line_filter if f != "META"]
-    cache_dir = None if args.no_cache else meta.results_cache_folder(str(root), args.cache_dir)
-    keys, cached, hits = {}, {}, []
-    if cache_dir is not None:
-        fingerprint = meta.results_fingerprint(str(root), django_minor(environment), environment["paths"])
-        keys = meta.results_cache_keys(str(root), files, fingerprint, str(cache_dir))
-        cached = meta.read_results_cache(str(cache_dir))
-    to_lint = {}
-    for path in files:
-        entry = cached.get(path)
-        if entry is not None and path in keys and entry["key"] == keys[path]:
-            hits.extend(entry["records"])
-        else:
-            to_lint[path] = None if cache_dir is not None else line_filter[path]
-    if "META" in line_filter:
-        to_lint["META"] = None
-    fresh = []
-    if to_lint:  # a warm run of an unchanged project lints nothing
-        with Progress(len(to_lint) - ("META" in to_lint),
-                      enabled=not args.no_progress and args.format == "text") as progress:
-            fresh = lint(root, to_lint, args.jobs, environment, progress.counter, config=args.config)
-    if cache_dir is None:
-        return fresh
-    # What is kept is what is read back: plain JSON values.
-    fresh = json.loads(json.dumps(fresh, default=str))
-    by_path = {path: [] for path in to_lint if path != "META"}
-    for record in fresh:
-        if record["path"] in by_path:
-            by_path[record["path"]].append(record)
-    # A file (or a module it imports) that changed while it was linted: what
-    # was found is of neither text, so it is not kept.
-    after = meta.results_cache_keys(str(root), list(by_path), fingerprint, str(cache_dir)) if by_path else {}
-    for path, records in by_path.items():
-        # A file that could not be analysed is tried again next time.
-        if path in keys and after.get(path) == keys[path] and not any(r.get("type") == "fatal" for r in records):
-            cached[path] = {"key": keys[path], "records": records}
-    cached = {path: entry for path, entry in cached.items() if (root / path).is_file()}
-    meta.write_results_cache(str(cache_dir), cached)
-    wanted = meta.filter_records(hits + [r for r in fresh if r["message-id"] != "C1000"], line_filter)
-    return sorted(wanted + [r for r in fresh if r["message-id"] == "C1000"], key=sort_key)
-
-
-def print_version_advice(records):
-    if not records:
-        print("No Django requirement found in the project's dependency files.", file=sys.stderr)
-        return
-    body = records[0]["body"]
-    print(
-        f"Django requirement {printable(body['specs'] or '(unpinned)')} in {printable(records[0]['path'])}: "
-        f"oldest admitted minor version {body['minor']}; "
-        f"{len(body['matching_versions'])} known releases from 2.0 on match.",
-        file=sys.stderr,
-    )
-
-
-def changes_model_fields(msgid):
-    """Whether the fix of `msgid` changes what Django's migration
-    autodetector sees (makemigrations is due after it)."""
-    rule = registry().get(msgid)
-    return bool(rule and rule["changes_model_fields"])
 
 
 def command_rules(args):
@@ -786,30 +391,13 @@ def command_rules(args):
     return EXIT_CLEAN
 
 
-def unified_diff(path, before, after):
-    import difflib
-
-    lines = []
-    for line in difflib.unified_diff(
-        before.splitlines(keepends=True), after.splitlines(keepends=True), git_quoted(f"a/{path}"),
-        git_quoted(f"b/{path}"),
-    ):
-        if not line.endswith(("\n", "\r")):
-            line += "\n\\ No newline at end of file\n"
-        lines.append(line)
-    return "".join(lines)
-
-
 def command_fix(args):
     from tessary import meta
     from tessary.staticanalysis import transformer
 
     catalogue = rule_catalogue()
-    root, selection, files = scope(args, catalogue)
-    whitelist = {}
-    for path in files:
-        ignored = selection.ignored_in(path)
-        whitelist[path] = sorted((selection.select or set(catalogue)) - ignored) if selection.select or ignored else None
+    root, _, selection, files = scope(args, catalogue)
+    whitelist = {path: selection.fix_whitelist(path, catalogue) for path in files}
 
     environment = analysed_environment(root, args.python)
     if any(f.endswith(".py") for f in files):
@@ -859,60 +447,9 @@ def command_fix(args):
     return EXIT_CLEAN
 
 
-# --------------------------------------------------------------------------
-# Review suggestions
-
-
-def comment_body(entry, catalogue, applied, reasons):
-    """A finding as a review comment: its id, symbol and advice, and what to
-    know about its fix."""
-    msgid = entry["message-id"]
-    body = f"**{msgid}** `{entry['symbol']}`: {entry['advice'] or catalogue.get(msgid, {}).get('description', '')}"
-    grade = fix_grade(msgid)
-    if grade == "unsafe" and applied:
-        body += f"\n\nThis fix is unsafe: {reasons[msgid]}. Check it before you commit it."
-    elif grade == "unsafe":
-        body += f"\n\n`tessary fix --unsafe-fixes` can fix this; it is not suggested because {reasons[msgid]}."
-    if grade and (applied or grade == "safe") and changes_model_fields(msgid):
-        body += "\n\nRun `python manage.py makemigrations` after this fix."
-    return body
-
-
-def inside_hunks(comment, hunks):
-    """Whether a review comment lies in one hunk of the pull request's
-    diff, as GitHub requires of every comment of a review."""
-    spans = hunks.get(comment["path"], ())
-    if spans is None:  # a new file: every line is in the diff
-        return True
-    first = comment.get("start_line", comment["line"])
-    return any(start <= first and comment["line"] <= end for start, end in spans)
-
-
-def review_summary(entries, posted, outside):
-    count = len(entries)
-    fixable = sum(1 for c in posted if "suggestion\n" in c["body"])
-    noun = "finding" if count == 1 else "findings"
-    lines = [f"tessary found {count} {noun} on the lines this change touches"
-             f" ({fixable} comment{'s' if fixable != 1 else ''} with a suggested fix)."
-             if count else "tessary found nothing on the lines this change touches."]
-    if outside:
-        lines += ["", "Outside the lines this review can comment on:", ""]
-        for comment in outside:
-            where = comment["path"]
-            if comment["line"]:
-                first = comment.get("start_line", comment["line"])
-                where += f":{first}" + (f"-{comment['line']}" if first != comment["line"] else "")
-            body = comment["body"].replace("suggestion\n", "\n", 1)
-            lines.append(f"- `{where}`: " + body.replace("\n", "\n  "))
-    return "\n".join(lines)
-
-
 def command_suggest(args):
-    from tessary import meta
-    from tessary.staticanalysis import suggest, transformer
-
     catalogue = rule_catalogue()
-    root, selection, files, environment = lint_scope(args, catalogue)
+    root, _, selection, files, environment = lint_scope(args, catalogue)
     if args.post and args.diff is None:
         args.diff = ""  # a pull request reviews its own changes
     hunks = None
@@ -933,50 +470,8 @@ def command_suggest(args):
     unsafe = args.unsafe_fixes
     if unsafe is None:
         unsafe = front_end_settings(root).get("unsafe-fixes", False)
-    reasons = unsafe_fix_reasons()
-    whitelist, only_lines = {}, {}
-    for entry in entries:
-        grade = fix_grade(entry["message-id"])
-        if grade == "safe" or (grade == "unsafe" and unsafe):
-            whitelist.setdefault(entry["path"], set()).add(entry["message-id"])
-            only_lines.setdefault(entry["path"], set()).add(entry["line"])
-    fixed = {}
-    if whitelist:
-        import tessary.staticanalysis.shims  # noqa: F401
-
-        result = transformer.fix_project(
-            str(root), {path: sorted(ids) for path, ids in whitelist.items()}, meta.get_settings_modpath(str(root)),
-            meta.get_code_style(str(root)), search_paths=environment["paths"], unsafe_fixes=unsafe,
-            only_lines=only_lines, django_version=project_django_version(root, environment))
-        fixed = {path: (result["originals"][path], text) for text, path in result["files"]}
-
-    comments = [
-        {"path": entry["path"], "line": entry["line"], "message-id": entry["message-id"],
-         "body": comment_body(entry, catalogue, entry["message-id"] in whitelist.get(entry["path"], ()), reasons)}
-        for entry in entries if entry["line"] > 0
-    ]
-    review_comments = suggest.review_from_fixed_texts(comments, "", fixed)
-    posted, outside = [], []
-    for comment in review_comments:
-        if "start_line" in comment:
-            comment["start_side"] = "RIGHT"
-        (posted if hunks is None or inside_hunks(comment, hunks) else outside).append(comment)
-    # A suggestion outside the diff (the load of the static tag library at
-    # the top of a template) cannot be posted; the suggestions of the same
-    # file that need it say so.
-    needed = {}
-    for comment in outside:
-        if comment["body"].lstrip("`").startswith("suggestion\n"):
-            needed.setdefault(comment["path"], []).append(comment.get("start_line", comment["line"]))
-    for comment in posted:
-        if comment["path"] in needed and "suggestion\n" in comment["body"]:
-            lines = ", ".join(str(line) for line in needed[comment["path"]])
-            comment["body"] += (f"\n\nThis suggestion needs a change at line {lines} of this file too, outside "
-                                "the lines this review can comment on: see the review's summary.")
-    # A finding with no line (a file that could not be read) goes to the summary.
-    outside += [{"path": e["path"], "line": 0, "body": comment_body(e, catalogue, False, reasons)}
-                for e in entries if e["line"] <= 0]
-    review = {"event": "COMMENT", "body": review_summary(entries, posted, outside), "comments": posted}
+    review = build_review(root, entries, catalogue, hunks, unsafe, environment)
+    posted = review["comments"]
     print(json.dumps(review, indent=2))
     if args.post:
         if not entries:

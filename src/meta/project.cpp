@@ -267,6 +267,38 @@ bool in_git_repository(const fs::path& root) {
   }
 }
 
+ProjectRoot find_project_root(const fs::path& start, const fs::path& working_directory) {
+  std::error_code ec;
+  fs::path resolved = fs::weakly_canonical(fs::absolute(start, ec), ec);
+  if (ec) resolved = fs::absolute(start).lexically_normal();
+  fs::path folder = fs::is_directory(resolved, ec) ? resolved : resolved.parent_path();
+  for (fs::path candidate = folder;; candidate = candidate.parent_path()) {
+    for (const char* marker : {"manage.py", "pyproject.toml"})
+      if (fs::is_regular_file(candidate / marker, ec)) return {candidate, marker};
+    if (candidate == candidate.parent_path()) break;
+  }
+  try {
+    std::string top = git(folder, {"rev-parse", "--show-toplevel"});
+    while (!top.empty() && (top.back() == '\n' || top.back() == '\r')) top.pop_back();
+    if (!top.empty()) {
+      fs::path root = fs::weakly_canonical(fs::path(top), ec);
+      return {ec ? fs::path(top) : root, "git repository"};
+    }
+  } catch (py::error_already_set&) {
+    // Not in a work tree, or no git at all.
+  } catch (std::exception&) {
+  }
+  fs::path cwd = fs::weakly_canonical(working_directory, ec);
+  if (ec) cwd = working_directory;
+  auto [end, unused] = std::mismatch(cwd.begin(), cwd.end(), folder.begin(), folder.end());
+  (void)unused;
+  ProjectRoot out = end == cwd.end() ? ProjectRoot{cwd, "working directory"} : ProjectRoot{folder, "folder of the paths"};
+  py::module_::import("logging").attr("getLogger")("tessary").attr("warning")(
+      py::str("no manage.py, pyproject.toml or git repository above %s; using %s as the project root"),
+      path_str(folder.string()), path_str(out.root.string()));
+  return out;
+}
+
 ProjectFiles project_files(const fs::path& root, const std::vector<std::string>& exclude) {
   auto excluded = [&](const std::string& relative, bool folder) {
     return std::any_of(exclude.begin(), exclude.end(),
@@ -446,6 +478,17 @@ void bind_project(py::module_& m) {
       py::arg("patterns"), py::arg("path"),
       "Whether one of the gitignore-style patterns matches the project-relative path or a folder above it.");
   m.def("in_git_repository", &in_git_repository, py::arg("project_root"));
+  m.def(
+      "find_project_root",
+      [](const fs::path& start, std::optional<fs::path> working_directory) {
+        ProjectRoot found = find_project_root(start, working_directory ? *working_directory : fs::current_path());
+        return py::make_tuple(found.root, found.how);
+      },
+      py::arg("start"), py::arg("working_directory") = py::none(),
+      "(root, how): the project that holds `start` (links resolved) and how it was found: the nearest folder "
+      "upward with a manage.py ('manage.py') or a pyproject.toml ('pyproject.toml'), else the top of the git "
+      "work tree ('git repository'), else, with a warning, the working directory when `start` lies in it "
+      "('working directory'), else the folder of `start` ('folder of the paths').");
   m.def(
       "diff_ranges",
       [](const fs::path& root, const std::string& rev, long context) {

@@ -41,6 +41,18 @@ bool path_matches(const std::string& pattern, const std::string& relative, bool 
 // (`!pattern`, not supported), an unclosed `[`.
 std::string pattern_problem(const std::string& pattern);
 
+// The project that holds `start` (a file or folder; links resolved): the
+// nearest folder upward with a manage.py or a pyproject.toml, else the top
+// of the git work tree that holds it, else (with a warning) the working
+// directory when `start` lies in it, else the folder of `start`. `how`
+// names the rule that found it: "manage.py", "pyproject.toml", "git
+// repository", "working directory", "folder of the paths".
+struct ProjectRoot {
+  fs::path root;
+  std::string how;
+};
+ProjectRoot find_project_root(const fs::path& start, const fs::path& working_directory);
+
 // Whether the root lies in a git work tree.
 bool in_git_repository(const fs::path& root);
 // Output of a git command run at the root with tessary's own settings (no

@@ -5,7 +5,10 @@
 
 #include <pybind11/stl/filesystem.h>
 
+#include <algorithm>
 #include <cctype>
+#include <optional>
+#include <vector>
 #include <fstream>
 #include <sstream>
 
@@ -97,18 +100,17 @@ py::object resolve_django_version_via_dparse(const fs::path& project_root) {
   return py::none();
 }
 
-py::object resolve_django_version_via_setup_py(const fs::path& project_root) {
-  fs::path path = project_root / "setup.py";
-  std::optional<std::string> bytes = project_file_or_warn(project_root, path);
-  if (!bytes) return py::none();
-  py::object astroid = py::module_::import("astroid");
-  py::object tree = astroid.attr("parse")(decode_strict(*bytes));
+namespace {
+
+bool found(const py::object& details) { return !details.is_none() && py::len(details) > 0; }
+
+// The Django requirement among requirement strings (PEP 508, as
+// pyproject.toml and setup.py write them), recorded as coming from `shown`.
+py::object django_in_requirement_strings(const py::iterable& strings, const py::str& shown) {
   py::object line_parser = py::module_::import("dparse.parser").attr("RequirementsTXTLineParser");
-  py::str setup_py("setup.py");
-  for (py::handle constant : tree.attr("nodes_of_class")(astroid.attr("Const"))) {
-    py::object value = constant.attr("value");
-    if (!py::isinstance<py::str>(value)) continue;
-    py::str text = value.attr("strip")();
+  for (py::handle item : strings) {
+    if (!py::isinstance<py::str>(item)) continue;
+    py::str text = item.attr("strip")();
     if (py::len(text) == 0) continue;
     py::object dependency;
     try {
@@ -118,17 +120,112 @@ py::object resolve_django_version_via_setup_py(const fs::path& project_root) {
       throw;
     }
     if (dependency.is_none()) continue;
-    py::object details = get_django_version_from_dependency(dependency, setup_py);
-    if (!details.is_none() && py::len(details) > 0) return details;
+    py::object details = get_django_version_from_dependency(dependency, shown);
+    if (found(details)) return details;
+  }
+  return py::none();
+}
+
+// The Django requirement of a file in requirements.txt's format, `relative`
+// to the project root ("requirements/base.txt"), which the record names.
+py::object django_in_requirements_file(const fs::path& project_root, const fs::path& relative) {
+  std::optional<std::string> bytes = project_file_or_warn(project_root, project_root / relative);
+  if (!bytes) return py::none();
+  py::object dparse = py::module_::import("dparse");
+  py::object file_type = py::module_::import("dparse.filetypes").attr("requirements_txt");
+  py::str shown = path_str(relative.generic_string());
+  py::object parsed = dparse.attr("parse")(decode(*bytes, "ignore"), py::arg("file_type") = file_type);
+  for (py::handle dependency : parsed.attr("dependencies")) {
+    py::object details = get_django_version_from_dependency(py::reinterpret_borrow<py::object>(dependency), shown);
+    if (found(details)) return details;
+  }
+  return py::none();
+}
+
+// The names in `folder` (below the root) that start with `prefix` and end
+// with `suffix`, sorted; links are followed only when read.
+std::vector<std::string> names_in(const fs::path& folder, std::string_view prefix, std::string_view suffix) {
+  std::vector<std::string> names;
+  std::error_code ec;
+  if (!fs::is_directory(folder, ec)) return names;
+  fs::directory_iterator it(folder, fs::directory_options::skip_permission_denied, ec), end;
+  for (; !ec && it != end; it.increment(ec)) {
+    std::string name = it->path().filename().string();
+    if (name.size() >= prefix.size() + suffix.size() && name.starts_with(prefix) && name.ends_with(suffix))
+      names.push_back(name);
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+}  // namespace
+
+py::object resolve_django_version_via_setup_py(const fs::path& project_root) {
+  fs::path path = project_root / "setup.py";
+  std::optional<std::string> bytes = project_file_or_warn(project_root, path);
+  if (!bytes) return py::none();
+  py::object astroid = py::module_::import("astroid");
+  py::object tree = astroid.attr("parse")(decode_strict(*bytes));
+  py::list strings;
+  for (py::handle constant : tree.attr("nodes_of_class")(astroid.attr("Const"))) strings.append(constant.attr("value"));
+  return django_in_requirement_strings(strings, py::str("setup.py"));
+}
+
+py::object resolve_django_version_via_pyproject(const fs::path& project_root) {
+  std::optional<std::string> bytes = project_file_or_warn(project_root, project_root / "pyproject.toml");
+  if (!bytes) return py::none();
+  py::object tomllib;
+  try {
+    tomllib = py::module_::import("tomllib");
+  } catch (py::error_already_set&) {
+    tomllib = py::module_::import("tomli");
+  }
+  py::object document;
+  try {
+    document = tomllib.attr("loads")(decode(*bytes, "replace"));
+  } catch (py::error_already_set& err) {
+    // The configuration reader reports a file that is not TOML.
+    if (err.matches(PyExc_ValueError)) return py::none();
+    throw;
+  }
+  py::object project = document.attr("get")("project");
+  if (!py::isinstance<py::dict>(project)) return py::none();
+  py::str shown("pyproject.toml");
+  py::object dependencies = project.attr("get")("dependencies");
+  if (py::isinstance<py::list>(dependencies)) {
+    py::object details = django_in_requirement_strings(dependencies, shown);
+    if (found(details)) return details;
+  }
+  py::object optional = project.attr("get")("optional-dependencies");
+  if (py::isinstance<py::dict>(optional)) {
+    for (auto item : py::reinterpret_borrow<py::dict>(optional)) {
+      if (!py::isinstance<py::list>(item.second)) continue;
+      py::object details = django_in_requirement_strings(py::reinterpret_borrow<py::list>(item.second), shown);
+      if (found(details)) return details;
+    }
+  }
+  return py::none();
+}
+
+py::object resolve_django_version_via_requirement_folders(const fs::path& project_root) {
+  std::vector<fs::path> files;
+  for (const std::string& name : names_in(project_root, "requirements", ".in")) files.emplace_back(name);
+  for (const char* suffix : {".txt", ".in"})
+    for (const std::string& name : names_in(project_root / "requirements", "", suffix))
+      files.push_back(fs::path("requirements") / name);
+  for (const fs::path& relative : files) {
+    py::object details = django_in_requirements_file(project_root, relative);
+    if (found(details)) return details;
   }
   return py::none();
 }
 
 py::object resolve_django_version(const fs::path& project_root) {
-  py::object details = resolve_django_version_via_dparse(project_root);
-  if (!details.is_none() && py::len(details) > 0) return details;
-  details = resolve_django_version_via_setup_py(project_root);
-  if (!details.is_none() && py::len(details) > 0) return details;
+  for (auto* source : {&resolve_django_version_via_dparse, &resolve_django_version_via_setup_py,
+                       &resolve_django_version_via_pyproject, &resolve_django_version_via_requirement_folders}) {
+    py::object details = source(project_root);
+    if (found(details)) return details;
+  }
   return py::none();
 }
 
@@ -223,6 +320,10 @@ void bind(py::module_& m) {
   m.def("resolve_django_version", &resolve_django_version, py::arg("project_root"));
   m.def("resolve_django_version_via_dparse", &resolve_django_version_via_dparse, py::arg("project_root_path"));
   m.def("resolve_django_version_via_setup_py", &resolve_django_version_via_setup_py,
+        py::arg("project_root_path"));
+  m.def("resolve_django_version_via_pyproject", &resolve_django_version_via_pyproject,
+        py::arg("project_root_path"));
+  m.def("resolve_django_version_via_requirement_folders", &resolve_django_version_via_requirement_folders,
         py::arg("project_root_path"));
   m.def("get_django_version_from_dependency", &get_django_version_from_dependency, py::arg("dependency"),
         py::arg("file_type"));

@@ -18,10 +18,18 @@ namespace fs = std::filesystem;
 inline constexpr std::string_view kVersions[] = {"1.11", "2.0", "2.1", "2.2", "3.0", "3.1", "3.2", "4.0",
                                                  "4.1",  "4.2", "5.0", "5.1", "5.2", "6.0", "6.1"};
 
-// Version details {"path", "version", "specs"}, or None.
+// Version details {"path", "version", "specs"}, or None: the first Django
+// requirement of requirements.txt, conda.yml, setup.cfg, Pipfile.lock,
+// Pipfile, setup.py, pyproject.toml's [project] tables, requirements*.in,
+// requirements/*.txt and requirements/*.in that admits a known release;
+// "path" is the file's project-relative path.
 py::object resolve_django_version(const fs::path& project_root);
 py::object resolve_django_version_via_dparse(const fs::path& project_root);
 py::object resolve_django_version_via_setup_py(const fs::path& project_root);
+// [project] dependencies, then each list of [project.optional-dependencies].
+py::object resolve_django_version_via_pyproject(const fs::path& project_root);
+// requirements*.in at the root, then requirements/*.txt and requirements/*.in.
+py::object resolve_django_version_via_requirement_folders(const fs::path& project_root);
 py::object get_django_version_from_dependency(const py::object& dependency, const py::object& file_type);
 
 // The default-settings module of a version (3.2's for unknown versions).

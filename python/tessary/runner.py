@@ -1,0 +1,236 @@
+"""Linting a project's files: the work split into shares of about equal
+cost, the worker processes, the progress bar, the results cache's policy
+(which files to lint afresh, what to keep) and the order of the findings."""
+import concurrent.futures
+import json
+import multiprocessing
+import os
+import pathlib
+import sys
+import threading
+import time
+
+
+# Files done, shared with the worker processes for the progress bar.
+_files_done = None
+
+
+def share_counter(counter):
+    global _files_done
+    _files_done = counter
+
+
+def count_file():
+    if _files_done is not None:
+        with _files_done.get_lock():
+            _files_done.value += 1
+
+
+def lint_batch(root, batch, environment, config=None):
+    """Findings of one batch of the line filter, in tessary's own order."""
+    import tessary.staticanalysis.shims  # noqa: F401  (once per process)
+    from tessary import meta
+    from tessary.staticanalysis import checker
+
+    meta.use_config_file(config)  # a spawned worker starts without --config
+
+    return checker.get_messages(str(root), batch, default_django_version=django_minor(environment),
+                                search_paths=environment["paths"], progress=count_file)
+
+
+def project_django_version(root, environment):
+    """The Django release the checks judge by: the oldest the project's
+    requirement admits, else the installed one's."""
+    from tessary.staticanalysis import dependencies
+
+    found = dependencies.resolve_django_version(str(root))
+    return (found or {}).get("version") or django_minor(environment)
+
+
+def django_minor(environment):
+    """The installed Django's feature release, when tessary knows it: the
+    version the checks assume when the project's requirements name none."""
+    from tessary.staticanalysis import dependencies
+
+    version = environment.get("django") or ""
+    minor = ".".join(version.split(".")[:2])
+    return minor if minor in dependencies.versions else "3.2"
+
+
+def sort_key(record):
+    return (
+        0 if record["path"].endswith(".py") else 1,
+        record["path"], record.get("line") or 0, record.get("column") or 0, record["message-id"],
+    )
+
+
+# What a file costs to lint beyond its bytes, in bytes of source: reading,
+# tokenizing and walking it.
+FILE_COST = 2048
+
+
+def shares(root, line_filter, count):
+    """The filter split into `count` contiguous parts of about equal work,
+    reckoned from the files' sizes. Neighbouring files stay together, and a
+    part ends between two packages (the first folders below the one all the
+    files in folders share) when such a place is near its share: a package's modules
+    import each other, and astroid's work on them is then done once."""
+    keys = list(line_filter)
+    if count <= 1 or len(keys) <= 1:
+        return [line_filter] if keys else []
+    before = [0]  # the work of the files before each index
+    for key in keys:
+        try:
+            weight = FILE_COST + os.path.getsize(os.path.join(root, key))
+        except OSError:
+            weight = FILE_COST
+        before.append(before[-1] + weight)
+    folders = [pathlib.PurePosixPath(key).parts[:-1] for key in keys]
+    # Files beside the shared folder's packages (manage.py) do not narrow it.
+    shared = len(os.path.commonprefix([folder for folder in folders if folder] or [()]))
+    package = [folder[shared] if len(folder) > shared else None for folder in folders]
+    share = before[-1] / count
+    cuts = []
+    for n in range(1, count):
+        # Leave at least one file for each part still to come.
+        low, high = (cuts[-1] + 1 if cuts else 1), len(keys) - (count - n)
+        if low > high:
+            break
+        places = range(low, high + 1)
+        distance = lambda i, target=share * n: abs(before[i] - target)  # noqa: E731
+        between_packages = [i for i in places if package[i] != package[i - 1] and distance(i) <= share / 4]
+        cuts.append(min(between_packages or places, key=distance))
+    edges = [0, *cuts, len(keys)]
+    return [{key: line_filter[key] for key in keys[a:b]} for a, b in zip(edges, edges[1:])]
+
+
+# Below this many files per worker, starting workers costs more than it
+# saves.
+FILES_PER_WORKER = 8
+
+
+def lint(root, line_filter, jobs, environment, counter=None, config=None):
+    workers = max(1, min(jobs, len(line_filter) // FILES_PER_WORKER))
+    parts = shares(root, line_filter, workers)
+    findings = []
+    if len(parts) > 1:
+        # Each worker reads the dependency files; read them here first, so
+        # that a file passed over is warned about once, not once a worker.
+        from tessary.staticanalysis import dependencies
+
+        dependencies.resolve_django_version(str(root))
+        context = multiprocessing.get_context("fork" if hasattr(os, "fork") else "spawn")
+        with concurrent.futures.ProcessPoolExecutor(max_workers=len(parts), mp_context=context,
+                                                    initializer=share_counter, initargs=(counter,)) as pool:
+            for result in pool.map(lint_batch, [root] * len(parts), parts, [environment] * len(parts),
+                                   [config] * len(parts)):
+                findings.extend(result)
+    else:
+        share_counter(counter)
+        findings = lint_batch(root, line_filter, environment, config)
+    relative = {}  # each file's findings share its path: resolved once
+    for record in findings:
+        path = record["path"]
+        if path not in relative:
+            relative[path] = relative_path(root, path)
+        record["path"] = relative[path]
+    return sorted(findings, key=sort_key)
+
+
+def relative_path(root, path):
+    candidate = pathlib.Path(path)
+    if not candidate.is_absolute():
+        candidate = pathlib.Path.cwd() / candidate
+    try:
+        return candidate.resolve().relative_to(root).as_posix()
+    except ValueError:
+        return path
+
+
+class Progress:
+    """A progress bar on stderr, on a terminal only, once a run has taken
+    more than a second: files done out of the total, and the time taken."""
+
+    WIDTH = 30
+
+    def __init__(self, files, enabled):
+        self.files = files
+        self.enabled = enabled and files > 0 and sys.stderr.isatty()
+        self.counter = multiprocessing.Value("i", 0) if self.enabled else None
+        self.done = threading.Event()
+        self.thread = threading.Thread(target=self._run, daemon=True)
+
+    def __enter__(self):
+        if self.enabled:
+            self.thread.start()
+        return self
+
+    def _run(self):
+        started = time.monotonic()
+        shown = False
+        while not self.done.wait(0.2):
+            elapsed = time.monotonic() - started
+            if elapsed < 1:
+                continue
+            shown = True
+            done = min(self.counter.value, self.files)
+            filled = self.WIDTH * done // self.files
+            bar = "#" * filled + "-" * (self.WIDTH - filled)
+            sys.stderr.write(f"\rtessary: [{bar}] {done}/{self.files} files  {elapsed:.0f}s")
+            sys.stderr.flush()
+        if shown:
+            sys.stderr.write("\r\033[K")
+            sys.stderr.flush()
+
+    def __exit__(self, *exc):
+        self.done.set()
+        if self.thread.is_alive():
+            self.thread.join()
+
+
+def cached_lint(root, line_filter, args, environment):
+    """The findings of the filter's files: from the results cache for the
+    files whose text and imported project modules did not change, from a
+    lint of the whole file for the others (then kept in the cache)."""
+    from tessary import meta
+
+    files = [f for f in line_filter if f != "META"]
+    cache_dir = None if args.no_cache else meta.results_cache_folder(str(root), args.cache_dir)
+    keys, cached, hits = {}, {}, []
+    if cache_dir is not None:
+        fingerprint = meta.results_fingerprint(str(root), django_minor(environment), environment["paths"])
+        keys = meta.results_cache_keys(str(root), files, fingerprint, str(cache_dir))
+        cached = meta.read_results_cache(str(cache_dir))
+    to_lint = {}
+    for path in files:
+        entry = cached.get(path)
+        if entry is not None and path in keys and entry["key"] == keys[path]:
+            hits.extend(entry["records"])
+        else:
+            to_lint[path] = None if cache_dir is not None else line_filter[path]
+    if "META" in line_filter:
+        to_lint["META"] = None
+    fresh = []
+    if to_lint:  # a warm run of an unchanged project lints nothing
+        with Progress(len(to_lint) - ("META" in to_lint),
+                      enabled=not args.no_progress and args.format == "text") as progress:
+            fresh = lint(root, to_lint, args.jobs, environment, progress.counter, config=args.config)
+    if cache_dir is None:
+        return fresh
+    # What is kept is what is read back: plain JSON values.
+    fresh = json.loads(json.dumps(fresh, default=str))
+    by_path = {path: [] for path in to_lint if path != "META"}
+    for record in fresh:
+        if record["path"] in by_path:
+            by_path[record["path"]].append(record)
+    # A file (or a module it imports) that changed while it was linted: what
+    # was found is of neither text, so it is not kept.
+    after = meta.results_cache_keys(str(root), list(by_path), fingerprint, str(cache_dir)) if by_path else {}
+    for path, records in by_path.items():
+        # A file that could not be analysed is tried again next time.
+        if path in keys and after.get(path) == keys[path] and not any(r.get("type") == "fatal" for r in records):
+            cached[path] = {"key": keys[path], "records": records}
+    cached = {path: entry for path, entry in cached.items() if (root / path).is_file()}
+    meta.write_results_cache(str(cache_dir), cached)
+    wanted = meta.filter_records(hits + [r for r in fresh if r["message-id"] != "C1000"], line_filter)
+    return sorted(wanted + [r for r in fresh if r["message-id"] == "C1000"], key=sort_key)
