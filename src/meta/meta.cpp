@@ -16,6 +16,7 @@
 #include "staticanalysis/checkers/methodrules/methodrules.hpp"
 #include "meta/project.hpp"
 #include "staticanalysis/helpers/pyclass.hpp"
+#include "staticanalysis/dependencies/dependencies.hpp"
 #include "staticanalysis/helpers/scan.hpp"
 
 namespace tessary::meta {
@@ -61,12 +62,7 @@ py::dict read_pyproject(const fs::path& project_root) {
     text = project_file_or_warn(project_root, path);
   }
   if (!text) return py::dict();
-  py::object tomllib;
-  try {
-    tomllib = py::module_::import("tomllib");
-  } catch (py::error_already_set&) {
-    tomllib = py::module_::import("tomli");
-  }
+  py::object tomllib = dependencies::toml_reader();
   try {
     return tomllib.attr("loads")(py::str(*text));
   } catch (py::error_already_set& err) {

@@ -68,14 +68,17 @@ const std::vector<std::string>& filter_settings(const fs::path& root) {
   return known.emplace(root, settings).first->second;
 }
 
-std::vector<std::string> split_nul(const std::string& text) {
+// The non-empty pieces of `text` between separators.
+std::vector<std::string> split_skipping_empty(std::string_view text, char separator) {
   std::vector<std::string> parts;
   size_t begin = 0;
-  for (size_t end; (end = text.find('\0', begin)) != std::string::npos; begin = end + 1)
-    if (end > begin) parts.push_back(text.substr(begin, end - begin));
-  if (begin < text.size()) parts.push_back(text.substr(begin));
+  for (size_t end; (end = text.find(separator, begin)) != std::string_view::npos; begin = end + 1)
+    if (end > begin) parts.emplace_back(text.substr(begin, end - begin));
+  if (begin < text.size()) parts.emplace_back(text.substr(begin));
   return parts;
 }
+
+std::vector<std::string> split_nul(const std::string& text) { return split_skipping_empty(text, '\0'); }
 
 bool has_source_suffix(const fs::path& path) { return path.extension() == ".py" || path.extension() == ".html"; }
 
@@ -173,14 +176,7 @@ bool part_matches(std::string_view pattern, std::string_view name) {
   return p == pattern.size();
 }
 
-std::vector<std::string> split_parts(std::string_view text) {
-  std::vector<std::string> parts;
-  size_t begin = 0;
-  for (size_t end; (end = text.find('/', begin)) != std::string_view::npos; begin = end + 1)
-    if (end > begin) parts.emplace_back(text.substr(begin, end - begin));
-  if (begin < text.size()) parts.emplace_back(text.substr(begin));
-  return parts;
-}
+std::vector<std::string> split_parts(std::string_view text) { return split_skipping_empty(text, '/'); }
 
 // Whether pattern parts [i, ...) match path parts [j, end).
 bool parts_match(const std::vector<std::string>& pattern, size_t i, const std::vector<std::string>& path, size_t j,

@@ -171,15 +171,18 @@ py::object resolve_django_version_via_setup_py(const fs::path& project_root) {
   return django_in_requirement_strings(strings, py::str("setup.py"));
 }
 
+py::object toml_reader() {
+  try {
+    return py::module_::import("tomllib");
+  } catch (py::error_already_set&) {
+    return py::module_::import("tomli");  // before Python 3.11
+  }
+}
+
 py::object resolve_django_version_via_pyproject(const fs::path& project_root) {
   std::optional<std::string> bytes = project_file_or_warn(project_root, project_root / "pyproject.toml");
   if (!bytes) return py::none();
-  py::object tomllib;
-  try {
-    tomllib = py::module_::import("tomllib");
-  } catch (py::error_already_set&) {
-    tomllib = py::module_::import("tomli");
-  }
+  py::object tomllib = toml_reader();
   py::object document;
   try {
     document = tomllib.attr("loads")(decode(*bytes, "replace"));

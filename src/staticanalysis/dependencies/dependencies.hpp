@@ -24,6 +24,8 @@ inline constexpr std::string_view kVersions[] = {"1.11", "2.0", "2.1", "2.2", "3
 // requirements/*.txt and requirements/*.in that admits a known release;
 // "path" is the file's project-relative path.
 py::object resolve_django_version(const fs::path& project_root);
+// Python's TOML reader (tomli before 3.11).
+py::object toml_reader();
 py::object resolve_django_version_via_dparse(const fs::path& project_root);
 py::object resolve_django_version_via_setup_py(const fs::path& project_root);
 // [project] dependencies, then each list of [project.optional-dependencies].
