@@ -11,7 +11,6 @@ import sys
 import tessary
 from tessary.output import (advice_entries, format_github, format_json, format_sarif, format_text,
                             print_version_advice, ShownPaths, symbol_of, unified_diff)
-from tessary.review import build_review
 from tessary.rules import changes_model_fields, fix_grade, fixable_ids, rule_catalogue, unsafe_fix_reasons
 from tessary.runner import cached_lint, django_minor, project_django_version
 from tessary.terminal import print_warnings, printable
@@ -466,11 +465,17 @@ def command_suggest(args):
     for entry, record in zip(entries, records):
         entry["symbol"] = symbol_of(record, catalogue)
         entry["line"] = entry["line"] or 0
+        entry["end_line"] = record.get("endLine")
 
     unsafe = args.unsafe_fixes
     if unsafe is None:
         unsafe = front_end_settings(root).get("unsafe-fixes", False)
-    review = build_review(root, entries, catalogue, hunks, unsafe, environment)
+    import tessary.staticanalysis.shims  # noqa: F401
+    from tessary import meta
+    from tessary.staticanalysis import suggest
+
+    review = suggest.build_review(str(root), entries, hunks, unsafe, environment["paths"],
+                                  project_django_version(root, environment), meta.repository_prefix(str(root)))
     posted = review["comments"]
     print(json.dumps(review, indent=2))
     if args.post:

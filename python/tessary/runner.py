@@ -232,5 +232,5 @@ def cached_lint(root, line_filter, args, environment):
             cached[path] = {"key": keys[path], "records": records}
     cached = {path: entry for path, entry in cached.items() if (root / path).is_file()}
     meta.write_results_cache(str(cache_dir), cached)
-    wanted = meta.filter_records(hits + [r for r in fresh if r["message-id"] != "C1000"], line_filter)
+    wanted = meta.filter_records(hits + [r for r in fresh if r["message-id"] != "C1000"], line_filter, root)
     return sorted(wanted + [r for r in fresh if r["message-id"] == "C1000"], key=sort_key)

@@ -474,20 +474,76 @@ bool line_wanted(const py::object& wanted, const py::object& line) {
   return wanted.is_none() || wanted.contains(line);
 }
 
-py::list filter_records(const py::iterable& records, const py::dict& files) {
+namespace {
+
+// Whether the text of a line opens a class or function definition.
+bool opens_definition(std::string_view line) {
+  size_t at = line.find_first_not_of(" \t");
+  if (at == std::string_view::npos) return false;
+  line.remove_prefix(at);
+  for (std::string_view head : {"class ", "def ", "async ", "@"})
+    if (line.substr(0, head.size()) == head) return true;
+  return false;
+}
+
+// One line of a module, read once per module and call site.
+class ModuleLines {
+ public:
+  std::optional<std::string> line(const fs::path& file, long number) {
+    auto found = files_.find(file.string());
+    if (found == files_.end()) {
+      if (files_.size() > 64) files_.clear();
+      FileBytes read = read_regular_file(file, kSourceFileCap);
+      std::vector<std::string> lines;
+      if (read.bytes) {
+        std::istringstream stream(*read.bytes);
+        for (std::string text; std::getline(stream, text);) lines.push_back(text);
+      }
+      found = files_.emplace(file.string(), std::move(lines)).first;
+    }
+    if (number < 1 || static_cast<size_t>(number) > found->second.size()) return std::nullopt;
+    return found->second[static_cast<size_t>(number - 1)];
+  }
+
+ private:
+  std::map<std::string, std::vector<std::string>> files_;
+};
+
+}  // namespace
+
+bool record_wanted(const py::object& wanted, const py::handle& record, const fs::path& file) {
+  py::object line = record.attr("get")("line", py::none());
+  if (line_wanted(wanted, line)) return true;
+  py::object end = record.attr("get")("endLine", py::none());
+  if (line.is_none() || end.is_none() || !py::isinstance<py::int_>(line) || !py::isinstance<py::int_>(end))
+    return false;
+  long first = line.cast<long>(), last = end.cast<long>();
+  if (last <= first) return false;
+  static ModuleLines lines;
+  std::optional<std::string> text = lines.line(file, first);
+  if (!text || opens_definition(*text)) return false;
+  for (py::handle changed : wanted) {
+    if (!py::isinstance<py::int_>(changed)) continue;
+    long number = changed.cast<long>();
+    if (first < number && number <= last) return true;
+  }
+  return false;
+}
+
+py::list filter_records(const py::iterable& records, const py::dict& files, const fs::path& project_root) {
   py::list out;
   for (py::handle handle : records) {
     py::object record = py::reinterpret_borrow<py::object>(handle);
     py::object path = record["path"];
     if (!files.contains(path)) continue;
     bool fatal = py::str(record.attr("get")("type", py::str(""))).cast<std::string>() == "fatal";
-    if (fatal || line_wanted(files[path], record.attr("get")("line", py::none()))) out.append(record);
+    if (fatal || record_wanted(files[path], record, project_root / path_bytes(path))) out.append(record);
   }
   return out;
 }
 
 void bind_cache(py::module_& m) {
-  m.def("filter_records", &filter_records, py::arg("records"), py::arg("files"),
+  m.def("filter_records", &filter_records, py::arg("records"), py::arg("files"), py::arg("project_root") = fs::path(),
         "Keep the records on the wanted lines of the filter (a module that could not be analysed always).");
   m.def("results_fingerprint", &results_fingerprint, py::arg("project_root"), py::arg("django_version"),
         py::arg("search_paths") = py::none());

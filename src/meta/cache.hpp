@@ -5,6 +5,7 @@
 
 #include <pybind11/pybind11.h>
 
+#include <filesystem>
 #include <string>
 
 namespace tessary::meta {
@@ -43,9 +44,16 @@ void write_results_cache(const py::object& cache_dir, const py::dict& entries);
 // Whether a record's line is one the filter wants: every line (None), or
 // one of the listed lines.
 bool line_wanted(const py::object& wanted, const py::object& line);
+// Whether a finding lies on the lines the filter wants: its own line, or
+// any line of the statement it is reported on (a keyword added inside a
+// call that spans several lines changes that call). A class or function
+// definition counts by its header line only: a change in its body is not
+// a change of it. `file` is the module the record is about.
+bool record_wanted(const py::object& wanted, const py::handle& record, const std::filesystem::path& file);
 // The records (project-relative "path") on the lines the filter wants; a
-// module that could not be analysed always.
-py::list filter_records(const py::iterable& records, const py::dict& files);
+// module that could not be analysed always. `project_root` finds the
+// files, for findings that span several lines.
+py::list filter_records(const py::iterable& records, const py::dict& files, const std::filesystem::path& project_root = {});
 
 void bind_cache(py::module_& m);
 

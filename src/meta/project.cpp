@@ -420,6 +420,10 @@ DiffRanges diff_ranges(const fs::path& root, const std::string& rev, long contex
       size_t comma = added.find(',');
       long start = std::stol(added.substr(0, comma));
       long count = comma == std::string::npos ? 1 : std::stol(added.substr(comma + 1));
+      // A hunk that only removes lines has no line on the new side; the
+      // line before the removal (the first line, at the top) stands for it,
+      // so that the statement the lines were taken out of counts as changed.
+      if (count == 0 && context == 0) start = std::max(start, 1L), count = 1;
       if (count > 0 && ranges[*current]) ranges[*current]->push_back({start, start + count - 1});
     }
   }
@@ -427,6 +431,18 @@ DiffRanges diff_ranges(const fs::path& root, const std::string& rev, long contex
        split_nul(git(root, {"ls-files", "--others", "--exclude-standard", "-z", "--"})))
     ranges[path] = std::nullopt;
   return ranges;
+}
+
+std::string repository_prefix(const fs::path& root) {
+  try {
+    std::string out = git(root, {"rev-parse", "--show-prefix"});
+    while (!out.empty() && (out.back() == '\n' || out.back() == '\r')) out.pop_back();
+    return out;
+  } catch (py::error_already_set&) {
+    return "";
+  } catch (std::exception&) {
+    return "";
+  }
 }
 
 std::string default_base(const fs::path& root) {
@@ -502,6 +518,10 @@ void bind_project(py::module_& m) {
       },
       py::arg("project_root"), py::arg("rev"), py::arg("context") = 0);
   m.def("default_base", &default_base, py::arg("project_root"));
+  m.def(
+      "repository_prefix", [](const fs::path& root) { return path_text(repository_prefix(root)); },
+      py::arg("project_root"),
+      "The project root's folder within its git work tree, with a trailing '/' ('' at the top or outside git).");
 }
 
 }  // namespace tessary::meta

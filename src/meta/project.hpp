@@ -73,6 +73,10 @@ DiffRanges diff_ranges(const fs::path& root, const std::string& rev, long contex
 // The merge base with the main branch (origin/main, main, origin/master,
 // master, the first there is), else HEAD.
 std::string default_base(const fs::path& root);
+// The root's folder within its git work tree, "/"-terminated ("" at the
+// top, or outside a work tree): what turns a project-relative path into
+// the repository-relative one GitHub knows.
+std::string repository_prefix(const fs::path& root);
 // A path as git writes it in a diff header (C-quoted when it holds special
 // characters, followed by a tab when it holds a space), as it is.
 std::string unquote_git_path(std::string text);

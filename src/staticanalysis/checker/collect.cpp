@@ -151,7 +151,7 @@ py::list get_python_messages(const py::object& project_root, const py::dict& fil
     // A module that could not be analysed is reported whatever lines are
     // wanted: its findings on them are unknown.
     bool fatal = py::str(record["type"]).cast<std::string>() == "fatal";
-    if (fatal || meta::line_wanted(wanted_by_absolute[key], record["line"])) in_range.append(record);
+    if (fatal || meta::record_wanted(wanted_by_absolute[key], record, path_bytes(key))) in_range.append(record);
   }
   return in_range;
 }

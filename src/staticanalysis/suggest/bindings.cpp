@@ -1,5 +1,6 @@
 // Review suggestions and node rendering.
-#include "staticanalysis/suggest/render.hpp"
+#include "staticanalysis/helpers/formatting.hpp"
+#include "staticanalysis/suggest/review.hpp"
 #include "staticanalysis/suggest/suggest.hpp"
 
 PYBIND11_MODULE(suggest, m) {
@@ -8,6 +9,9 @@ PYBIND11_MODULE(suggest, m) {
   // filled when their modules load.
   pybind11::module_::import("tessary.staticanalysis.constants");
   pybind11::module_::import("tessary.staticanalysis.checker");
-  tessary::suggest::bind_render(m);
+  // The review runs the project fixer, whose fix tables its module fills.
+  pybind11::module_::import("tessary.staticanalysis.transformer");
+  tessary::formatting::bind_render(m);
   tessary::suggest::bind_suggestions(m);
+  tessary::suggest::bind_review(m);
 }

@@ -11,7 +11,7 @@
 #include "constants/constants.hpp"
 #include "meta/meta.hpp"
 #include "staticanalysis/helpers/tokens.hpp"
-#include "staticanalysis/suggest/render.hpp"
+#include "staticanalysis/helpers/formatting.hpp"
 #include "staticanalysis/suggest/suggest.hpp"
 
 namespace tessary::suggest {
@@ -24,10 +24,11 @@ bool ends_with(const std::string& text, std::string_view tail) {
   return text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
 }
 
-std::string remove_all(std::string text, const std::string& part) {
-  if (part.empty()) return text;
-  for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at)) text.erase(at, part.size());
-  return text;
+// A comment's path as the review shows it: the project root taken off
+// its front (a path that does not start with the root stays as given).
+std::string shown_path(const std::string& path, const std::string& project_root) {
+  if (project_root.empty() || path.compare(0, project_root.size(), project_root) != 0) return path;
+  return path.substr(project_root.size());
 }
 
 struct Group {
@@ -54,8 +55,10 @@ std::vector<Group> groups_of(const py::list& comments) {
 // comment is data from elsewhere, and naming ../../etc/passwd must not
 // make us read it.
 fs::path file_in_project(const std::string& path, const fs::path& project_root) {
+  // A relative path names a file of the project, never one of the
+  // working directory.
   fs::path given(path);
-  if (given.is_relative() && !fs::exists(given) && fs::exists(project_root / given)) given = project_root / given;
+  if (given.is_relative()) given = project_root / given;
   std::error_code ec;
   fs::path real = fs::weakly_canonical(fs::absolute(given), ec);
   fs::path root = fs::weakly_canonical(fs::absolute(project_root), ec);
@@ -117,12 +120,17 @@ py::list merge_review_comments(const py::list& comments, const std::string& proj
     long start_line = group.line, end_line = group.line;
     std::vector<std::string> bodies;
     std::set<std::string> ids;
+    std::set<std::string> all_ids;
     for (py::handle comment : group.comments) {
       std::string id = py::str(comment["message-id"]);
+      all_ids.insert(id);
       if (fixable.count(id)) ids.insert(id);
       bodies.push_back(py::str(comment["body"]));
     }
-    std::string relative = remove_all(group.path, project_root);
+    // A request to silence the line: its suggestion disables every finding
+    // of the line, fixable or not.
+    if (all_ids.count(std::string(constants::kSkipLineId))) ids = all_ids;
+    std::string relative = shown_path(group.path, project_root);
     if (!ids.empty()) {
       for (const Suggestion& s : source(group.path, group.line, ids)) {
         bool here = start_line == s.start || start_line == s.end ||
@@ -153,6 +161,9 @@ py::list suggest_fixes(const py::list& comments, const std::string& project_root
   std::string settings_modpath = meta::get_settings_modpath(project_root);
   std::map<std::string, py::object> cache;  // path: token map or template lines
   fs::path root(project_root);
+  // Every path is checked before anything is read: a comment naming a
+  // file outside the project is refused, whatever its finding.
+  for (py::handle comment : comments) file_in_project(path_bytes(comment["path"]), root);
   SuggestionSource source = [&](const std::string& path, long line, const std::set<std::string>& ids) {
     std::vector<Suggestion> none;
     bool html = ends_with(path, ".html"), python = ends_with(path, ".py");

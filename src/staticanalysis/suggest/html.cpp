@@ -5,7 +5,7 @@
 
 #include "staticanalysis/checkers/templates/templates.hpp"
 #include "staticanalysis/helpers/tokens.hpp"
-#include "staticanalysis/suggest/render.hpp"
+#include "staticanalysis/helpers/formatting.hpp"
 #include "staticanalysis/suggest/suggest.hpp"
 
 namespace tessary::suggest {
@@ -48,7 +48,7 @@ std::pair<std::optional<long>, std::optional<std::string>> get_staticfile_templa
 std::vector<Suggestion> get_suggestions_for_html(const py::list& code_lines, long line,
                                                  const std::set<std::string>& message_ids, const py::dict& settings) {
   std::vector<Suggestion> suggestions;
-  auto [code_line, indentation] = read_code_line(code_lines, line);
+  auto [code_line, indentation] = formatting::read_code_line(code_lines, line);
   std::string suggestion = get_suggestion_for_html(code_line, message_ids, settings);
   if (stripped(suggestion) != stripped(code_line)) suggestions.push_back({line, line, indentation + suggestion});
   if (message_ids.count("C7001")) {

@@ -10,7 +10,7 @@
 #include "staticanalysis/checker/linters.hpp"
 #include "staticanalysis/helpers/facade.hpp"
 #include "staticanalysis/helpers/tokens.hpp"
-#include "staticanalysis/suggest/render.hpp"
+#include "staticanalysis/helpers/formatting.hpp"
 #include "staticanalysis/suggest/suggest.hpp"
 
 namespace tessary::suggest {
@@ -55,11 +55,11 @@ std::vector<Suggestion> skip_line(const py::object& atok, const py::object& node
     if (id != constants::kSkipLineId) disabled.push_back(py::str(symbols[py::str(id)]));
   std::vector<std::string> lines = split_at(py::str(atok.attr("get_text")(node)));
   long index = line_of(statement.attr("first_token")) - line_of(node.attr("first_token"));
-  std::string indentation = get_indentation(first_line_text(statement));
+  std::string indentation = formatting::get_indentation(first_line_text(statement));
   std::string& target = lines.at(static_cast<size_t>(index));
   if (target.rfind(indentation, 0) == 0) indentation.clear();
   target = indentation + target + "  # tessary: disable=" + join(disabled, ", ");
-  std::string statement_indentation = get_indentation(first_line_text(node));
+  std::string statement_indentation = formatting::get_indentation(first_line_text(node));
   if (lines[0].rfind(statement_indentation, 0) != 0) lines[0] = statement_indentation + lines[0];
   return {{line_of(node.attr("first_token")), line_of(node.attr("last_token")), join(lines, "\n")}};
 }
@@ -106,7 +106,7 @@ std::optional<Suggestion> get_suggestion_for_python(const py::object& atok, cons
   }
   std::string after = py::str(node.attr("as_string")());
   if (after == before) return std::nullopt;
-  return Suggestion{start, end, node_as_string(atok, node)};
+  return Suggestion{start, end, formatting::node_as_string(atok, node)};
 }
 
 std::vector<Suggestion> get_suggestions_for_python(const py::object& atok, long line,
@@ -125,11 +125,11 @@ std::vector<Suggestion> get_suggestions_for_python(const py::object& atok, long 
   if (message_ids.count(std::string(constants::kSkipLineId))) return skip_line(atok, node, line, message_ids);
 
   std::optional<Suggestion> fixed = get_suggestion_for_python(atok, node, message_ids, settings_modpath);
-  QuoteTarget quotes = get_comma_character_target(py::str(atok.attr("text")));
+  formatting::QuoteTarget quotes = formatting::get_comma_character_target(py::str(atok.attr("text")));
   auto formatter = [&](const std::string& code, const std::string& indentation) {
-    return format_code(code, indentation, code_style, quotes);
+    return formatting::format_code(code, indentation, code_style, quotes);
   };
-  auto indentation_of = [&](const py::object& n) { return indent ? get_indentation(first_line_text(n)) : ""; };
+  auto indentation_of = [&](const py::object& n) { return indent ? formatting::get_indentation(first_line_text(n)) : ""; };
   std::vector<Suggestion> suggestions;
   try {
     if (fixed) suggestions.push_back({fixed->start, fixed->end, formatter(fixed->code, indentation_of(node))});

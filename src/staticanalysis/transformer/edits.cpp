@@ -66,8 +66,8 @@ bool contains(const std::vector<py::object>& nodes, const py::handle& node) {
   return std::any_of(nodes.begin(), nodes.end(), [&](const py::object& n) { return n.is(node); });
 }
 
-std::string rendered(const py::handle& node, const suggest::QuoteTarget& quotes) {
-  return suggest::requote_strings(py::str(node.attr("as_string")()), quotes);
+std::string rendered(const py::handle& node, const formatting::QuoteTarget& quotes) {
+  return formatting::requote_strings(py::str(node.attr("as_string")()), quotes);
 }
 
 // The first token of a keyword as written: `**` for an unpacking.
@@ -128,7 +128,7 @@ CallSnapshot snapshot_call(const py::object& call) {
 }
 
 std::optional<std::vector<TextEdit>> call_edits(const py::object& atok, const CallSnapshot& before,
-                                                const suggest::QuoteTarget& quotes) {
+                                                const formatting::QuoteTarget& quotes) {
   const Astroid& a = ast();
   Source source(atok);
   Node call(before.call);

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "staticanalysis/suggest/render.hpp"
+#include "staticanalysis/helpers/formatting.hpp"
 
 namespace tessary::transformer {
 
@@ -41,6 +41,6 @@ CallSnapshot snapshot_call(const py::object& call);
 // renaming a keyword, replacing a keyword's value, removing keywords and
 // appending arguments or keywords (the caller then renders the call).
 std::optional<std::vector<TextEdit>> call_edits(const py::object& atok, const CallSnapshot& before,
-                                                const suggest::QuoteTarget& quotes);
+                                                const formatting::QuoteTarget& quotes);
 
 }  // namespace tessary::transformer

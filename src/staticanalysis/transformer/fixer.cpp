@@ -21,7 +21,7 @@
 #include "staticanalysis/helpers/facade.hpp"
 #include "staticanalysis/helpers/project_scope.hpp"
 #include "staticanalysis/helpers/tokens.hpp"
-#include "staticanalysis/suggest/render.hpp"
+#include "staticanalysis/helpers/formatting.hpp"
 #include "staticanalysis/transformer/edits.hpp"
 #include "staticanalysis/transformer/text.hpp"
 #include "staticanalysis/transformer/transform.hpp"
@@ -141,7 +141,16 @@ py::object recording_visitor(const std::optional<std::set<std::string>>& ids, st
       std::optional<CallSnapshot> snapshot;
       if (is_call && !changed_calls.calls.count(node.ptr())) snapshot = snapshot_call(node);
 
+      // A transform may change another statement its change needs (the
+      // import of the function a call now names); it lists that node on
+      // the module, and the node is written with this row's change.
+      py::object others = py::getattr(node.attr("root")(), "replace_other_nodes", py::none());
+      size_t others_before = py::isinstance<py::list>(others) ? py::len(others) : 0;
       py::object result = transform(node);
+      if (py::isinstance<py::list>(others)) {
+        py::list listed(others);
+        for (size_t i = others_before; i < py::len(listed); ++i) record(listed[i], listed[i]);
+      }
       bool negation_changed = negated && !py::object(parent.attr("op")).equal(parent_op);
       if (is_call && result.is(node) && !negation_changed) {
         // Changed in place: compared with the call as written once every
@@ -234,8 +243,9 @@ FileFix fix_text(const std::string& original, const std::string& relative_path, 
                         : build_token_tree(original, module_name(relative_path), path_str(relative_path));
   std::vector<Edit> edits;
   CallChanges changed_calls;
+  atok.attr("tree").attr("replace_other_nodes") = py::list();
   recording_visitor(ids, edits, changed_calls, on_these_lines).attr("visit")(atok.attr("tree"));
-  suggest::QuoteTarget quotes = suggest::get_comma_character_target(original);
+  formatting::QuoteTarget quotes = formatting::get_comma_character_target(original);
 
   // A call changed in place is written back token by token; a change
   // those edits cannot express renders the call anew.
@@ -294,7 +304,7 @@ FileFix fix_text(const std::string& original, const std::string& relative_path, 
   for (const Edit& edit : outer) {
     if (range_has_comment(atok, edit)) continue;
     std::string rendered = py::str(edit.target.attr("as_string")());
-    splices.push_back({edit.start, edit.end, suggest::requote_strings(rendered, quotes),
+    splices.push_back({edit.start, edit.end, formatting::requote_strings(rendered, quotes),
                        Node(edit.target).statement().obj(), edit.id, true});
   }
   // Token edits inside a node rendered anew are part of its rendering.

@@ -150,13 +150,13 @@ bool any_too_long(const py::list& all, long first, long last, long line_length) 
 }  // namespace
 
 std::optional<Reformat> reformat_statement(const py::str& original, const py::str& text, const StatementSpan& span,
-                                           const py::dict& code_style, const suggest::QuoteTarget& quotes) {
+                                           const py::dict& code_style, const formatting::QuoteTarget& quotes) {
   return reformat_statement(LinedText(original), LinedText(text), span, code_style, quotes);
 }
 
 std::optional<Reformat> reformat_statement(const LinedText& original_text, const LinedText& new_text,
                                            const StatementSpan& span, const py::dict& code_style,
-                                           const suggest::QuoteTarget& quotes) {
+                                           const formatting::QuoteTarget& quotes) {
   long line_length = code_style.contains("line_length") ? code_style["line_length"].cast<long>() : 88;
   const py::str& text = new_text.text;
   const std::vector<long>&starts = new_text.starts, &original_starts = original_text.starts;
@@ -169,7 +169,7 @@ std::optional<Reformat> reformat_statement(const LinedText& original_text, const
     for (std::string line; std::getline(in, line);)
       dedented += (line.rfind(indentation, 0) == 0 ? line.substr(indentation.size()) : line) + "\n";
     try {
-      return suggest::format_code_stable(dedented, indentation, style, quotes) + "\n";
+      return formatting::format_code_stable(dedented, indentation, style, quotes) + "\n";
     } catch (py::error_already_set&) {
       return std::nullopt;  // black cannot take the statement alone
     }
@@ -183,7 +183,7 @@ std::optional<Reformat> reformat_statement(const LinedText& original_text, const
       slice(text, span.end, last < static_cast<long>(starts.size()) ? starts[last] - 1 : display_width(text));
   std::string rest = after.substr(std::min(after.find_first_not_of(" \t"), after.size()));
   if (before.find_first_not_of(" \t") != std::string::npos || !(rest.empty() || rest[0] == '#')) return std::nullopt;
-  std::string indentation = suggest::get_indentation(py::str(lines[static_cast<size_t>(first - 1)]));
+  std::string indentation = formatting::get_indentation(py::str(lines[static_cast<size_t>(first - 1)]));
   std::string was = lines_text(original_lines, old_first, old_last);
   std::string now = lines_text(lines, first, last);
   bool black_formatted = format(was, indentation) == std::optional<std::string>(was);
@@ -244,7 +244,7 @@ void bind_text(py::module_& m) {
          const py::dict& code_style) {
         std::optional<Reformat> reformat = reformat_statement(
             original, text, {old_start, old_end, start, end}, code_style,
-            suggest::get_comma_character_target(original.cast<std::string>()));
+            formatting::get_comma_character_target(original.cast<std::string>()));
         if (!reformat) return py::object(py::none());
         return py::object(apply_reformats(text, {*reformat}));
       },

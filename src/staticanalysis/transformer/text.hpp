@@ -11,7 +11,7 @@
 #include <string_view>
 #include <vector>
 
-#include "staticanalysis/suggest/render.hpp"
+#include "staticanalysis/helpers/formatting.hpp"
 
 namespace tessary::transformer {
 
@@ -75,7 +75,7 @@ struct Reformat {
   std::string text;
 };
 std::optional<Reformat> reformat_statement(const py::str& original, const py::str& text, const StatementSpan& span,
-                                           const py::dict& code_style, const suggest::QuoteTarget& quotes);
+                                           const py::dict& code_style, const formatting::QuoteTarget& quotes);
 // A text with its lines and where each starts, worked out once for the
 // many statements of one file.
 struct LinedText {
@@ -85,7 +85,7 @@ struct LinedText {
   explicit LinedText(const py::str& whole);
 };
 std::optional<Reformat> reformat_statement(const LinedText& original, const LinedText& text, const StatementSpan& span,
-                                           const py::dict& code_style, const suggest::QuoteTarget& quotes);
+                                           const py::dict& code_style, const formatting::QuoteTarget& quotes);
 // The text with each reformat's lines replaced.
 py::str apply_reformats(const py::str& text, std::vector<Reformat> reformats);
 

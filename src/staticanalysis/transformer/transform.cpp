@@ -10,7 +10,7 @@
 #include "staticanalysis/checkers/queryrules/queryrules.hpp"
 #include "staticanalysis/checkers/urls/urls.hpp"
 #include "staticanalysis/helpers/tokens.hpp"
-#include "staticanalysis/suggest/render.hpp"
+#include "staticanalysis/helpers/formatting.hpp"
 
 namespace tessary::transformer {
 
@@ -50,7 +50,7 @@ std::pair<std::string, py::set> transform_code(const std::string& code, const st
   py::module_::import("tessary.staticanalysis.checkers.settings")
       .attr("build_transformer_visitor")(settings_ids, settings_modpath)
       .attr("visit")(atok.attr("tree"));
-  std::string transformed = suggest::node_as_string(atok, atok.attr("tree"));
+  std::string transformed = formatting::node_as_string(atok, atok.attr("tree"));
 
   // The findings are those of the text as written.
   py::object linter = checker::create_linter(checker::driver().CodeLinter);
@@ -64,8 +64,8 @@ std::pair<std::string, py::set> transform_code(const std::string& code, const st
 
   py::dict style;
   style["line_length"] = 79;
-  std::string formatted = suggest::format_code(transformed, "", style,
-                                               suggest::get_comma_character_target(atok.attr("text").cast<std::string>()));
+  std::string formatted = formatting::format_code(transformed, "", style,
+                                               formatting::get_comma_character_target(atok.attr("text").cast<std::string>()));
   return {formatted, reasons};
 }
 

@@ -1,4 +1,4 @@
-#include "staticanalysis/suggest/render.hpp"
+#include "staticanalysis/helpers/formatting.hpp"
 
 #include <pybind11/stl.h>
 
@@ -8,7 +8,7 @@
 #include "staticanalysis/helpers/facade.hpp"
 #include "staticanalysis/helpers/pyclass.hpp"
 
-namespace tessary::suggest {
+namespace tessary::formatting {
 
 namespace {
 
@@ -305,4 +305,4 @@ void bind_render(py::module_& m) {
   m.def("read_code_line", &read_code_line, py::arg("code_lines"), py::arg("line_number"));
 }
 
-}  // namespace tessary::suggest
+}  // namespace tessary::formatting

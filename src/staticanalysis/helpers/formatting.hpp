@@ -7,7 +7,7 @@
 #include <string>
 #include <utility>
 
-namespace tessary::suggest {
+namespace tessary::formatting {
 
 namespace py = pybind11;
 
@@ -40,4 +40,4 @@ std::pair<std::string, std::string> read_code_line(const py::list& code_lines, l
 
 void bind_render(py::module_& m);
 
-}  // namespace tessary::suggest
+}  // namespace tessary::formatting
