@@ -349,10 +349,16 @@ def command_check(args):
 
     if args.format == "json":
         output = format_json(entries)
-    elif args.format == "github":
-        output = format_github(entries)
-    elif args.format == "sarif":
-        output = format_sarif(entries, catalogue)
+    elif args.format in ("github", "sarif"):
+        # GitHub resolves paths from the repository's top, which may lie
+        # above the project.
+        from tessary import meta
+
+        prefix = meta.repository_prefix(str(root)) if meta.in_git_repository(str(root)) else None
+        if args.format == "github":
+            output = format_github(entries, prefix or "")
+        else:
+            output = format_sarif(entries, catalogue, prefix)
     else:
         colour = target is None and sys.stdout.isatty() and not os.environ.get("NO_COLOR")
         output = format_text(entries, catalogue, checked, args.statistics, colour, args.quiet,

@@ -112,13 +112,15 @@ def github_escape(text, property_value=False):
     return text
 
 
-def format_github(entries):
+def format_github(entries, prefix=""):
+    """GitHub workflow commands; `prefix` (the project's folder in its
+    repository) makes the paths repository-relative."""
     lines = []
     for entry in entries:
         props = ",".join(
             f"{key}={github_escape(str(value), property_value=True)}"
             for key, value in (
-                ("file", printable(entry["path"])), ("line", entry["line"]), ("col", entry["column"] + 1),
+                ("file", printable(prefix + entry["path"])), ("line", entry["line"]), ("col", entry["column"] + 1),
                 ("title", f"{entry['message-id']} {entry['symbol']}"),
             )
         )
@@ -136,7 +138,12 @@ def sarif_uri(path):
     return quote(os.fsencode(path), safe="/")
 
 
-def format_sarif(entries, catalogue):
+def format_sarif(entries, catalogue, prefix=""):
+    """SARIF 2.1.0. Paths are relative to %SRCROOT%: the top of the git
+    repository (`prefix` is the project's folder in it), else the project
+    root."""
+    in_repository = prefix is not None
+    prefix = prefix or ""
     used = sorted({entry["message-id"] for entry in entries})
     index = {msgid: position for position, msgid in enumerate(used)}
     rules = []
@@ -158,7 +165,7 @@ def format_sarif(entries, catalogue):
             "message": {"text": entry["advice"] or entry["symbol"]},
             "locations": [{
                 "physicalLocation": {
-                    "artifactLocation": {"uri": sarif_uri(entry["path"]), "uriBaseId": "%SRCROOT%"},
+                    "artifactLocation": {"uri": sarif_uri(prefix + entry["path"]), "uriBaseId": "%SRCROOT%"},
                     "region": {"startLine": max(entry["line"], 1), "startColumn": entry["column"] + 1},
                 }
             }],
@@ -168,6 +175,8 @@ def format_sarif(entries, catalogue):
         "version": "2.1.0",
         "runs": [{
             "tool": {"driver": {"name": "tessary", "version": tessary.__version__, "rules": rules}},
+            "originalUriBaseIds": {"%SRCROOT%": {"description": {
+                "text": "the top of the git repository" if in_repository else "the project root"}}},
             "results": results,
         }],
     }

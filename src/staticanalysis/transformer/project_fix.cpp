@@ -4,6 +4,7 @@
 #include <pybind11/stl/filesystem.h>
 
 #include <algorithm>
+#include <iterator>
 #include <fstream>
 
 #include <unistd.h>
@@ -248,6 +249,10 @@ py::dict fix_project(const fs::path& project_root, const py::object& whitelist, 
   // One lint of all the files tells which of them have something to fix;
   // only those are fixed (and counted again, before and after, alike).
   py::dict found_per_file;
+  // The lines of those findings: a fix changes only what was reported (a
+  // line that `# noqa` or a disable comment silences is not reported, so
+  // it is not fixed either).
+  std::map<std::string, std::set<long>> found_lines;
   // The linter's trees, by real path, with what each file looked like
   // before it was linted: a tree is reused for a file unchanged since.
   py::dict trees;
@@ -279,6 +284,8 @@ py::dict fix_project(const fs::path& project_root, const py::object& whitelist, 
       py::object key = realpath(record["abspath"]);
       if (!found_per_file.contains(key)) found_per_file[key] = py::list();
       found_per_file[key].attr("append")(record["message-id"]);
+      py::object line = record["line"];
+      if (py::isinstance<py::int_>(line)) found_lines[path_bytes(key)].insert(line.cast<long>());
     }
     for (py::handle module : py::dict(ast().manager.attr("astroid_cache")).attr("values")()) {
       py::object file = py::getattr(module, ast().file, py::none());
@@ -350,7 +357,17 @@ py::dict fix_project(const fs::path& project_root, const py::object& whitelist, 
     if (same_text && trees.contains(key)) linted.tree = trees[key];
     FileFix fix;
     try {
-      fix = fix_text(text, path, settings_modpath, code_style, ids, linted, lines_for(only_lines, path));
+      std::optional<std::set<long>> lines = lines_for(only_lines, path);
+      const std::set<long>& reported = found_lines[path_bytes(key)];
+      if (!lines) {
+        lines = reported;
+      } else {
+        std::set<long> both;
+        std::set_intersection(lines->begin(), lines->end(), reported.begin(), reported.end(),
+                              std::inserter(both, both.end()));
+        lines = both;
+      }
+      fix = fix_text(text, path, settings_modpath, code_style, ids, linted, lines);
     } catch (py::error_already_set& err) {
       if (!err.matches(py::module_::import("astroid").attr("AstroidSyntaxError"))) throw;
       refused[path_str(path)] = "does not parse";
