@@ -258,6 +258,9 @@ def test_inline_disables(capsys, project, lines, reported):
     (project / "shop" / "models.py").write_text(
         "from django.db import models\n\n\nclass Book(models.Model):\n" + "\n".join(lines) + "\n")
     assert [line for _, line, _ in check_json(capsys, project)] == reported
+    # `fix` changes what `check` reports, and leaves a silenced line alone.
+    code, out, _ = run(capsys, "fix", "--diff", "--unsafe-fixes", "--select", "C2000", project)
+    assert (code == 1 and "-    title = " in out) if reported else (code == 0 and out == ""), out
 
 
 def test_noqa_on_a_block_opener_covers_that_line_only(capsys, project):

@@ -15,7 +15,7 @@ from markdown_it import MarkdownIt
 
 from tessary.staticanalysis import constants, suggest
 
-from .conftest import run
+from .test_suggest import hunk_ranges
 
 DEMO = pathlib.Path(__file__).parent.parent / "examples" / "bookshop"
 
@@ -116,19 +116,6 @@ def review(pull_request):
     return json.loads(result.stdout)
 
 
-def hunks(top):
-    """{repository path: [(first, last)]} of the diff with three lines of context."""
-    ranges, current = {}, None
-    for line in git(top, "diff", "-U3", "main", "--").splitlines():
-        if line.startswith("+++ "):
-            current = line[6:]
-        elif line.startswith("@@"):
-            start, _, count = line.split("+")[1].split(" ")[0].partition(",")
-            count = int(count) if count else 1
-            ranges.setdefault(current, []).append((int(start), int(start) + count - 1))
-    return ranges
-
-
 def suggestion_of(comment):
     body = comment["body"]
     if not body.startswith("```suggestion\n"):
@@ -146,7 +133,7 @@ def undefined_names(top, paths):
 
 def test_comments_name_repository_paths_on_the_lines_of_the_diff(pull_request, review):
     changed = set(git(pull_request, "diff", "--name-only", "main", "--").split())
-    spans = hunks(pull_request)
+    spans = hunk_ranges(pull_request)
     assert review["comments"]
     for comment in review["comments"]:
         assert comment["path"] in changed, comment["path"]
