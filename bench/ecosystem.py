@@ -18,7 +18,8 @@ shared): `tessary check --format json -j1 --no-cache` and
 `tessary fix --diff --unsafe-fixes`, with wall time and peak memory
 (ru_maxrss of the child, from os.wait4). The diff is applied in memory to
 a copy of each file's text, never to the cache, and every fixed .py file
-is compiled to see that it still parses.
+is compiled to see that it still parses. The full report and the diff of
+each codebase are kept in the cache's out/ folder.
 
 The results (findings per codebase as path, line, id; counts per rule;
 times; the diff's files and hunks; fixed files that no longer parse) are
@@ -275,6 +276,9 @@ def run_codebase(tessary, cache, name, root):
     code, out, err, seconds, peak = measured(
         [tessary, "check", "--format", "json", "--exit-zero", "-j1", "--no-cache", "--no-progress"], root, env)
     result["check"] = {"exit": code, "seconds": seconds, "peak_mib": peak, "stderr": err.strip()[-4000:]}
+    raw = cache / "out"
+    raw.mkdir(exist_ok=True)
+    (raw / f"{name}.json").write_text(out)  # the full report, messages and all, for judging
     try:
         findings = json.loads(out)
     except ValueError:
@@ -285,6 +289,7 @@ def run_codebase(tessary, cache, name, root):
     result["findings"] = [list(r) for r in rows]
     code, out, err, seconds, peak = measured([tessary, "fix", "--diff", "--unsafe-fixes"], root, env)
     result["fix"] = {"exit": code, "seconds": seconds, "peak_mib": peak, "stderr": err.strip()[-4000:]}
+    (raw / f"{name}.diff").write_text(out)
     result["fix"].update(check_fix(root, out))
     # files whose fixes tessary itself threw away because the fixed text did not parse
     result["fix"]["refused"] = re.findall(r"^tessary: (.*): left unchanged: (.*)$", err, re.M)
