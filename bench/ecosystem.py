@@ -38,6 +38,10 @@ current run that were not there when the sample was drawn.
 
     python bench/ecosystem.py [--only NAME] [--previous FILE] [--write]
                               [--sample] [--tessary PATH] [--cache DIR]
+    python bench/ecosystem.py --from-results   # the tables and precision, running nothing
+
+The machine is shared: tessary runs with -j1 and the codebases one after
+the other. A full run takes about four minutes on two cores.
 """
 import argparse
 import collections
