@@ -67,7 +67,10 @@ py::list render_message_centric_advice(const py::list& messages) {
     entry["message"] = message;
     entry["arguments"] = arguments;
     entry["advice"] = py::str(advice);
-    entry["fixable"] = py::bool_(!id.is_none() && fixable.contains(id));
+    // The check says whether the fix applies at the finding; a record
+    // without that word (settings, templates) goes by the rule.
+    py::object applies = record.attr("get")("fixable");
+    entry["fixable"] = applies.is_none() ? py::bool_(!id.is_none() && fixable.contains(id)) : py::bool_(applies);
     out.append(entry);
   }
   return out;

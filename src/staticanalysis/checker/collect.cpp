@@ -8,6 +8,7 @@
 
 #include <filesystem>
 
+#include "staticanalysis/checker/fixable.hpp"
 #include "staticanalysis/checker/linters.hpp"
 #include "staticanalysis/dependencies/dependencies.hpp"
 #include "staticanalysis/helpers/project_scope.hpp"
@@ -133,10 +134,13 @@ py::list get_python_messages(const py::object& project_root, const py::dict& fil
     forget_modules_under(project_root);
     throw;
   }
+  py::list records = linter.attr("reporter").attr("messages");
+  // Whether each finding's fix applies is asked of the trees the checks
+  // ran on, before they are dropped.
+  mark_fixable(records);
   // astroid caches modules by dotted name for the whole process: the next
   // project linted here may have modules of the same names.
   forget_modules_under(project_root);
-  py::list records = linter.attr("reporter").attr("messages");
   log_fatal_records(records);
 
   py::set codes(get_all_message_codes());

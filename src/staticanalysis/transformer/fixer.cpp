@@ -21,6 +21,7 @@
 #include "staticanalysis/helpers/facade.hpp"
 #include "staticanalysis/helpers/project_scope.hpp"
 #include "staticanalysis/helpers/tokens.hpp"
+#include "staticanalysis/checker/fixable.hpp"
 #include "staticanalysis/helpers/formatting.hpp"
 #include "staticanalysis/transformer/edits.hpp"
 #include "staticanalysis/transformer/text.hpp"
@@ -97,18 +98,15 @@ struct CallChanges {
 // the lines of the node, or of the test of a conditional (whose body may
 // be long).
 bool on_lines(const py::object& node, const std::set<long>& lines) {
-  py::object head = py::hasattr(node, "test") && !py::getattr(node, "test", py::none()).is_none()
-                        ? py::object(node.attr("test"))
-                        : node;
-  py::object first = py::getattr(head, "lineno", py::none()), last = py::getattr(head, "end_lineno", py::none());
-  if (first.is_none()) return false;
-  long from = first.cast<long>(), to = last.is_none() ? from : last.cast<long>();
-  auto at = lines.lower_bound(from);
-  return at != lines.end() && *at <= to;
+  std::optional<std::pair<long, long>> span = checker::fix_span(node);
+  if (!span) return false;
+  auto at = lines.lower_bound(span->first);
+  return at != lines.end() && *at <= span->second;
 }
 
 py::object recording_visitor(const std::optional<std::set<std::string>>& ids, std::vector<Edit>& edits,
-                             CallChanges& changed_calls, const std::optional<std::set<long>>& lines) {
+                             CallChanges& changed_calls, const std::optional<std::set<long>>& lines,
+                             const std::map<std::string, std::set<long>>* id_lines) {
   const Astroid& a = ast();
   py::object visitor = py::module_::import("astroid.transforms").attr("TransformVisitor")();
   for (const FixRow& row : rule_table()) {
@@ -183,8 +181,21 @@ py::object recording_visitor(const std::optional<std::set<std::string>>& ids, st
       return result;
     });
     py::object predicate = row.predicate;
-    if (lines) {
-      std::set<long> wanted = *lines;
+    std::optional<std::set<long>> row_lines = lines;
+    if (id_lines) {
+      // Only where this rule was reported.
+      auto found = id_lines->find(row.id);
+      std::set<long> reported = found == id_lines->end() ? std::set<long>() : found->second;
+      if (row_lines) {
+        std::set<long> both;
+        for (long line : reported)
+          if (row_lines->count(line)) both.insert(line);
+        reported = both;
+      }
+      row_lines = reported;
+    }
+    if (row_lines) {
+      std::set<long> wanted = *row_lines;
       predicate = py::cpp_function([predicate, wanted](py::object node) {
         return on_lines(node, wanted) && py::bool_(predicate(node)).cast<bool>();
       });
@@ -213,7 +224,8 @@ bool is_simple_statement(const py::object& statement) {
 
 FileFix fix_text(const std::string& original, const std::string& relative_path, const std::string& settings_modpath,
                  const py::dict& code_style, const std::optional<std::set<std::string>>& ids,
-                 const std::optional<LintedText>& linted, const std::optional<std::set<long>>& on_these_lines) {
+                 const std::optional<LintedText>& linted, const std::optional<std::set<long>>& on_these_lines,
+                 const std::map<std::string, std::set<long>>* reported_lines) {
   FileFix result;
   result.text = original;
   std::map<std::string, long> before =
@@ -244,7 +256,7 @@ FileFix fix_text(const std::string& original, const std::string& relative_path, 
   std::vector<Edit> edits;
   CallChanges changed_calls;
   atok.attr("tree").attr("replace_other_nodes") = py::list();
-  recording_visitor(ids, edits, changed_calls, on_these_lines).attr("visit")(atok.attr("tree"));
+  recording_visitor(ids, edits, changed_calls, on_these_lines, reported_lines).attr("visit")(atok.attr("tree"));
   formatting::QuoteTarget quotes = formatting::get_comma_character_target(original);
 
   // A call changed in place is written back token by token; a change
@@ -348,6 +360,12 @@ FileFix fix_text(const std::string& original, const std::string& relative_path, 
       count_findings(fixed_text, relative_path, settings_modpath, &fixable_found, &counted);
   for (const auto& [id, count] : before) {
     if (ids && !ids->count(id)) continue;
+    if (!fixable_found.count(id)) {
+      // A finding without a fix of its own stays one, even when another
+      // rule's fix made it go away: the counts are those `check` shows.
+      result.unfixed[id] += count;
+      continue;
+    }
     long remaining = !counted.count(id) ? count : after.count(id) ? after.at(id) : 0;
     if (count > remaining) result.fixed[id] = count - remaining;
     if (remaining > 0) result.unfixed[id] = std::min(count, remaining);

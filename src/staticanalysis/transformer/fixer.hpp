@@ -34,11 +34,14 @@ struct LintedText {
 
 // Fix `text` (the module `relative_path` of a project) for the ids in
 // `ids` (all fixable ids when nullopt).
-// Given `lines`, only the findings on those lines are fixed.
+// Given `lines`, only the findings on those lines are fixed; given
+// `reported_lines` (the lines each id was reported on), a rule's fix
+// changes only what was reported of it.
 FileFix fix_text(const std::string& text, const std::string& relative_path, const std::string& settings_modpath,
                  const py::dict& code_style, const std::optional<std::set<std::string>>& ids,
                  const std::optional<LintedText>& linted = std::nullopt,
-                 const std::optional<std::set<long>>& lines = std::nullopt);
+                 const std::optional<std::set<long>>& lines = std::nullopt,
+                 const std::map<std::string, std::set<long>>* reported_lines = nullptr);
 
 // Fix the project's Python files named by `whitelist` (a map from relative
 // path to a collection of ids, None for every fixable id; None for every

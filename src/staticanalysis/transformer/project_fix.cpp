@@ -4,7 +4,6 @@
 #include <pybind11/stl/filesystem.h>
 
 #include <algorithm>
-#include <iterator>
 #include <fstream>
 
 #include <unistd.h>
@@ -98,13 +97,16 @@ bool is_template(const std::string& path) {
 }
 
 // Templates: static files written as site paths become the static tag.
-void fix_templates(const fs::path& project_root, const std::vector<std::string>& paths, const py::object& only_lines,
+using TemplateTargets = std::vector<std::pair<std::string, std::optional<std::set<std::string>>>>;
+
+void fix_templates(const fs::path& project_root, const TemplateTargets& paths, const py::object& only_lines,
                    py::list& files, py::dict& originals, py::dict& read, py::dict& refused,
                    std::map<std::string, long>& fixed,
                    std::map<std::string, long>& unfixed) {
   if (paths.empty()) return;
   std::optional<std::string> static_url = meta::get_static_url_setting(project_root);
-  for (const std::string& path : paths) {
+  for (const auto& [path, ids] : paths) {
+    bool wanted_fix = !ids || ids->count("C7001");
     py::list one;
     one.append(path_str((project_root / path).string()));
     checker::HtmlLinter linter;
@@ -118,12 +120,25 @@ void fix_templates(const fs::path& project_root, const std::vector<std::string>&
         found = -1;
         break;
       }
-      if (id != "C7001") continue;
+      if (ids && !ids->count(id)) continue;
+      if (id != "C7001" || !wanted_fix) {
+        ++unfixed[id];  // no fix of its own, or not asked for
+        continue;
+      }
       ++found;
       finding_lines.insert(record["line"].cast<long>());
     }
     if (found <= 0) continue;
+    // Only the reported lines (a line the template silences is not one).
     std::optional<std::set<long>> wanted = lines_for(only_lines, path);
+    if (wanted) {
+      std::set<long> both;
+      for (long line : *wanted)
+        if (finding_lines.count(line)) both.insert(line);
+      wanted = both;
+    } else {
+      wanted = finding_lines;
+    }
     SourceText source = read_source_text((project_root / path).string(), SourceKind::html);
     templates::StaticTagFix fix;
     if (source.text) fix = templates::fix_static_urls(*source.text, static_url.value_or(""), wanted ? &*wanted : nullptr);
@@ -156,21 +171,23 @@ py::dict fix_project(const fs::path& project_root, const py::object& whitelist, 
   django_release() = django_version;
   AnalysedProject project(project_root.string());
   std::vector<std::pair<std::string, std::optional<std::set<std::string>>>> targets;
-  std::vector<std::string> template_targets;
+  TemplateTargets template_targets;
   if (whitelist.is_none()) {
     // The files `tessary check` lints, found the same way.
     for (const std::string& path : meta::project_files(project_root).files) {
-      if (is_template(path)) template_targets.push_back(path);
+      if (is_template(path)) template_targets.emplace_back(path, std::nullopt);
       else targets.emplace_back(path, std::nullopt);
     }
   } else {
     for (auto item : py::dict(whitelist)) {
       std::string path = path_bytes(item.first);
       if (is_template(path)) {
-        bool wanted = item.second.is_none();
-        if (!wanted)
-          for (py::handle id : item.second) wanted = wanted || py::str(id).cast<std::string>() == "C7001";
-        if (wanted) template_targets.push_back(path);
+        std::optional<std::set<std::string>> ids;
+        if (!item.second.is_none()) {
+          ids.emplace();
+          for (py::handle id : item.second) ids->insert(py::str(id));
+        }
+        template_targets.emplace_back(path, ids);
         continue;
       }
       if (path.size() < 3 || path.compare(path.size() - 3, 3, ".py") != 0) continue;
@@ -252,7 +269,7 @@ py::dict fix_project(const fs::path& project_root, const py::object& whitelist, 
   // The lines of those findings: a fix changes only what was reported (a
   // line that `# noqa` or a disable comment silences is not reported, so
   // it is not fixed either).
-  std::map<std::string, std::set<long>> found_lines;
+  std::map<std::string, std::map<std::string, std::set<long>>> found_lines;
   // The linter's trees, by real path, with what each file looked like
   // before it was linted: a tree is reused for a file unchanged since.
   py::dict trees;
@@ -285,7 +302,8 @@ py::dict fix_project(const fs::path& project_root, const py::object& whitelist, 
       if (!found_per_file.contains(key)) found_per_file[key] = py::list();
       found_per_file[key].attr("append")(record["message-id"]);
       py::object line = record["line"];
-      if (py::isinstance<py::int_>(line)) found_lines[path_bytes(key)].insert(line.cast<long>());
+      if (py::isinstance<py::int_>(line))
+        found_lines[path_bytes(key)][py::str(record["message-id"])].insert(line.cast<long>());
     }
     for (py::handle module : py::dict(ast().manager.attr("astroid_cache")).attr("values")()) {
       py::object file = py::getattr(module, ast().file, py::none());
@@ -357,17 +375,8 @@ py::dict fix_project(const fs::path& project_root, const py::object& whitelist, 
     if (same_text && trees.contains(key)) linted.tree = trees[key];
     FileFix fix;
     try {
-      std::optional<std::set<long>> lines = lines_for(only_lines, path);
-      const std::set<long>& reported = found_lines[path_bytes(key)];
-      if (!lines) {
-        lines = reported;
-      } else {
-        std::set<long> both;
-        std::set_intersection(lines->begin(), lines->end(), reported.begin(), reported.end(),
-                              std::inserter(both, both.end()));
-        lines = both;
-      }
-      fix = fix_text(text, path, settings_modpath, code_style, ids, linted, lines);
+      fix = fix_text(text, path, settings_modpath, code_style, ids, linted, lines_for(only_lines, path),
+                     &found_lines[path_bytes(key)]);
     } catch (py::error_already_set& err) {
       if (!err.matches(py::module_::import("astroid").attr("AstroidSyntaxError"))) throw;
       refused[path_str(path)] = "does not parse";

@@ -4,6 +4,7 @@
 #include <pybind11/gil_safe_call_once.h>
 #include <pybind11/stl.h>
 
+#include "staticanalysis/checker/fixable.hpp"
 #include "staticanalysis/checker/linters.hpp"
 #include "staticanalysis/checkers/fieldrules/fieldrules.hpp"
 #include "staticanalysis/checkers/migrations/migrations.hpp"
@@ -14,25 +15,7 @@
 
 namespace tessary::transformer {
 
-namespace {
-
-PYBIND11_CONSTINIT py::gil_safe_call_once_and_store<std::vector<FixRow>> table_storage;
-
-std::vector<FixRow> build_table() {
-  std::vector<FixRow> table;
-  for (const auto* rows : {&migrations::fix_rules(), &fieldrules::fix_rules(), &queryrules::fix_rules(), &urls::fix_rules()})
-    table.insert(table.end(), rows->begin(), rows->end());
-  // The registry's order; rows of one rule keep their module's order.
-  std::stable_sort(table.begin(), table.end(),
-                   [](const FixRow& x, const FixRow& y) { return rule(x.id).fix_order < rule(y.id).fix_order; });
-  // The settings fixes are edits of whole settings modules: the project
-  // fixer makes them as text edits (settings::settings_text_edits).
-  return table;
-}
-
-}  // namespace
-
-const std::vector<FixRow>& rule_table() { return table_storage.call_once_and_store_result(build_table).get_stored(); }
+const std::vector<FixRow>& rule_table() { return checker::fix_rows(); }
 
 std::pair<std::string, py::set> transform_code(const std::string& code, const std::string& filepath,
                                                const std::string& settings_modpath, const py::iterable& noise) {
