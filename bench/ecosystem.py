@@ -14,8 +14,9 @@ out every file of the codebase; GIT_CEILING_DIRECTORIES is set to the
 cache folder for each run so git never finds this repository from there.
 
 For each codebase, one at a time, in fresh processes (the machine is
-shared): `tessary check --format json -j1 --no-cache` and
-`tessary fix --diff --unsafe-fixes`, with wall time and peak memory
+shared): `tessary check --select ALL --format json -j1 --no-cache` and
+`tessary fix --select ALL --diff --unsafe-fixes` (every rule, the opt-in
+ones too), with wall time and peak memory
 (ru_maxrss of the child, from os.wait4). The diff is applied in memory to
 a copy of each file's text, never to the cache, and every fixed .py file
 is compiled to see that it still parses. The full report and the diff of
@@ -278,7 +279,8 @@ def run_codebase(tessary, cache, name, root):
     env = tessary_env(cache)
     result = {}
     code, out, err, seconds, peak = measured(
-        [tessary, "check", "--format", "json", "--exit-zero", "-j1", "--no-cache", "--no-progress"], root, env)
+        [tessary, "check", "--select", "ALL", "--format", "json", "--exit-zero", "-j1", "--no-cache", "--no-progress"],
+        root, env)
     result["check"] = {"exit": code, "seconds": seconds, "peak_mib": peak, "stderr": err.strip()[-4000:]}
     raw = cache / "out"
     raw.mkdir(exist_ok=True)
@@ -291,7 +293,7 @@ def run_codebase(tessary, cache, name, root):
     rows = sorted((f["path"], f["line"], f["message-id"]) for f in findings)
     result["counts"] = dict(sorted(collections.Counter(r[2] for r in rows).items()))
     result["findings"] = [list(r) for r in rows]
-    code, out, err, seconds, peak = measured([tessary, "fix", "--diff", "--unsafe-fixes"], root, env)
+    code, out, err, seconds, peak = measured([tessary, "fix", "--select", "ALL", "--diff", "--unsafe-fixes"], root, env)
     result["fix"] = {"exit": code, "seconds": seconds, "peak_mib": peak, "stderr": err.strip()[-4000:]}
     (raw / f"{name}.diff").write_text(out)
     result["fix"].update(check_fix(root, out))
@@ -418,9 +420,28 @@ def print_precision(current, names):
         if v["verdict"]:
             per_cell[(v["id"], v["codebase"])][v["verdict"]] += 1
     rules = sorted({rule for cells in sample["drawn"].values() for rule in cells})
-    print(f"\nPrecision of judged findings (seed {sample['seed']}, weighted by each codebase's count when drawn)")
-    print(f"{'rule':7}{'found':>7}{'judged':>8}{'right':>7}{'wrong':>7}{'advice':>8}{'precision':>11}  unjudged codebases")
+    now = {n: findings_of(current, n) for n in names}
+    # The same verdicts, of the findings this run still gives, weighted by
+    # this run's counts: the precision after a change.
+    per_cell_now = collections.defaultdict(collections.Counter)
+    for v in verdicts:
+        if v["verdict"] and v["codebase"] in now and (v["path"], v["line"], v["id"]) in now[v["codebase"]]:
+            per_cell_now[(v["id"], v["codebase"])][v["verdict"]] += 1
+    print(f"\nPrecision of judged findings (seed {sample['seed']}, weighted by each codebase's count when drawn; "
+          "'now': the judged findings this run still gives, weighted by this run's counts)")
+    print(f"{'rule':7}{'found':>7}{'judged':>8}{'right':>7}{'wrong':>7}{'advice':>8}{'precision':>11}"
+          f"{'now':>7}{'now':>9}  unjudged codebases")
     for rule in rules:
+        found_now = 0
+        weighted_now = weight_now = 0.0
+        for name in names:
+            count = sum(1 for f in now[name] if f[2] == rule)
+            found_now += count
+            c = per_cell_now.get((rule, name), collections.Counter())
+            if count and sum(c.values()):
+                weighted_now += count * c["right"] / sum(c.values())
+                weight_now += count
+        precision_now = f"{100 * weighted_now / weight_now:8.1f}%" if weight_now else f"{'-':>9}"
         found = judged = 0
         kinds = collections.Counter()
         weighted = weight = 0.0
@@ -440,9 +461,8 @@ def print_precision(current, names):
                 weight += cells[rule]["count"]
         precision = f"{100 * weighted / weight:9.1f}%" if weight else f"{'-':>10}"
         print(f"{rule:7}{found:>7}{judged:>8}{kinds['right']:>7}{kinds['wrong']:>7}{kinds['wrong advice']:>8}"
-              f"{precision:>11}  {', '.join(unjudged)}")
+              f"{precision:>11}{found_now:>7}{precision_now:>9}  {', '.join(unjudged)}")
     # judged findings the current run no longer gives, and new findings since the draw
-    now = {n: findings_of(current, n) for n in names}
     gone = [v for v in verdicts if v["verdict"] and v["codebase"] in now
             and (v["path"], v["line"], v["id"]) not in now[v["codebase"]]]
     print(f"\nJudged findings this run no longer gives: {len(gone)}")

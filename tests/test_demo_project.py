@@ -83,4 +83,6 @@ def test_linting_the_installed_django_contrib_packages():
         counts = collections.Counter(r["message-id"] for r in records)
         # (The six huge CharFields of gis are in unmanaged models of tables
         # the spatial databases define: not reported.)
-        assert counts == {"C2000": 1, "C2003": 1, "C2005": 4, "C3002": 2}
+        # (LogEntry's __repr__ before __str__ is Python habit, not a custom
+        # method out of Django's order: not reported.)
+        assert counts == {"C2000": 1, "C2003": 1, "C2005": 4, "C3002": 1}

@@ -198,7 +198,7 @@ def test_tessary_fix_on_the_demo_project(tmp_path, capsys):
 
 
 def test_unsafe_fixes_from_the_configuration(capsys, project):
-    (project / "pyproject.toml").write_text("[tool.tessary]\nunsafe-fixes = true\n")
+    (project / "pyproject.toml").write_text('[tool.tessary]\nunsafe-fixes = true\nextend-select = ["ALL"]\n')
     assert cli.main(["fix", str(project)]) == 0
     out, _ = capsys.readouterr()
     assert "Held back" not in out and "default=" in (project / "shop" / "models.py").read_text()

@@ -10,7 +10,7 @@ import sys
 
 import pytest
 
-from tests.conftest import make_project, run
+from tests.conftest import every_rule, make_project, run
 
 NULLABLE = "from django.db import models\n\n\nclass A(models.Model):\n    name = models.CharField(max_length=9, null=True)\n"
 FIXED = NULLABLE.replace("null=True)", 'default="", blank=True)')
@@ -35,7 +35,7 @@ def repository(tmp_path):
 def command(root, *argv, timeout=120):
     """The console command in a process of its own, so that a hang fails
     the test instead of stopping the suite."""
-    done = subprocess.run([sys.executable, "-c", "from tessary.cli import run; run()", *map(str, argv)],
+    done = subprocess.run([sys.executable, "-c", "from tessary.cli import run; run()", *every_rule(argv)],
                           cwd=root, capture_output=True, timeout=timeout)
     return done.returncode, done.stdout.decode("utf-8", "replace"), done.stderr.decode("utf-8", "replace")
 

@@ -28,15 +28,45 @@ def test_project_without_configuration(tmp_path):
         meta.get_manage_file(tmp_path)
 
 
+CORE = "INSTALLED_APPS = []\nMIDDLEWARE = []\n"
+
+
 def test_settings_found_by_name_without_manage_py(tmp_path):
     (tmp_path / "site" / "conf" / "settings").mkdir(parents=True)
-    (tmp_path / "site" / "conf" / "settings" / "__init__.py").write_text("ROOT_URLCONF = 'site.urls'\n")
+    (tmp_path / "site" / "conf" / "settings" / "__init__.py").write_text("from .base import *\n")
+    (tmp_path / "site" / "conf" / "settings" / "base.py").write_text(CORE + "ROOT_URLCONF = 'site.urls'\n")
     (tmp_path / "other").mkdir()
-    (tmp_path / "other" / "settings.py").write_text("")
+    (tmp_path / "other" / "settings.py").write_text(CORE)
+    # An app's own defaults and a views module named settings are not the
+    # project's settings: they set none of what every project sets.
+    (tmp_path / "wiki" / "conf").mkdir(parents=True)
+    (tmp_path / "wiki" / "conf" / "settings.py").write_text("WIKI_ACCOUNT_HANDLING = True\nMIDDLEWARE = []\n")
+    (tmp_path / "search" / "views").mkdir(parents=True)
+    (tmp_path / "search" / "views" / "settings.py").write_text("def settings_view(request):\n    pass\n")
     (tmp_path / ".venv" / "lib").mkdir(parents=True)
-    (tmp_path / ".venv" / "lib" / "settings.py").write_text("")
+    (tmp_path / ".venv" / "lib" / "settings.py").write_text(CORE)
     assert meta.get_settings_files(tmp_path) == ["other.settings", "site.conf.settings"]
     assert meta.get_root_urlconf(["other.settings", "site.conf.settings"], project_root=tmp_path) == "site.urls"
+
+
+@pytest.mark.parametrize("where, text", [
+    ("src/manage.py", 'os.environ.setdefault("DJANGO_SETTINGS_MODULE", "shop.settings.production")\n'),
+    ("src/shop/wsgi.py", 'os.environ.setdefault("DJANGO_SETTINGS_MODULE", "shop.settings.production")\n'),
+    ("pytest.ini", "[pytest]\nDJANGO_SETTINGS_MODULE = src.shop.settings.production\n"),
+    ("pyproject.toml", '[tool.pytest.ini_options]\nDJANGO_SETTINGS_MODULE = "src.shop.settings.production"\n'),
+])
+def test_settings_the_project_runs_with(tmp_path, where, text):
+    """The module manage.py, wsgi.py, asgi.py or the pytest configuration
+    names, read from the folder that names it; other modules called
+    settings are then not the settings."""
+    package = tmp_path / "src" / "shop" / "settings"
+    package.mkdir(parents=True)
+    (package / "__init__.py").write_text("")
+    (package / "production.py").write_text(CORE)
+    (tmp_path / "src" / "shop" / "tests").mkdir()
+    (tmp_path / "src" / "shop" / "tests" / "settings.py").write_text(CORE)
+    (tmp_path / where).write_text(text)
+    assert meta.get_settings_files(tmp_path) == ["src.shop.settings.production"]
 
 
 def test_configuration_keys_and_bad_toml(tmp_path):

@@ -272,7 +272,8 @@ def test_noqa_on_a_block_opener_covers_that_line_only(capsys, project):
 
 
 def test_template_disable_comment_silences_its_line(capsys, project):
-    (project / "shop" / "settings.py").write_text('STATIC_URL = "/static/"\n')
+    (project / "shop" / "settings.py").write_text(
+        'INSTALLED_APPS = ["shop"]\nROOT_URLCONF = "shop.urls"\nSTATIC_URL = "/static/"\n')
     (project / "templates").mkdir()
     page = (
         '<img src="/static/a.png"> {# tessary: disable=C7001 #}\n'
@@ -306,3 +307,47 @@ def test_usage_errors_are_one_line(capsys, argv, message):
     assert code == 2 and out == ""
     assert err.count("\n") == 1 and err.startswith("tessary: error: ") and message in err, err
     assert "usage:" not in err and "\x1b" not in err
+
+
+# --------------------------------------------------------------------------
+# The default rule set
+
+
+def default_json(capsys, root, *args):
+    code, out, err = run(capsys, "check", "--no-progress", "--no-cache", "--format", "json", *args, root,
+                         default_rules=True)
+    assert code in (0, 1, 2), err
+    return [e["message-id"] for e in json.loads(out)]
+
+
+def test_opt_in_rules_run_only_when_selected(capsys, project):
+    (project / "shop" / "models.py").write_text(NULLABLE + "    day = models.DateField(null=True)\n")
+    (project / "shop" / "broken.py").write_text("def broken(:\n")
+    # C2000 and C2002 are opt-in; C2003 is in the default set. A module that
+    # does not parse is reported whatever is selected.
+    assert default_json(capsys, project) == ["E0001", "C2003"]
+    assert default_json(capsys, project, "--extend-select", "C2000") == ["E0001", "C2000", "C2003"]
+    assert default_json(capsys, project, "--select", "C2002") == ["E0001", "C2002"]
+    assert default_json(capsys, project, "--select", "all") == ["E0001", "C2000", "C2002", "C2003"]
+    (project / "pyproject.toml").write_text('[tool.tessary]\nextend-select = ["nullable-string-field"]\n')
+    assert default_json(capsys, project) == ["E0001", "C2000", "C2003"]
+    (project / "pyproject.toml").write_text('[tool.tessary]\nselect = ["ALL"]\nignore = ["C2002"]\n')
+    assert default_json(capsys, project) == ["E0001", "C2000", "C2003"]
+    # fix works on the same rules as check.
+    (project / "pyproject.toml").unlink()
+    code, out, err = run(capsys, "fix", "--diff", "--unsafe-fixes", project, default_rules=True)
+    assert "blank=True" in out and "null=True" in out.split("+    title")[0] and "-    title" not in out
+
+
+def test_rules_and_explain_say_which_rules_are_opt_in(capsys):
+    code, out, _ = run(capsys, "rules")
+    lines = {line.split()[0]: line.split()[2] for line in out.splitlines() if line[:1] == "C"}
+    assert lines["C2000"] == "opt-in" and lines["C2003"] == "default" and lines["C6001"] == "default"
+    code, out, _ = run(capsys, "rules", "--format", "json")
+    rules = {r["id"]: r for r in json.loads(out)}
+    assert rules["C9000"]["default"] is False and "%" in rules["C9000"]["opt_in_because"]
+    assert rules["C2003"]["default"] is True and rules["C2003"]["opt_in_because"] is None
+    code, out, _ = run(capsys, "explain", "C9000")
+    assert "\nOpt-in: 9% of its judged findings" in out and "--extend-select C9000" in out
+    code, out, _ = run(capsys, "explain", "C2003")
+    assert "Opt-in" not in out

@@ -144,3 +144,15 @@ def test_paths_from_the_working_directory_are_escaped(capsys, tmp_path, monkeypa
     code, out, _ = run(capsys, "check", "--no-progress", "--no-cache", root)
     assert code == 1 and out.startswith("a\\x1b[2Jb/proj/shop/models.py:5:12: C2000")
     assert os.path.isdir(root)
+
+
+def test_a_project_its_repository_ignores_is_still_checked(capsys, tmp_path):
+    """A codebase unpacked into an ignored folder of another repository
+    and checked on purpose: git lists none of its files, so they are found
+    by walking the folder."""
+    git(tmp_path, "init", "-q")
+    (tmp_path / ".gitignore").write_text("vendor/\n")
+    project = make_project(tmp_path / "vendor", "from django.db import models\n\n\n"
+                           "class Shelf(models.Model):\n    day = models.DateField(null=True)\n")
+    code, out, err = run(capsys, "check", "--no-cache", "--format", "json", project)
+    assert [(e["path"], e["message-id"]) for e in json.loads(out)] == [("shop/models.py", "C2003")], err

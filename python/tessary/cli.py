@@ -36,14 +36,17 @@ class ArgumentParser(argparse.ArgumentParser):
 
 
 def resolve_ids(names, catalogue):
-    """Ids from a mix of ids and symbols; unknown names are a usage error."""
+    """Ids from a mix of ids and symbols (`ALL`: every rule); unknown names
+    are a usage error."""
     by_symbol = {rule["symbol"]: msgid for msgid, rule in catalogue.items()}
     ids = set()
     for name in names:
         name = name.strip()
         if not name:
             continue
-        if name.upper() in catalogue:
+        if name.upper() == "ALL":
+            ids |= set(catalogue)
+        elif name.upper() in catalogue:
             ids.add(name.upper())
         elif name in by_symbol:
             ids.add(by_symbol[name])
@@ -143,18 +146,28 @@ def front_end_settings(root):
         raise UsageError(str(error)) from None
 
 
+def default_ids(catalogue):
+    """The rules `check`, `fix` and `suggest` run when none are selected."""
+    return {msgid for msgid, rule in catalogue.items() if rule["default"]}
+
+
 def chosen_ids(args, settings, key, catalogue):
     """The ids of --select or --ignore (`key`), else of the configured list
     and its extend- list; --extend-select or --extend-ignore add to either.
-    No selected ids stands for every rule, which extending leaves as it is."""
+    No selected ids stands for the default rule set."""
     given = getattr(args, key)
     extra = getattr(args, f"extend_{key}")
     ids = resolve_ids(given.split(",") if given else configured_list(settings.get(key)), catalogue)
     more = resolve_ids((extra.split(",") if extra else [])
                        + ([] if given else configured_list(settings.get(f"extend-{key}"))), catalogue)
     if key == "select" and not ids:
-        return ids
+        ids = default_ids(catalogue)
     return ids | more
+
+
+# A module that does not parse or could not be analysed is reported
+# whatever is selected: its findings are unknown.
+ALWAYS_REPORTED = frozenset({"E0001", "F0001"})
 
 
 class Selection:
@@ -191,7 +204,8 @@ class Selection:
             if path not in ignored:
                 ignored[path] = self.ignored_in(path)
             msgid = record["message-id"]
-            if msgid != "C1000" and (not self.select or msgid in self.select) and msgid not in ignored[path]:
+            selected = not self.select or msgid in self.select or msgid in ALWAYS_REPORTED
+            if msgid != "C1000" and selected and msgid not in ignored[path]:
                 out.append(record)
         return out
 
@@ -389,9 +403,11 @@ def command_rules(args):
             fix = "unsafe" if msgid in reasons else "safe"
             if changes_model_fields(msgid):
                 fix += "+mig"
-        print(f"{msgid}  {rule['symbol']:30} {fix:12} {rule['description']}")
-    print("\nsafe: 'tessary fix' applies it; unsafe: it can change what the program does or stores, so "
-          "'tessary fix' applies it only with --unsafe-fixes ('tessary explain ID' says why); "
+        chosen = "default" if rule["default"] else "opt-in"
+        print(f"{msgid}  {rule['symbol']:30} {chosen:8} {fix:12} {rule['description']}")
+    print("\ndefault: 'check', 'fix' and 'suggest' run it; opt-in: only when selected (--select, "
+          "--extend-select, or ALL; 'tessary explain ID' says why). safe: 'tessary fix' applies it; unsafe: it can "
+          "change what the program does or stores, so 'tessary fix' applies it only with --unsafe-fixes; "
           "+mig: the fix changes model fields (run makemigrations after it)")
     return EXIT_CLEAN
 
@@ -518,6 +534,10 @@ def command_explain(args):
         print("    " + rule["example"].replace("\n", "\n    "))
         print("After:")
         print("    " + rule["better"].replace("\n", "\n    "))
+    if not rule["default"]:
+        print()
+        print(f"Opt-in: {rule['opt_in_because']}. It runs only when selected "
+              f"(--select {msgid}, --extend-select {msgid}, or extend-select in [tool.tessary]).")
     if rule.get("fix") and msgid in fixable_ids():
         print()
         print(f"Automatic fix: {rule['fix']}")

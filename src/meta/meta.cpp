@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <regex>
+#include <set>
 #include <span>
 #include <sstream>
 
@@ -215,25 +216,99 @@ fs::path get_manage_file(const fs::path& project_root) {
   throw py::error_already_set();
 }
 
-std::vector<std::string> get_settings_files(const fs::path& project_root) {
-  // The default manage.py names the settings module it runs with.
-  static const std::regex settings_default(
-      R"re(DJANGO_SETTINGS_MODULE["']\s*,\s*["']([A-Za-z_][\w.]*)["'])re");
+namespace {
+
+// The DJANGO_SETTINGS_MODULE a file names: os.environ.setdefault(...) in
+// manage.py, wsgi.py or asgi.py, `DJANGO_SETTINGS_MODULE = x` in a pytest
+// configuration.
+std::optional<std::string> named_settings(const fs::path& root, const fs::path& file) {
+  static const std::regex in_code(R"re(DJANGO_SETTINGS_MODULE["']\s*,\s*["']([A-Za-z_][\w.]*)["'])re");
+  static const std::regex in_config(R"re(^\s*["']?DJANGO_SETTINGS_MODULE["']?\s*[=:]\s*["']?([A-Za-z_][\w.]*))re");
+  std::optional<std::string> text = project_file_or_warn(root, file);
+  if (!text) return std::nullopt;
+  bool code = file.extension() == ".py";
+  std::optional<std::string> named;
+  for_each_short_line(*text, [&](const std::string& line, size_t) {
+    std::smatch match;
+    if (!named && std::regex_search(line, match, code ? in_code : in_config)) named = match[1].str();
+  });
+  return named;
+}
+
+// A module named from a file in `folder` as a module path from the
+// project root, when its file is there: the name is read from the root,
+// or from the folder of the file or one above it (manage.py puts its own
+// folder on the path; wsgi.py usually lies one package below it).
+std::optional<std::string> settings_modpath_from(const std::string& named, const fs::path& folder,
+                                                 const fs::path& root) {
+  if (module_file(named, root)) return named;
   std::error_code ec;
-  fs::path manage;
-  if (is_file(project_root / "manage.py")) manage = project_root / "manage.py";
-  if (!manage.empty()) {
-    if (std::optional<std::string> text = project_file_or_warn(project_root, manage)) {
-      std::optional<std::string> named;
-      for_each_short_line(*text, [&](const std::string& line, size_t) {
-        std::smatch match;
-        if (!named && std::regex_search(line, match, settings_default)) named = match[1].str();
-      });
-      if (named) return {*named};
-    }
+  for (fs::path relative = fs::relative(folder, root, ec); !ec && !relative.empty() && relative != ".";
+       relative = relative.parent_path()) {
+    std::string prefixed = dotted(relative) + "." + named;
+    if (module_file(prefixed, root)) return prefixed;
   }
-  // Otherwise every module or package named settings.
-  std::vector<std::string> found;
+  return std::nullopt;
+}
+
+// How many of the settings every Django project sets a file assigns.
+int core_settings_assigned(const fs::path& root, const fs::path& file) {
+  static const std::regex assigned(R"re(^(INSTALLED_APPS|DATABASES|ROOT_URLCONF|MIDDLEWARE)\s*(?::[^=]*)?\+?=)re");
+  std::optional<std::string> text = project_file_or_warn(root, file);
+  if (!text) return 0;
+  std::set<std::string> names;
+  for_each_short_line(*text, [&](const std::string& line, size_t) {
+    std::smatch match;
+    if (std::regex_search(line, match, assigned)) names.insert(match[1].str());
+  });
+  return static_cast<int>(names.size());
+}
+
+bool assigns_core_settings(const fs::path& root, const fs::path& module_or_package) {
+  if (!fs::is_directory(module_or_package)) return core_settings_assigned(root, module_or_package) >= 2;
+  // A settings package: its modules together (base.py, production.py).
+  std::error_code ec;
+  for (const auto& entry : fs::directory_iterator(module_or_package, ec))
+    if (entry.path().extension() == ".py" && core_settings_assigned(root, entry.path()) >= 2) return true;
+  return false;
+}
+
+}  // namespace
+
+// Whether a named settings module has settings in it: it assigns a name
+// in capitals or star-imports a module that may (a package's __init__.py
+// that holds only a docstring has none).
+static bool holds_settings(const fs::path& root, const std::string& modpath) {
+  static const std::regex setting(R"re(^[A-Z][A-Z0-9_]*\s*(?::[^=]*)?\+?=|import \*)re");
+  std::optional<fs::path> file = module_file(modpath, root);
+  if (!file) return false;
+  std::optional<std::string> text = project_file_or_warn(root, *file);
+  if (!text) return false;
+  bool found = false;
+  for_each_short_line(*text, [&](const std::string& line, size_t) {
+    found = found || std::regex_search(line, setting);
+  });
+  return found;
+}
+
+std::vector<std::string> get_settings_files(const fs::path& project_root) {
+  // The module the project runs with, as its manage.py, wsgi.py, asgi.py
+  // or pytest configuration names it.
+  std::vector<std::string> named;
+  auto add = [&named, &project_root](const std::string& modpath) {
+    if (std::find(named.begin(), named.end(), modpath) == named.end() && holds_settings(project_root, modpath))
+      named.push_back(modpath);
+  };
+  if (is_file(project_root / "manage.py"))
+    if (std::optional<std::string> name = named_settings(project_root, project_root / "manage.py"))
+      if (std::optional<std::string> modpath = settings_modpath_from(*name, project_root, project_root)) add(*modpath);
+  if (!named.empty()) return named;
+  for (const char* config : {"pytest.ini", "pyproject.toml", "setup.cfg", "tox.ini"})
+    if (is_file(project_root / config))
+      if (std::optional<std::string> name = named_settings(project_root, project_root / config))
+        if (std::optional<std::string> modpath = settings_modpath_from(*name, project_root, project_root)) add(*modpath);
+  std::error_code ec;
+  std::vector<fs::path> settings_candidates;
   fs::recursive_directory_iterator it(project_root, fs::directory_options::skip_permission_denied, ec), end;
   for (; it != end; it.increment(ec)) {
     if (ec) break;
@@ -243,13 +318,26 @@ std::vector<std::string> get_settings_files(const fs::path& project_root) {
         it.disable_recursion_pending();
         continue;
       }
-      if (path.filename() == "settings" && is_file(path / "__init__.py"))
-        found.push_back(dotted(fs::relative(path, project_root)));
-    } else if (path.filename() == "settings.py") {
-      fs::path relative = fs::relative(path, project_root);
-      relative.replace_extension();
-      found.push_back(dotted(relative));
+      if (path.filename() == "settings" && is_file(path / "__init__.py")) settings_candidates.push_back(path);
+      continue;
     }
+    std::string name = path.filename().string();
+    if (name == "settings.py") settings_candidates.push_back(path);
+    if ((name == "manage.py" || name == "wsgi.py" || name == "asgi.py") && it.depth() <= 3)
+      if (std::optional<std::string> named_here = named_settings(project_root, path))
+        if (std::optional<std::string> modpath = settings_modpath_from(*named_here, path.parent_path(), project_root))
+          add(*modpath);
+  }
+  if (!named.empty()) return named;
+  // Otherwise the modules or packages named settings that assign at least
+  // two of the settings every project has: an app's own defaults module or
+  // a view module named settings.py is not a settings module.
+  std::vector<std::string> found;
+  for (const fs::path& path : settings_candidates) {
+    if (!assigns_core_settings(project_root, path)) continue;
+    fs::path relative = fs::relative(path, project_root);
+    if (relative.extension() == ".py") relative.replace_extension();
+    found.push_back(dotted(relative));
   }
   std::sort(found.begin(), found.end());
   return found;
@@ -260,22 +348,40 @@ std::string get_settings_modpath(const fs::path& project_root) {
   return files.empty() ? std::string() : files.front();
 }
 
+namespace {
+
+// The files a settings module's values are read from: the module, or for
+// a settings package its __init__.py and then its other modules.
+std::vector<fs::path> settings_sources(const std::string& modpath, const fs::path& root) {
+  std::optional<fs::path> file = module_file(modpath, root);
+  if (!file) return {};
+  std::vector<fs::path> files{*file};
+  if (file->filename() != "__init__.py") return files;
+  std::vector<fs::path> others;
+  std::error_code ec;
+  for (const auto& entry : fs::directory_iterator(file->parent_path(), ec))
+    if (entry.path().extension() == ".py" && entry.path().filename() != "__init__.py") others.push_back(entry.path());
+  std::sort(others.begin(), others.end());
+  files.insert(files.end(), others.begin(), others.end());
+  return files;
+}
+
+std::optional<std::string> setting_value(const std::vector<std::string>& settings_files, const fs::path& root,
+                                         const std::string& name) {
+  for (const std::string& modpath : settings_files)
+    for (const fs::path& file : settings_sources(modpath, root))
+      if (std::optional<std::string> value = literal_setting(root, file, name)) return value;
+  return std::nullopt;
+}
+
+}  // namespace
+
 std::string get_root_urlconf(const std::vector<std::string>& settings_files, const fs::path& project_root) {
-  for (const std::string& modpath : settings_files) {
-    std::optional<fs::path> file = module_file(modpath, project_root);
-    if (!file) continue;
-    if (std::optional<std::string> value = literal_setting(project_root, *file, "ROOT_URLCONF")) return *value;
-  }
-  return "";
+  return setting_value(settings_files, project_root, "ROOT_URLCONF").value_or("");
 }
 
 std::optional<std::string> get_static_url_setting(const fs::path& project_root) {
-  for (const std::string& modpath : get_settings_files(project_root)) {
-    std::optional<fs::path> file = module_file(modpath, project_root);
-    if (!file) continue;
-    if (std::optional<std::string> value = literal_setting(project_root, *file, "STATIC_URL")) return value;
-  }
-  return std::nullopt;
+  return setting_value(get_settings_files(project_root), project_root, "STATIC_URL");
 }
 
 py::dict get_code_style(const fs::path& project_root) {

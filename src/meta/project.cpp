@@ -263,6 +263,12 @@ bool in_git_repository(const fs::path& root) {
   }
 }
 
+bool ignored_by_git(const fs::path& root) {
+  std::vector<std::string> args = kGitSettings;
+  args.insert(args.end(), {"check-ignore", "-q", "--", "."});
+  return run_git(root, args).status == 0;
+}
+
 ProjectRoot find_project_root(const fs::path& start, const fs::path& working_directory) {
   std::error_code ec;
   fs::path resolved = fs::weakly_canonical(fs::absolute(start, ec), ec);
@@ -301,7 +307,10 @@ ProjectFiles project_files(const fs::path& root, const std::vector<std::string>&
                        [&](const std::string& pattern) { return path_matches(pattern, relative, folder); });
   };
   std::vector<fs::path> candidates;
-  if (in_git_repository(root)) {
+  // A project that the enclosing repository ignores as a whole (a vendored
+  // or unpacked codebase checked on purpose) is walked like one outside
+  // git: git would list none of its files.
+  if (in_git_repository(root) && !ignored_by_git(root)) {
     for (const std::string& path : split_nul(git(root, {"ls-files", "--cached", "--others", "--exclude-standard", "-z", "--"})))
       candidates.emplace_back(path);
   } else {

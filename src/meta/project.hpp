@@ -55,6 +55,8 @@ ProjectRoot find_project_root(const fs::path& start, const fs::path& working_dir
 
 // Whether the root lies in a git work tree.
 bool in_git_repository(const fs::path& root);
+// Whether the work tree's ignore rules leave the root out as a whole.
+bool ignored_by_git(const fs::path& root);
 // Output of a git command run at the root with tessary's own settings (no
 // command the repository's configuration names runs: no fsmonitor,
 // textconv, external diff, content filter or pager). A failure is a value

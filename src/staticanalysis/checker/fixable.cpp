@@ -19,6 +19,10 @@ namespace {
 PYBIND11_CONSTINIT py::gil_safe_call_once_and_store<std::vector<FixRow>> rows_storage;
 
 std::vector<FixRow> build_rows() {
+  // Each check module fills its fix rows when its Python module loads:
+  // load them first, so that the table is never made without some.
+  for (const char* module : {"migrations", "fieldrules", "queryrules", "urls"})
+    py::module_::import((std::string("tessary.staticanalysis.checkers.") + module).c_str());
   std::vector<FixRow> table;
   for (const auto* rows : {&migrations::fix_rules(), &fieldrules::fix_rules(), &queryrules::fix_rules(), &urls::fix_rules()})
     table.insert(table.end(), rows->begin(), rows->end());

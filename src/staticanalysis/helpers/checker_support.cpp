@@ -71,6 +71,8 @@ py::list rules_as_python(std::span<const Rule> rules) {
                          : rule.unsafe_because.empty() ? py::object(py::str("safe")) : py::object(py::str("unsafe"));
     entry["unsafe_because"] = rule.unsafe_because.empty() ? py::object(py::none()) : py::object(text(rule.unsafe_because));
     entry["changes_model_fields"] = rule.changes_schema;
+    entry["default"] = rule.opt_in_because.empty();
+    entry["opt_in_because"] = rule.opt_in_because.empty() ? py::object(py::none()) : py::object(text(rule.opt_in_because));
     out.append(entry);
   }
   return out;

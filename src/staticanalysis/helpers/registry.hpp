@@ -32,6 +32,10 @@ struct Rule {
   std::string_view unsafe_because;  // why the fix can change what the program does; empty: safe
   bool changes_schema = false;   // the fix changes a model field as the migration autodetector sees it
   int fix_order = 0;             // fixes run in ascending order
+  // Why the rule is not in the default set (checked only when selected):
+  // its measured precision on code nobody tuned it for. Empty: `check`,
+  // `fix` and `suggest` run it by default.
+  std::string_view opt_in_because = {};
 };
 
 inline constexpr Rule kRegistry[] = {
@@ -52,7 +56,8 @@ inline constexpr Rule kRegistry[] = {
      "A string field (CharField, TextField, URLField, EmailField, SlugField) declared with null=True.",
      "Django stores missing text as the empty string; allowing NULL too gives two ways to say 'no data'.",
      "title = models.CharField(max_length=50, null=True)", "title = models.CharField(max_length=50, default=\"\", blank=True)",
-     "Drops null=True, adds blank=True, and sets default=\"\" when the field has no default or a default of None; any other default stays.", "blank=True makes the field optional in forms, rows that hold NULL keep it until a data migration turns it into \"\", and code that still writes None then fails on the NOT NULL column", true, 2},
+     "Drops null=True, adds blank=True, and sets default=\"\" when the field has no default or a default of None; any other default stays.", "blank=True makes the field optional in forms, rows that hold NULL keep it until a data migration turns it into \"\", and code that still writes None then fails on the NOT NULL column", true, 2,
+     "84% of its judged findings on twelve public Django codebases were right with sound advice (the default set asks for 95%): it cannot yet see where a project gives NULL a meaning of its own (filters on __isnull, assigns None, a unique set with blank values)"},
     {"C2001", "tall-model", "Too many fields", "fieldrules",
      "The model has {count} fields; split it into smaller related models.",
      "A model class declaring more named fields than the max-model-fields option allows (20).",
@@ -64,13 +69,15 @@ inline constexpr Rule kRegistry[] = {
      "    city = models.CharField(max_length=80)\n    country = models.CharField(max_length=2)\n\n\n"
      "class Order(models.Model):\n    number = models.IntegerField()\n"
      "    address = models.ForeignKey(Address, on_delete=models.CASCADE, related_name=\"orders\")",
-     "", "", false, 0},
+     "", "", false, 0,
+     "75% of its judged findings on twelve public Django codebases were right with sound advice (the default set asks for 95%): a wide table is at times a deliberate snapshot, such as an order line that copies the product's data"},
     {"C2002", "redundant-default-args", "Redundant default argument", "fieldrules",
      "{name}: {option}={value} is already the default; drop it.",
      "A field keyword whose value equals the field's own default.",
      "Redundant options are noise in models and in every migration made from them.",
      "name = models.CharField(max_length=20, null=False)", "name = models.CharField(max_length=20)",
-     "Removes the redundant keyword.", "", false, 3},
+     "Removes the redundant keyword.", "", false, 3,
+     "83% of its judged findings on twelve public Django codebases were right with sound advice (the default set asks for 95%): an explicit default that names a shared constant, carries a comment, or is what a test is about is not noise"},
     {"C2003", "field-null-not-blank", "Nullable field not blank", "fieldrules",
      "{name}: null=True without blank=True makes forms reject empty values; add blank=True.",
      "A non-string, non-boolean field with null=True but without blank=True or a default.",
@@ -88,13 +95,15 @@ inline constexpr Rule kRegistry[] = {
      "A ForeignKey in a concrete model without a related_name.",
      "The implicit reverse accessor (<model>_set) is easy to misread and clashes when models change.",
      "author = models.ForeignKey(Author, on_delete=models.CASCADE)", "author = models.ForeignKey(Author, on_delete=models.CASCADE, related_name=\"books\")",
-     "", "", false, 0},
+     "", "", false, 0,
+     "91% of its judged findings on twelve public Django codebases were right with sound advice (the default set asks for 95%): the content_type key behind a GenericForeignKey is written without related_name in Django's own documentation"},
     {"C2006", "huge-max-length", "Huge charfield max_length", "fieldrules",
      "{name}: max_length={value} is huge for a CharField; use a TextField.",
      "A CharField whose max_length is above 512.",
      "Long free text belongs in a TextField; huge varchar limits are arbitrary and backend dependent.",
      "summary = models.CharField(max_length=2000)", "summary = models.TextField()",
-     "Turns the CharField into a TextField.", "the column changes type, and forms no longer check the text's length", true, 5},
+     "Turns the CharField into a TextField.", "the column changes type, and forms no longer check the text's length", true, 5,
+     "28% of its judged findings on twelve public Django codebases were right with sound advice (the default set asks for 95%): a long one-line identifier, title or URL belongs in a CharField, as a TextField is a textarea with no length check"},
     {"C2008", "deprecated-nullboolean-field", "Nullable BooleanField", "fieldrules",
      "{name}: NullBooleanField is deprecated; use BooleanField(null=True).",
      "A NullBooleanField.",
@@ -115,7 +124,8 @@ inline constexpr Rule kRegistry[] = {
      "class Shelf(models.Model): ...",
      "class Author(models.Model): ...  # Shelf moved to the models package's shelves module\n"
      "class Book(models.Model): ...",
-     "", "", false, 0},
+     "", "", false, 0,
+     "58% of its judged findings on twelve public Django codebases were right with sound advice (the default set asks for 95%): test apps' fixture models and the models modules of forkable apps hold many models on purpose"},
     {"C3002", "model-method-order", "Wrong method order", "methodrules",
      "{before} should come before {after} in the model (Django's model style order).",
      "Standard model members (Meta, __str__, save, get_absolute_url) out of Django's style order, a custom method before them, or a field after Meta.",
@@ -130,7 +140,8 @@ inline constexpr Rule kRegistry[] = {
      "class BookReview(models.Model): ...\nclass BookStore(models.Model): ...",
      "class Author(models.Model): ...  # in the app \"book\"\nclass Publisher(models.Model): ...\n"
      "class Review(models.Model): ...\nclass Store(models.Model): ...",
-     "", "", false, 0},
+     "", "", false, 0,
+     "13% of its judged findings on twelve public Django codebases were right with sound advice (the default set asks for 95%): the shared prefix is often not the app's name, and dropping it clashes with other model names"},
     {"C4005", "obsolete-setting", "Setting the Django version no longer reads", "settings",
      "{name} is no longer read by Django {version}; remove it.",
      "A setting assigned in the settings that the project's Django release no longer has (USE_L10N in 5.0, "
@@ -257,7 +268,8 @@ inline constexpr Rule kRegistry[] = {
      "A link (<a href>) written as a fixed site path such as /books/.",
      "Fixed paths break when URL patterns or the mount point change; the url tag reverses the route.",
      "<a href=\"/books/\">Books</a>", "<a href=\"{% url 'book-list' %}\">Books</a>",
-     "", "", false, 0},
+     "", "", false, 0,
+     "17% of its judged findings on twelve public Django codebases were right with sound advice (the default set asks for 95%): placeholder links of demo and style-guide templates are not routes of the project"},
     {"C7001", "hard-coded-static-url", "Check if hard-coded static url is used in template", "templates",
      "Hard-coded static URL {path}; use the {% static %} tag.",
      "A stylesheet, script or media source (link href; audio, embed, img, input, script, source, track, video src) written as a fixed site path.",
@@ -285,19 +297,22 @@ inline constexpr Rule kRegistry[] = {
      "from django.db import migrations\n\n\ndef forwards(apps, schema_editor):\n    pass\n\n\n"
      "class Migration(migrations.Migration):\n"
      "    operations = [migrations.RunPython(forwards, migrations.RunPython.noop)]",
-     "Adds migrations.RunPython.noop as the reverse code.", "", false, 1},
+     "Adds migrations.RunPython.noop as the reverse code.", "", false, 1,
+     "88% of its judged findings on twelve public Django codebases were right with sound advice (the default set asks for 95%): reverse code passed through *args is not seen"},
     {"C9000", "queryset-length", "Detects using len(queryset) instead of queryset.count()", "queryrules",
      "len() of a queryset loads every row; use .count().",
      "len() called on a queryset.",
      "len() fetches every row into memory just to count them; count() asks the database.",
      "total = len(Book.objects.all())", "total = Book.objects.all().count()",
-     "Rewrites len(qs) as qs.count().", "count() asks the database again where the rows may be read later from the result cache len() filled, in code that this check cannot see (a template)", false, 7},
+     "Rewrites len(qs) as qs.count().", "count() asks the database again where the rows may be read later from the result cache len() filled, in code that this check cannot see (a template)", false, 7,
+     "9% of its judged findings on twelve public Django codebases were right with sound advice (the default set asks for 95%): the rows are mostly read again after len(), so the result cache len() fills is used and count() would add a query"},
     {"C9001", "indirect-foreign-key", "Traversing foo.bar.pk instead of using foo.bar_id", "queryrules",
      "{me}.{related_name}.{pk_attribute} loads the related row; read {me}.{related_name}_id instead.",
      "Reading pk or id of a foreign key through the related object (book.author.pk).",
      "Following the relation loads the related row; the key is already on the instance as <field>_id.",
      "author_id = book.author.pk", "author_id = book.author_id",
-     "Rewrites book.author.pk as book.author_id.", "", false, 10},
+     "Rewrites book.author.pk as book.author_id.", "", false, 10,
+     "71% of its judged findings on twelve public Django codebases were right with sound advice (the default set asks for 95%): .id is not the primary key where a model names its key field otherwise"},
     {"C9002", "count-instead-exists", "Using count() where exists() could be better", "queryrules",
      "Counting {queryset} to test for rows; use .exists().",
      "A queryset count tested for truth or compared against 0 or 1.",
@@ -309,7 +324,8 @@ inline constexpr Rule kRegistry[] = {
      "A queryset used directly as a truth value (if qs:, not qs).",
      "Truth-testing a queryset fetches all of its rows; exists() asks for one.",
      "if not books:", "if not books.exists():",
-     "Rewrites the test as qs.exists().", "exists() is a query of its own, where the rows may be read later from the result cache the test filled, in code that this check cannot see (a template)", false, 8},
+     "Rewrites the test as qs.exists().", "exists() is a query of its own, where the rows may be read later from the result cache the test filled, in code that this check cannot see (a template)", false, 8,
+     "33% of its judged findings on twelve public Django codebases were right with sound advice (the default set asks for 95%): the rows are mostly read right after the truth test, from the cache it fills"},
 };
 
 // The entry of `id`; a rule that is not registered is a programming error.

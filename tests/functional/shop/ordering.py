@@ -55,3 +55,23 @@ class FieldAfterStr(models.Model):
         return "x"
 
     name = models.CharField(max_length=10)
+
+
+class Special(models.Model):
+    # Special methods keep Python's habit of coming first: not reported.
+    name = models.CharField(max_length=10)
+
+    def __init__(self, *args, **kwargs):
+        super().__init__(*args, **kwargs)
+
+    def __eq__(self, other):
+        return self.name == getattr(other, "name", None)
+
+    def __str__(self):
+        return self.name
+
+    def describe(self):  # expect: C3002 {"before": "save", "after": "describe"}
+        return self.name
+
+    def save(self, *args, **kwargs):
+        super().save(*args, **kwargs)

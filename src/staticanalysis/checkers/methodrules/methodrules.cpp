@@ -95,6 +95,11 @@ void check_attribute_order(const py::object& self, const Node& node) {
   Node previous = previous_sibling(node);
   if (!previous.isa(ast().FunctionDef)) return;  // async functions derive from FunctionDef
   std::string previous_name = previous.name().value_or("");
+  // Django's model style orders the model's own methods; a special method
+  // (__init__, __eq__, __hash__) has a place of its own by Python habit.
+  bool special = previous_name.size() > 4 && previous_name.rfind("__", 0) == 0 &&
+                 previous_name.compare(previous_name.size() - 2, 2, "__") == 0;
+  if (special && previous_name != "__str__") return;
   std::optional<size_t> previous_position = standard_position(previous_name);
   py::dict args;
   args["before"] = *name;

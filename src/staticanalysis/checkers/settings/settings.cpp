@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <map>
 #include <set>
+#include <sstream>
 
 #include "staticanalysis/helpers/pyclass.hpp"
 
@@ -333,6 +334,20 @@ std::string django_version_of(const py::object& checker) {
   return py::str(checker.attr("linter").attr("config").attr("django_version"));
 }
 
+// Settings a test suite runs with (tests/settings.py, test_settings.py):
+// what a deployment needs is not their business.
+bool is_test_settings(const std::string& modpath) {
+  std::stringstream parts(modpath);
+  for (std::string part; std::getline(parts, part, '.');) {
+    if (part == "test" || part == "tests" || part == "testing" || part.rfind("test_", 0) == 0 ||
+        part.rfind("tests_", 0) == 0)
+      return true;
+    for (std::string_view tail : {"_test", "_tests", "_testing"})
+      if (part.size() > tail.size() && part.compare(part.size() - tail.size(), tail.size(), tail) == 0) return true;
+  }
+  return false;
+}
+
 // The findings of every settings module the linter was told of, made once
 // per linter run.
 py::list findings_of_run(const py::object& self, const py::object& visited) {
@@ -348,8 +363,12 @@ py::list findings_of_run(const py::object& self, const py::object& visited) {
       Node named(path_bytes(visited.attr("name")) == name
                      ? visited
                      : py::object(ast().manager.attr("ast_from_module_name")(name)));
-      for (const Finding& finding : settings_findings(named, version))
+      bool test_suite = is_test_settings(name);
+      for (const Finding& finding : settings_findings(named, version)) {
+        // Only the obsolete-setting check speaks to a test suite's settings.
+        if (test_suite && finding.id != "C4005") continue;
         all.append(py::make_tuple(name, finding.id, finding.node.obj(), finding.args));
+      }
     } catch (py::error_already_set&) {
       // A settings module that is not there or does not parse: nothing to say.
     }
