@@ -70,7 +70,10 @@ def place(rule, code):
         return path, ("from shop.models import Book\n\n\ndef view():\n    books = Book.objects.filter(title=\"x\")\n"
                       "    book = Book.objects.get(pk=1)\n" + textwrap.indent(body, "    ") + "\n")
     if module == "urls":
-        return path, ("from django.urls import reverse, reverse_lazy\nfrom django.views.generic import CreateView\n\n\n"
+        # The functions the code calls are imported (a fix imports the one
+        # it calls and drops the one it leaves unused).
+        names = ", ".join(name for name in ("reverse", "reverse_lazy") if f"{name}(" in code)
+        return path, (f"from django.urls import {names}\nfrom django.views.generic import CreateView\n\n\n"
                       + code + "\n")
     return path, code + "\n"
 

@@ -138,6 +138,15 @@ URL_CASES = {
         "def later():\n"
         "    return url_for(\"later\")\n",
     ),
+    # The import the fix leaves unused goes; one still used stays.
+    "menu.py": (
+        "from django.urls import path, reverse\n\n"
+        "HOME = reverse(\"home\")\n"
+        "urlpatterns = [path(\"\", None)]\n",
+        "from django.urls import path, reverse_lazy\n\n"
+        "HOME = reverse_lazy(\"home\")\n"
+        "urlpatterns = [path(\"\", None)]\n",
+    ),
 }
 
 
@@ -150,7 +159,8 @@ def test_url_fixes(tmp_path, capsys):
         (root / "shop" / name).write_text(before)
     code, out, err = run(capsys, "check", "--no-cache", "--format", "json", root)
     found = sorted((e["path"], e["line"], e["message-id"]) for e in json.loads(out))
-    assert found == [("shop/links.py", 3, "C6001"), ("shop/views.py", 9, "C6000"), ("shop/views.py", 12, "C6000")]
+    assert found == [("shop/links.py", 3, "C6001"), ("shop/menu.py", 3, "C6001"), ("shop/views.py", 9, "C6000"),
+                     ("shop/views.py", 12, "C6000")]
     assert run(capsys, "fix", "--unsafe-fixes", root)[0] == 0
     for name, (_, after) in URL_CASES.items():
         assert (root / "shop" / name).read_text() == after

@@ -262,7 +262,9 @@ inline constexpr Rule kRegistry[] = {
      "or the URL is fixed before settings such as SCRIPT_NAME apply.",
      "class BookCreate(CreateView):\n    success_url = reverse(\"book-list\")",
      "class BookCreate(CreateView):\n    success_url = reverse_lazy(\"book-list\")",
-     "Calls reverse_lazy() instead, and imports it where it is not.", "", false, 41},
+     "Calls reverse_lazy() instead, and imports it where it is not.",
+     "a lazy URL is not a str: code that tests it with `in`, slices it or hands it to something that wants a str "
+     "(json.dumps, a header) fails or behaves differently", false, 41},
     {"C7000", "hard-coded-url", "Check if hard-coded url is used in template", "templates",
      "Hard-coded URL in a template; use the {% url %} tag so routes can change.",
      "A link (<a href>) written as a fixed site path such as /books/.",
@@ -297,7 +299,9 @@ inline constexpr Rule kRegistry[] = {
      "from django.db import migrations\n\n\ndef forwards(apps, schema_editor):\n    pass\n\n\n"
      "class Migration(migrations.Migration):\n"
      "    operations = [migrations.RunPython(forwards, migrations.RunPython.noop)]",
-     "Adds migrations.RunPython.noop as the reverse code.", "", false, 1,
+     "Adds migrations.RunPython.noop as the reverse code.",
+     "unapplying the migration no longer stops with an error, while the data it changed stays as the forward "
+     "step left it", false, 1,
      "88% of its judged findings on twelve public Django codebases were right with sound advice (the default set asks for 95%): reverse code passed through *args is not seen"},
     {"C9000", "queryset-length", "Detects using len(queryset) instead of queryset.count()", "queryrules",
      "len() of a queryset loads every row; use .count().",

@@ -22,7 +22,12 @@ bool looks_like_run_python(const Node& call) {
 bool has_reverse_keyword(const Node& call) {
   for (const Node& keyword : call.nodes(ast().keywords)) {
     if (keyword.text(ast().arg) == std::optional<std::string>("reverse_code")) return true;
+    // RunPython(**options): the reverse code may be among them.
+    if (!keyword.text(ast().arg)) return true;
   }
+  // RunPython(*make_steps(...)): so may the unpacked arguments.
+  for (const Node& argument : call.nodes(ast().args))
+    if (argument.isa(ast().Starred)) return true;
   return false;
 }
 

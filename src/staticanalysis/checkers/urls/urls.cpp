@@ -160,6 +160,27 @@ py::object call_instead(const Node& call, const std::string& wanted, const std::
     }
   }
   set_function_name(call, wanted);
+  // The function the call named before may now be unused: its import goes
+  // (only where it is imported under its own name and nothing else in
+  // the module names it).
+  if (std::optional<Node> import = import_for(module, other)) {
+    bool used = false;
+    for (const Node& name : module.descendants(ast().Name))
+      used = used || name.name() == std::optional<std::string>(other);
+    py::list names = import->get(py::str("names"));
+    if (!used && py::len(names) > 1) {
+      py::list kept;
+      for (py::handle pair : names) {
+        bool plain = py::str(pair[py::int_(0)]).cast<std::string>() == other && pair[py::int_(1)].is_none();
+        if (!plain) kept.append(pair);
+      }
+      if (py::len(kept) < py::len(names)) {
+        import->obj().attr("names") = kept;
+        py::object others = py::getattr(module.obj(), "replace_other_nodes", py::none());
+        if (py::isinstance<py::list>(others)) others.attr("append")(import->obj());
+      }
+    }
+  }
   return call.obj();
 }
 

@@ -15,6 +15,10 @@ def backwards(apps, schema_editor):
     pass
 
 
+STEPS = (forwards, backwards)
+OPTIONS = {"code": forwards, "reverse_code": backwards}
+
+
 class Migration(migrations.Migration):
     dependencies = [("shop", "0001_initial")]
 
@@ -24,4 +28,7 @@ class Migration(migrations.Migration):
         migrations.RunPython(forwards, backwards),
         migrations.RunPython(forwards, reverse_code=backwards),
         RunPython(forwards),
+        # The steps may carry their reverse code: not reported.
+        migrations.RunPython(*STEPS),
+        migrations.RunPython(**OPTIONS),
     ]
