@@ -46,6 +46,8 @@ def test_settings_found_by_name_without_manage_py(tmp_path):
     (tmp_path / ".venv" / "lib").mkdir(parents=True)
     (tmp_path / ".venv" / "lib" / "settings.py").write_text(CORE)
     assert meta.get_settings_files(tmp_path) == ["other.settings", "site.conf.settings"]
+    assert meta.find_settings_modules(tmp_path)[0] == (
+        "other.settings", "named settings and assigns the settings every project has")
     assert meta.get_root_urlconf(["other.settings", "site.conf.settings"], project_root=tmp_path) == "site.urls"
 
 
@@ -67,6 +69,7 @@ def test_settings_the_project_runs_with(tmp_path, where, text):
     (tmp_path / "src" / "shop" / "tests" / "settings.py").write_text(CORE)
     (tmp_path / where).write_text(text)
     assert meta.get_settings_files(tmp_path) == ["src.shop.settings.production"]
+    assert meta.find_settings_modules(tmp_path) == [("src.shop.settings.production", f"named by {where}")]
 
 
 def test_configuration_keys_and_bad_toml(tmp_path):

@@ -262,6 +262,16 @@ def require_django(environment):
     )
 
 
+def settings_module_line(root):
+    from tessary import meta
+
+    found = meta.find_settings_modules(str(root))
+    if not found:
+        return "- (none found: no DJANGO_SETTINGS_MODULE named, no settings module that sets INSTALLED_APPS and the like)"
+    modpath, how = found[0]
+    return f"{modpath} ({how})"
+
+
 def show_settings(root, how, environment, selection, catalogue, args):
     from tessary import meta
     from tessary.staticanalysis import dependencies
@@ -282,7 +292,7 @@ def show_settings(root, how, environment, selection, catalogue, args):
         ("environment paths", os.pathsep.join(environment["paths"]) or "-"),
         ("Django", django),
         ("Django requirement", requirement),
-        ("settings module", meta.get_settings_modpath(str(root)) or "-"),
+        ("settings module", settings_module_line(root)),
         ("configuration file", str(meta.config_file(str(root)))),
         ("line length", str(meta.get_code_style(str(root))["line_length"])),
         ("rules", ", ".join(rules)),

@@ -19,6 +19,8 @@ PYBIND11_MODULE(meta, m) {
   m.def("get_toml_config", &get_toml_config, py::arg("project_root"));
   m.def("get_front_end_config", &get_front_end_config, py::arg("project_root"));
   m.def("get_settings_files", &get_settings_files, py::arg("project_root"));
+  m.def("find_settings_modules", &find_settings_modules, py::arg("project_root"),
+        "[(module path, how it was found)] of the project's settings modules.");
   m.def("get_settings_modpath", &get_settings_modpath, py::arg("project_root"));
   m.def(
       "get_root_urlconf",

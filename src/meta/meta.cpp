@@ -292,21 +292,31 @@ static bool holds_settings(const fs::path& root, const std::string& modpath) {
 }
 
 std::vector<std::string> get_settings_files(const fs::path& project_root) {
+  std::vector<std::string> out;
+  for (const auto& [modpath, how] : find_settings_modules(project_root)) out.push_back(modpath);
+  return out;
+}
+
+std::vector<std::pair<std::string, std::string>> find_settings_modules(const fs::path& project_root) {
   // The module the project runs with, as its manage.py, wsgi.py, asgi.py
   // or pytest configuration names it.
-  std::vector<std::string> named;
-  auto add = [&named, &project_root](const std::string& modpath) {
-    if (std::find(named.begin(), named.end(), modpath) == named.end() && holds_settings(project_root, modpath))
-      named.push_back(modpath);
+  std::vector<std::pair<std::string, std::string>> named;
+  std::string origin;
+  auto add = [&named, &project_root, &origin](const std::string& modpath) {
+    bool known = std::any_of(named.begin(), named.end(), [&](const auto& entry) { return entry.first == modpath; });
+    if (!known && holds_settings(project_root, modpath)) named.emplace_back(modpath, "named by " + origin);
   };
+  origin = "manage.py";
   if (is_file(project_root / "manage.py"))
     if (std::optional<std::string> name = named_settings(project_root, project_root / "manage.py"))
       if (std::optional<std::string> modpath = settings_modpath_from(*name, project_root, project_root)) add(*modpath);
   if (!named.empty()) return named;
-  for (const char* config : {"pytest.ini", "pyproject.toml", "setup.cfg", "tox.ini"})
+  for (const char* config : {"pytest.ini", "pyproject.toml", "setup.cfg", "tox.ini"}) {
+    origin = config;
     if (is_file(project_root / config))
       if (std::optional<std::string> name = named_settings(project_root, project_root / config))
         if (std::optional<std::string> modpath = settings_modpath_from(*name, project_root, project_root)) add(*modpath);
+  }
   std::error_code ec;
   std::vector<fs::path> settings_candidates;
   fs::recursive_directory_iterator it(project_root, fs::directory_options::skip_permission_denied, ec), end;
@@ -323,21 +333,23 @@ std::vector<std::string> get_settings_files(const fs::path& project_root) {
     }
     std::string name = path.filename().string();
     if (name == "settings.py") settings_candidates.push_back(path);
-    if ((name == "manage.py" || name == "wsgi.py" || name == "asgi.py") && it.depth() <= 3)
+    if ((name == "manage.py" || name == "wsgi.py" || name == "asgi.py") && it.depth() <= 3) {
+      origin = fs::relative(path, project_root).generic_string();
       if (std::optional<std::string> named_here = named_settings(project_root, path))
         if (std::optional<std::string> modpath = settings_modpath_from(*named_here, path.parent_path(), project_root))
           add(*modpath);
+    }
   }
   if (!named.empty()) return named;
   // Otherwise the modules or packages named settings that assign at least
   // two of the settings every project has: an app's own defaults module or
   // a view module named settings.py is not a settings module.
-  std::vector<std::string> found;
+  std::vector<std::pair<std::string, std::string>> found;
   for (const fs::path& path : settings_candidates) {
     if (!assigns_core_settings(project_root, path)) continue;
     fs::path relative = fs::relative(path, project_root);
     if (relative.extension() == ".py") relative.replace_extension();
-    found.push_back(dotted(relative));
+    found.emplace_back(dotted(relative), "named settings and assigns the settings every project has");
   }
   std::sort(found.begin(), found.end());
   return found;

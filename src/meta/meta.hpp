@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace tessary::meta {
@@ -30,6 +31,12 @@ py::dict get_toml_config(const fs::path& project_root);
 // "exclude", "per-file-ignores", ...).
 py::dict get_front_end_config(const fs::path& project_root);
 // Import paths of the project's settings modules.
+// The settings modules and how each was found ("named by manage.py", ...):
+// the module manage.py, a wsgi.py or asgi.py, or the pytest configuration
+// names in DJANGO_SETTINGS_MODULE, else the modules or packages named
+// settings that assign two of INSTALLED_APPS, DATABASES, ROOT_URLCONF and
+// MIDDLEWARE.
+std::vector<std::pair<std::string, std::string>> find_settings_modules(const fs::path& project_root);
 std::vector<std::string> get_settings_files(const fs::path& project_root);
 // The first of them, or the empty text.
 std::string get_settings_modpath(const fs::path& project_root);
