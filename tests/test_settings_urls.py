@@ -138,6 +138,20 @@ URL_CASES = {
         "def later():\n"
         "    return url_for(\"later\")\n",
     ),
+    # Both fixes in one module: each function is still imported once, where
+    # it was (a fix that drops an import another fix needs puts it back).
+    "both.py": (
+        "from django.urls import reverse, reverse_lazy\n\n\n"
+        "class Done:\n"
+        "    success_url = reverse(\"home\")\n\n"
+        "    def get_success_url(self):\n"
+        "        return reverse_lazy(\"later\")\n",
+        "from django.urls import reverse, reverse_lazy\n\n\n"
+        "class Done:\n"
+        "    success_url = reverse_lazy(\"home\")\n\n"
+        "    def get_success_url(self):\n"
+        "        return reverse(\"later\")\n",
+    ),
     # The import the fix leaves unused goes; one still used stays.
     "menu.py": (
         "from django.urls import path, reverse\n\n"
@@ -159,8 +173,8 @@ def test_url_fixes(tmp_path, capsys):
         (root / "shop" / name).write_text(before)
     code, out, err = run(capsys, "check", "--no-cache", "--format", "json", root)
     found = sorted((e["path"], e["line"], e["message-id"]) for e in json.loads(out))
-    assert found == [("shop/links.py", 3, "C6001"), ("shop/menu.py", 3, "C6001"), ("shop/views.py", 9, "C6000"),
-                     ("shop/views.py", 12, "C6000")]
+    assert found == [("shop/both.py", 5, "C6001"), ("shop/both.py", 8, "C6000"), ("shop/links.py", 3, "C6001"),
+                     ("shop/menu.py", 3, "C6001"), ("shop/views.py", 9, "C6000"), ("shop/views.py", 12, "C6000")]
     assert run(capsys, "fix", "--unsafe-fixes", root)[0] == 0
     for name, (_, after) in URL_CASES.items():
         assert (root / "shop" / name).read_text() == after

@@ -147,13 +147,23 @@ namespace {
 // and names the changed import for a suggestion of its own.
 py::object call_instead(const Node& call, const std::string& wanted, const std::string& other) {
   Node module = call.root();
-  if (!binds(module, wanted)) {
+  // Names an earlier fix of this module took out of its import (with the
+  // place they had there) are no longer bound, whatever the module's
+  // scope says; one needed again goes back to its place.
+  py::object dropped = py::getattr(module.obj(), "_tessary_dropped_imports", py::none());
+  if (dropped.is_none()) {
+    dropped = py::dict();
+    module.obj().attr("_tessary_dropped_imports") = dropped;
+  }
+  if (!binds(module, wanted) || dropped.contains(py::str(wanted))) {
     if (std::optional<Node> import = import_for(module, other)) {
       py::list names = import->get(py::str("names"));
       bool listed = false;
       for (py::handle pair : names) listed = listed || py::str(pair[py::int_(0)]).cast<std::string>() == wanted;
       if (!listed) {
-        names.append(py::make_tuple(wanted, py::none()));
+        py::object place = dropped.attr("pop")(py::str(wanted), py::none());
+        if (place.is_none()) names.append(py::make_tuple(wanted, py::none()));
+        else names.attr("insert")(place, py::make_tuple(wanted, py::none()));
         py::object others = py::getattr(module.obj(), "replace_other_nodes", py::none());
         if (py::isinstance<py::list>(others)) others.attr("append")(import->obj());
       }
@@ -170,12 +180,16 @@ py::object call_instead(const Node& call, const std::string& wanted, const std::
     py::list names = import->get(py::str("names"));
     if (!used && py::len(names) > 1) {
       py::list kept;
+      long place = -1, index = 0;
       for (py::handle pair : names) {
         bool plain = py::str(pair[py::int_(0)]).cast<std::string>() == other && pair[py::int_(1)].is_none();
-        if (!plain) kept.append(pair);
+        if (plain) place = index;
+        else kept.append(pair);
+        ++index;
       }
-      if (py::len(kept) < py::len(names)) {
+      if (place >= 0) {
         import->obj().attr("names") = kept;
+        dropped[py::str(other)] = place;
         py::object others = py::getattr(module.obj(), "replace_other_nodes", py::none());
         if (py::isinstance<py::list>(others)) others.attr("append")(import->obj());
       }
