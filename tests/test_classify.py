@@ -92,13 +92,23 @@ str("x") #@
         (
             "from django.db import migrations\nclass Plain:\n    pass\n"
             "class Migration(migrations.Migration):\n    pass\n",
-            False,
+            True,
         ),
+        ("class Plain:\n    pass\n", False),
     ],
-    ids=["no-classes", "migration", "first-class-decides"],
+    ids=["no-classes", "migration", "migration-after-another-class", "plain-class"],
 )
 def test_migration_modules(source, expected):
     assert helpers.is_migration_file(astroid.parse(source, "app.migrations.0001_initial")) is expected
+
+
+def test_a_migrations_package_module_with_a_migration_class_is_a_migration():
+    # The base comes from a helper astroid cannot follow: the folder and the
+    # class name still tell.
+    source = "from .base import Step\nclass Helper:\n    pass\nclass Migration(Step):\n    pass\n"
+    inside = astroid.parse(source, "app.migrations.0002_data", path="/nowhere/app/migrations/0002_data.py")
+    outside = astroid.parse(source, "app.steps", path="/nowhere/app/steps.py")
+    assert helpers.is_migration_file(inside) and not helpers.is_migration_file(outside)
 
 
 @pytest.mark.parametrize(

@@ -262,3 +262,32 @@ def test_fix_counts_only_its_own_findings_and_names_apps_by_label(capsys, tmp_pa
     )
     code, out, _ = run(capsys, "fix", "--unsafe-fixes", root)
     assert code == 0 and "Model fields changed in shop: Book." in out
+
+
+def test_an_admin_class_of_a_library_scheme_is_not_a_misplaced_admin(capsys, tmp_path):
+    # A plugin base from an installed package reaches ModelAdmin; the
+    # project's plugins live in the module that package discovers, not in
+    # admin.py. A class built on Django's own ModelAdmin there is misplaced.
+    project = make_project(tmp_path, "from django.db import models\n")
+    (project / "shop" / "cms_plugins.py").write_text(textwrap.dedent(
+        """\
+        from django.contrib import admin
+        from plugbase.base import PluginBase
+
+
+        class BookPlugin(PluginBase):
+            pass
+
+
+        class BookAdmin(admin.ModelAdmin):
+            pass
+        """))
+    site = fake_environment(tmp_path / "env")
+    (site / "plugbase").mkdir()
+    (site / "plugbase" / "__init__.py").write_text("")
+    (site / "plugbase" / "base.py").write_text(
+        "from django.contrib import admin\n\n\nclass PluginBase(admin.ModelAdmin):\n    pass\n")
+    code, out, _ = run(capsys, "check", "--no-cache", "--format", "json", "--python", tmp_path / "env" / "bin" / "python",
+                       project)
+    found = [(e["path"], e["line"], e["message-id"]) for e in json.loads(out)]
+    assert code == 1 and found == [("shop/cms_plugins.py", 9, "C5000")]

@@ -160,12 +160,14 @@ def test_git_never_runs_what_the_repository_configuration_names(capsys, project,
         git(project, "config", key, str(script))
     (project / ".gitattributes").write_text("*.py diff=evil filter=evil\n*.html filter=proc\n")
     (project / "shop" / "models.py").write_text(NULLABLE + "    other = models.CharField(max_length=9, null=True)\n")
-    (project / "shop" / "page.html").write_text('<a href="/x/">x</a>\n')
+    (project / "shop" / "templates").mkdir()
+    (project / "shop" / "templates" / "page.html").write_text('<a href="/x/">x</a>\n')
 
     code, found, _ = findings(capsys, project)
     assert code == 1 and len(found) == 2
     code, out, _ = run(capsys, "check", "--no-progress", "--format", "json", "--diff", "HEAD", project)
-    assert code == 1 and [(e["path"], e["line"]) for e in json.loads(out)] == [("shop/models.py", 6), ("shop/page.html", 1)]
+    assert code == 1 and [(e["path"], e["line"]) for e in json.loads(out)] == [
+        ("shop/models.py", 6), ("shop/templates/page.html", 1)]
     assert not marker.exists()
 
 

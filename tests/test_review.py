@@ -35,7 +35,7 @@ class Shelf(models.Model):
     owner = models.ForeignKey(
         Author,
         on_delete=models.CASCADE,
-        db_index=True,
+        db_index=False,
         verbose_name="owner",
         help_text="who keeps it",
     )

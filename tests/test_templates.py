@@ -1,4 +1,6 @@
 """Template checks: hard-coded URLs and static URLs."""
+import os
+
 import pytest
 
 from tessary.staticanalysis.checkers import templates
@@ -33,8 +35,7 @@ def test_hard_coded_link_and_static_paths(tmp_path):
     assert records == [
         (path, 2, 2, "C7000", {}),
         (path, 3, 0, "C7001", {"path": "/static/site.css"}),
-        (path, 4, 0, "C7001", {"path": "/media/a.png"}),
-        (path, 4, 0, "C7001", {"path": "/media/b.png"}),
+        # /media/ is outside the static prefix: uploads a view serves.
         (path, 5, 0, "C7001", {"path": "/static/app.js"}),
     ]
 
@@ -57,3 +58,30 @@ def test_record_shape_and_predicate(tmp_path):
     assert list(record) == ["path", "line", "message", "type", "column", "module", "symbol", "hint", "message-id"]
     assert templates.is_hardcoded_path("/{{ x }}/") and not templates.is_hardcoded_path("")
     assert templates.Codes.C7000 == "C7000" and templates.Codes.C7001 == "C7001"
+
+
+def test_only_html_a_template_loader_finds_is_checked(tmp_path):
+    from tessary.staticanalysis import checker
+
+    root = tmp_path / "site"
+    (root / "conf").mkdir(parents=True)
+    (root / "manage.py").write_text('import os\nos.environ.setdefault("DJANGO_SETTINGS_MODULE", "conf.settings")\n')
+    (root / "conf" / "__init__.py").write_text("")
+    (root / "conf" / "settings.py").write_text(
+        'INSTALLED_APPS = ["shop"]\nDATABASES = {}\nSTATIC_URL = "/assets/"\n'
+        'TEMPLATES = [{"BACKEND": "django.template.backends.django.DjangoTemplates",\n'
+        '              "DIRS": [BASE_DIR / "frontend" / "pages"]}]\n')
+    page = '<a href="/about/">x</a><img src="/assets/i.png"><img src="/static/j.png">\n'
+    files = ["shop/templates/shop/page.html", "frontend/pages/home.html", "shop/static/shop/row.html",
+             "jinja2/page.html", "docs/page.html"]
+    for name in files:
+        (root / name).parent.mkdir(parents=True, exist_ok=True)
+        (root / name).write_text(page)
+    records = checker.get_html_messages(str(root), {name: None for name in files})
+    found = sorted((os.path.relpath(r["path"], root), r["message-id"], r["message"].get("path")) for r in records)
+    # Static files, Jinja2 templates and documentation are not Django
+    # templates; /static/ is not this site's static prefix.
+    assert found == [
+        ("frontend/pages/home.html", "C7000", None), ("frontend/pages/home.html", "C7001", "/assets/i.png"),
+        ("shop/templates/shop/page.html", "C7000", None), ("shop/templates/shop/page.html", "C7001", "/assets/i.png"),
+    ]

@@ -23,6 +23,7 @@
 #include "staticanalysis/helpers/facade.hpp"
 #include "staticanalysis/helpers/pathtext.hpp"
 #include "staticanalysis/helpers/paths.hpp"
+#include "staticanalysis/helpers/project_index.hpp"
 #include "staticanalysis/helpers/read_file.hpp"
 
 namespace tessary::meta {
@@ -360,6 +361,11 @@ std::string results_fingerprint(const py::object& project_root, const std::strin
       digest.add(file.string() + "\n" + (content.bytes ? *content.bytes : "\0" + content.problem));
     }
   }
+  // C2000 holds back where the project uses a field's name with None
+  // anywhere: a new such use elsewhere changes what a module reports.
+  std::string used_with_none;
+  for (const std::string& name : project_names_used_with_none(root)) used_with_none += name + ",";
+  digest.add(used_with_none);
   return digest.hex();
 }
 

@@ -396,6 +396,55 @@ std::optional<std::string> get_static_url_setting(const fs::path& project_root) 
   return setting_value(get_settings_files(project_root), project_root, "STATIC_URL");
 }
 
+std::vector<std::string> template_folder_names(const fs::path& project_root) {
+  std::vector<std::string> names;
+  for (const std::string& modpath : get_settings_files(project_root)) {
+    for (const fs::path& file : settings_sources(modpath, project_root)) {
+      std::optional<std::string> text = read_text(file);
+      if (!text) continue;
+      for (size_t at = text->find("DIRS"); at != std::string::npos; at = text->find("DIRS", at + 4)) {
+        // The list that follows, as far as its closing bracket.
+        size_t open = text->find('[', at);
+        if (open == std::string::npos || open - at > 16) continue;
+        size_t close = text->find(']', open);
+        if (close == std::string::npos || close - open > 2000) continue;
+        std::string list = text->substr(open, close - open);
+        for (size_t q = list.find_first_of("\"'"); q != std::string::npos; q = list.find_first_of("\"'", q + 1)) {
+          size_t end = list.find(list[q], q + 1);
+          if (end == std::string::npos) break;
+          std::string part = list.substr(q + 1, end - q - 1);
+          while (!part.empty() && part.back() == '/') part.pop_back();
+          size_t slash = part.rfind('/');
+          part = slash == std::string::npos ? part : part.substr(slash + 1);
+          if (!part.empty() && part != "." && part != "..") names.push_back(part);
+          q = end;
+        }
+      }
+    }
+  }
+  return names;
+}
+
+bool is_template_path(const std::string& relative, const std::vector<std::string>& folder_names) {
+  std::vector<std::string> folders;
+  for (size_t start = 0;;) {
+    size_t slash = relative.find('/', start);
+    if (slash == std::string::npos) break;
+    folders.push_back(relative.substr(start, slash - start));
+    start = slash + 1;
+  }
+  bool under_templates = false;
+  for (const std::string& folder : folders) {
+    // Static files and Jinja2 templates are HTML that Django's template
+    // engine never renders.
+    if (folder == "static" || folder == "jinja2" || folder == "node_modules") return false;
+    if (folder == "templates") under_templates = true;
+    for (const std::string& name : folder_names)
+      if (folder == name) under_templates = true;
+  }
+  return under_templates;
+}
+
 py::dict get_code_style(const fs::path& project_root) {
   py::dict black = tool_table(read_pyproject(project_root), "black");
   py::object length = black.attr("get")("line-length", black.attr("get")("line_length", py::none()));

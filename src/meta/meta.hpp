@@ -44,6 +44,13 @@ std::string get_settings_modpath(const fs::path& project_root);
 std::string get_root_urlconf(const std::vector<std::string>& settings_files, const fs::path& project_root);
 // The STATIC_URL literal of the project's settings, or nullopt.
 std::optional<std::string> get_static_url_setting(const fs::path& project_root);
+// The last folder name of each literal in the settings' TEMPLATES "DIRS"
+// lists ("pages" for BASE_DIR / "frontend" / "pages").
+std::vector<std::string> template_folder_names(const fs::path& project_root);
+// Whether a project-relative .html path is one Django's template loaders
+// find: below a templates folder (an app's) or a folder the settings name
+// in DIRS, and not below a static or jinja2 folder.
+bool is_template_path(const std::string& relative, const std::vector<std::string>& folder_names);
 // Formatter mode for the project: {"line_length": N}.
 py::dict get_code_style(const fs::path& project_root);
 // The project's manage.py; raises ManageFileMissingError without one.

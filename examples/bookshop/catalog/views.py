@@ -7,11 +7,11 @@ from catalog.models import Book
 
 def book_list(request):
     books = Book.objects.filter(title__icontains=request.GET.get("q", ""))
-    context = {"books": books, "total": len(books)}
+    context = {"books": books, "in_print": len(Book.objects.filter(in_print=True))}
     if books.count() > 0:
         context["has_books"] = True
-    if not books:
-        context["empty"] = True
+    if not Book.objects.filter(author__name=""):
+        context["all_credited"] = True
     return render(request, "catalog/book_list.html", context)
 
 

@@ -1,23 +1,23 @@
 from django.db import models
 
 
-class StockItem(models.Model):
+class InventoryItem(models.Model):
     isbn = models.CharField(max_length=13, unique=True)
     title = models.CharField(max_length=200)
 
 
-class StockLocation(models.Model):
+class InventoryLocation(models.Model):
     code = models.CharField(max_length=10, unique=True)
 
 
-class StockLevel(models.Model):
-    item = models.ForeignKey(StockItem, on_delete=models.CASCADE, related_name="levels")
-    location = models.ForeignKey(StockLocation, on_delete=models.CASCADE, related_name="levels")
+class InventoryLevel(models.Model):
+    item = models.ForeignKey(InventoryItem, on_delete=models.CASCADE, related_name="levels")
+    location = models.ForeignKey(InventoryLocation, on_delete=models.CASCADE, related_name="levels")
     quantity = models.IntegerField(default=0)
 
 
-class StockMove(models.Model):
-    item = models.ForeignKey(StockItem, on_delete=models.CASCADE, related_name="moves")
+class InventoryMove(models.Model):
+    item = models.ForeignKey(InventoryItem, on_delete=models.CASCADE, related_name="moves")
     quantity = models.IntegerField()
     moved_at = models.DateTimeField(auto_now_add=True)
 
@@ -39,7 +39,7 @@ class PurchaseOrder(models.Model):
 
 class PurchaseLine(models.Model):
     order = models.ForeignKey(PurchaseOrder, on_delete=models.CASCADE, related_name="lines")
-    item = models.ForeignKey(StockItem, on_delete=models.PROTECT, related_name="purchases")
+    item = models.ForeignKey(InventoryItem, on_delete=models.PROTECT, related_name="purchases")
     quantity = models.PositiveIntegerField()
 
 
@@ -49,10 +49,10 @@ class Delivery(models.Model):
 
 
 class Shelf(models.Model):
-    location = models.ForeignKey(StockLocation, on_delete=models.CASCADE, related_name="shelves")
+    location = models.ForeignKey(InventoryLocation, on_delete=models.CASCADE, related_name="shelves")
     label = models.CharField(max_length=20)
 
 
-class StockTake(models.Model):
-    location = models.ForeignKey(StockLocation, on_delete=models.CASCADE, related_name="takes")
+class InventoryTake(models.Model):
+    location = models.ForeignKey(InventoryLocation, on_delete=models.CASCADE, related_name="takes")
     taken_at = models.DateTimeField()

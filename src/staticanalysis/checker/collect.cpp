@@ -2,6 +2,7 @@
 #include "staticanalysis/helpers/pathtext.hpp"
 
 #include "meta/cache.hpp"
+#include "meta/meta.hpp"
 
 #include <pybind11/stl.h>
 #include <pybind11/stl/filesystem.h>
@@ -164,9 +165,18 @@ py::list get_html_messages(const py::object& project_root, const py::dict& files
   HtmlLinter linter;
   py::object parent = path_class()(project_root);
   py::list targets;
+  std::filesystem::path root = project_root.cast<std::filesystem::path>();
+  std::optional<std::vector<std::string>> template_folders;
   for (auto item : files) {
-    if (ends_with(path_bytes(item.first), ".html")) targets.append(py::str(parent.attr("joinpath")(item.first)));
+    std::string relative = path_bytes(item.first);
+    if (!ends_with(relative, ".html")) continue;
+    if (!template_folders) template_folders = meta::template_folder_names(root);
+    if (!meta::is_template_path(relative, *template_folders)) continue;
+    targets.append(py::str(parent.attr("joinpath")(item.first)));
   }
+  if (py::len(targets) == 0) return py::list();
+  // Django's own default where the settings name no STATIC_URL.
+  linter.static_url = meta::get_static_url_setting(root).value_or("/static/");
   linter.check(targets);
   py::list out;
   for (py::handle handle : linter.messages) {

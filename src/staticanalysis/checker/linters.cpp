@@ -501,6 +501,7 @@ SearchPathScope::~SearchPathScope() {
 void HtmlLinter::check(const py::list& files) {
   for (py::handle cls : driver().html_checker_classes) {
     py::object checker = cls();
+    checker.attr("static_url") = static_url;
     checker.attr("check")(files);
     for (py::handle record : checker.attr("messages")) messages.append(record);
   }
@@ -521,6 +522,7 @@ void bind(py::module_& m) {
   py::class_<HtmlLinter>(m, "HtmlLinter")
       .def(py::init<>())
       .def_readwrite("messages", &HtmlLinter::messages)
+      .def_readwrite("static_url", &HtmlLinter::static_url)
       .def("check", &HtmlLinter::check, py::arg("files"));
 
   m.def("create_linter", &create_linter, py::arg("linter_class"), py::arg("config") = py::dict());

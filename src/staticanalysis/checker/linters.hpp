@@ -56,6 +56,7 @@ class HtmlLinter {
  public:
   void check(const py::list& files);
   py::list messages;
+  std::string static_url = "/static/";  // the project's STATIC_URL
 };
 
 void bind(py::module_& m);

@@ -1,6 +1,8 @@
 #include "staticanalysis/helpers/classify.hpp"
+#include "staticanalysis/helpers/pathtext.hpp"
 
 #include <algorithm>
+#include <filesystem>
 
 namespace tessary {
 
@@ -56,18 +58,32 @@ bool is_model_field(const Node& node) {
 
 bool is_migration_file(const Node& node) {
   const Astroid& a = ast();
-  // Walked lazily: the first class usually decides.
-  for (py::handle cls : node.root().get(a.nodes_of_class)(a.ClassDef)) {
+  Node module = node.root();
+  // A module of a migrations package that defines a Migration class is a
+  // migration wherever the class stands in it.
+  py::object file = py::getattr(module.obj(), a.file, py::none());
+  if (!file.is_none() && py::isinstance<py::str>(file)) {
+    std::filesystem::path path(path_bytes(file));
+    if (path.parent_path().filename() == "migrations") {
+      for (py::handle cls : module.get(a.nodes_of_class)(a.ClassDef)) {
+        if (Node::of(cls).name() == std::optional<std::string>("Migration")) return true;
+      }
+    }
+  }
+  // Elsewhere, any class that is one of Django's migrations makes it one.
+  // Only a class with a base named ...Migration is worth inferring.
+  for (py::handle cls : module.get(a.nodes_of_class)(a.ClassDef)) {
+    bool may_be = false;
+    for (py::handle base : cls.attr("bases")) {
+      std::string text = Node::of(base).as_string();
+      may_be = may_be || (text.size() >= 9 && text.compare(text.size() - 9, 9, "Migration") == 0);
+    }
+    if (!may_be) continue;
     Node inferred;
     try {
       inferred = safe_infer(Node::of(cls));
-    } catch (py::error_already_set&) {
-      continue;
-    }
-    if (!inferred.present()) continue;
-    // The first class whose ancestry can be computed decides.
-    try {
-      return ancestry_contains(ancestry(inferred), qnames::migration);
+      if (!inferred.present()) continue;
+      if (ancestry_contains(ancestry(inferred), qnames::migration)) return true;
     } catch (py::error_already_set&) {
       continue;
     }

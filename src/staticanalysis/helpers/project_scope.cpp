@@ -1,4 +1,5 @@
 #include "staticanalysis/helpers/project_scope.hpp"
+#include "staticanalysis/helpers/project_index.hpp"
 #include "staticanalysis/helpers/pathtext.hpp"
 
 namespace tessary {
@@ -32,6 +33,8 @@ AnalysedProject::AnalysedProject(const std::string& project_root) : previous_(cu
   std::string root = py::str(py::module_::import("os.path").attr("abspath")(project_root));
   if (!root.empty() && root.back() != '/') root += '/';
   current_root() = root;
+  // The project's files may have changed since the last analysis.
+  forget_project_index();
 }
 
 AnalysedProject::~AnalysedProject() {
@@ -42,6 +45,8 @@ AnalysedProject::~AnalysedProject() {
     // The thresholds are a tuning, never a reason to fail a finished run.
   }
 }
+
+std::string analysed_project_root() { return current_root(); }
 
 bool in_library_module(const Node& node) {
   const std::string& root = current_root();

@@ -30,6 +30,10 @@ class AnalysedProject {
   py::object previous_thresholds_;
 };
 
+// The analysed project's root, with a trailing separator; empty when no
+// project is being analysed.
+std::string analysed_project_root();
+
 // Is the node in a library module while a project is analysed? Answered
 // once per module.
 bool in_library_module(const Node& node);

@@ -1,5 +1,8 @@
 #include "staticanalysis/helpers/values.hpp"
 
+#include <map>
+#include <optional>
+
 
 #include "staticanalysis/helpers/classify.hpp"
 #include "staticanalysis/helpers/pyclass.hpp"
@@ -89,7 +92,22 @@ std::optional<std::string> const_text(const Node& node) {
 // default is its own and not the parameter default of some ancestor:
 // `kwargs["blank"] = True`, `kwargs.setdefault("editable", False)`,
 // `kwargs.update(...)`, and keywords passed to a parent's `__init__`.
-void keywords_written(const Node& init, py::set& out) {
+// Each maps to the constant it becomes when the constructor always sets
+// it to one (a `setdefault` or an assignment in the constructor's own
+// body, written once), else to nothing: its default is not one value.
+using WrittenKeywords = std::map<std::string, std::optional<py::object>>;
+
+void keywords_written(const Node& init, WrittenKeywords& out) {
+  std::map<std::string, int> times;
+  auto note = [&](const std::string& key, std::optional<py::object> value) {
+    if (++times[key] > 1) value = std::nullopt;
+    out[key] = std::move(value);
+  };
+  // A constant written by a statement of the constructor's own body.
+  auto always_constant = [&](const Node& statement, const Node& value) -> std::optional<py::object> {
+    if (!statement.parent().is(init) || !value.isa(ast().Const)) return std::nullopt;
+    return value.get(ast().value);
+  };
   const Astroid& a = ast();
   py::object kwarg = init.child(a.args).get(intern("kwarg"));
   std::optional<std::string> kwargs_name;
@@ -100,7 +118,10 @@ void keywords_written(const Node& init, py::set& out) {
   for (const Node& subscript : init.descendants(a.Subscript)) {
     if (!is_kwargs(subscript.child(a.value))) continue;
     if (py::str(subscript.get(intern("ctx"))).cast<std::string>().find("Load") != std::string::npos) continue;
-    if (auto key = const_text(subscript.child(intern("slice")))) out.add(py::str(*key));
+    if (auto key = const_text(subscript.child(intern("slice")))) {
+      Node assign = subscript.parent();
+      note(*key, assign.isa(a.Assign) ? always_constant(assign, assign.child(a.value)) : std::nullopt);
+    }
   }
   for (const Node& call : init.descendants(a.Call)) {
     Node func = call.func();
@@ -113,7 +134,7 @@ void keywords_written(const Node& init, py::set& out) {
         if (!arg) continue;
         Node value = keyword.child(a.value);
         if (value.isa(a.Name) && value.name() == arg) continue;
-        out.add(py::str(*arg));
+        note(*arg, std::nullopt);
       }
       continue;
     }
@@ -122,14 +143,17 @@ void keywords_written(const Node& init, py::set& out) {
     if (method == std::optional<std::string>("setdefault") || method == std::optional<std::string>("pop")) {
       // pop() takes the keyword out of the parent's hands too.
       if (!args.empty())
-        if (auto key = const_text(args[0])) out.add(py::str(*key));
+        if (auto key = const_text(args[0])) {
+          bool sets = method == std::optional<std::string>("setdefault") && args.size() == 2 && call.parent().isa(a.Expr);
+          note(*key, sets ? always_constant(call.parent(), args[1]) : std::nullopt);
+        }
     } else if (method == std::optional<std::string>("update")) {
       for (const Node& keyword : call.nodes(a.keywords)) {
-        if (auto arg = keyword.text(a.arg)) out.add(py::str(*arg));
+        if (auto arg = keyword.text(a.arg)) note(*arg, std::nullopt);
       }
       if (!args.empty() && args[0].isa(a.Dict)) {
         for (py::handle pair : args[0].get(a.items)) {
-          if (auto key = const_text(Node::of(pair[py::int_(0)]))) out.add(py::str(*key));
+          if (auto key = const_text(Node::of(pair[py::int_(0)]))) note(*key, std::nullopt);
         }
       }
     }
@@ -142,7 +166,8 @@ void keywords_written(const Node& init, py::set& out) {
 py::dict constructor_defaults(const py::object& cls) {
   const Astroid& a = ast();
   py::dict out;
-  py::set written;
+  // What the nearest constructor that writes a keyword makes of it.
+  WrittenKeywords written;
   auto record = [&](const Node& param, const Node& value) {
     if (value.is_none()) return;  // a keyword-only parameter without a default
     if (value.name() == std::optional<std::string>("NOT_PROVIDED")) return;
@@ -165,10 +190,14 @@ py::dict constructor_defaults(const py::object& cls) {
     if (keyword_only.size() == keyword_defaults.size()) {
       for (size_t i = 0; i < keyword_only.size(); ++i) record(keyword_only[i], keyword_defaults[i]);
     }
-    keywords_written(*init, written);
+    WrittenKeywords here;
+    keywords_written(*init, here);
+    for (auto& [name, value] : here) written.try_emplace(name, std::move(value));
   }
-  for (py::handle name : written) {
-    if (out.contains(name)) PyDict_DelItem(out.ptr(), name.ptr());
+  for (const auto& [name, value] : written) {
+    py::str key(name);
+    if (value) out[key] = *value;
+    else if (out.contains(key)) PyDict_DelItem(out.ptr(), key.ptr());
   }
   return out;
 }

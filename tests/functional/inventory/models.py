@@ -1,4 +1,4 @@
-from django.db import models  # expect: C3000 {"count": 10, "maximum": 10}; C3003 {"count": 4, "prefix": "Stock"}
+from django.db import models  # expect: C3000 {"count": 10, "maximum": 10}
 
 
 class StockItem(models.Model):

@@ -34,7 +34,8 @@ class Entry(models.Model):
     # A constructor that sets a keyword itself owns its default.
     author = models.ForeignKey(Author, on_delete=models.CASCADE, db_index=False, related_name="+")
     stamped = models.DateTimeField(auto_now=True, editable=True)
-    made = CreatedField(editable=True, blank=True)
+    # editable's default is the constructor's False; blank is always True.
+    made = CreatedField(editable=True, blank=True)  # expect: C2002 {"name": "made", "option": "blank", "value": true}
     inherited = StampField(editable=True, db_index=False)  # expect: C2002 {"name": "inherited", "option": "db_index", "value": false}
     # Fields that forms never validate need no blank=True.
     hidden = models.DateField(null=True, editable=False)
@@ -57,3 +58,11 @@ class LegacyTable(models.Model):
 
     class Meta:
         managed = False
+
+
+class Membership(models.Model):
+    # ForeignKey makes db_index True unless told otherwise, and a one-to-one
+    # field is always unique.
+    member = models.OneToOneField(Author, on_delete=models.CASCADE, unique=True, related_name="membership")  # expect: C2002 {"name": "member", "option": "unique", "value": true}
+    sponsor = models.ForeignKey(Author, on_delete=models.CASCADE, db_index=True, related_name="sponsored")  # expect: C2002 {"name": "sponsor", "option": "db_index", "value": true}
+    referrer = models.ForeignKey(Author, on_delete=models.CASCADE, db_index=False, related_name="referred")

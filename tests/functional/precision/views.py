@@ -31,11 +31,45 @@ def rows_sliced():
     return None
 
 
-def only_tested():
+def tested_then_measured():
+    # The truth test fills the cache that len() reads: one query in all.
     lines = Line.objects.all()
-    if lines:  # expect: C9003 {"queryset": "lines"}
-        return len(lines)  # expect: C9000
+    if lines:
+        return len(lines)
     return 0
+
+
+def joined_later():
+    names = Line.objects.values_list("name", flat=True)
+    if names:
+        return ", ".join(names)
+    return ""
+
+
+def handed_to_the_template(request):
+    lines = Line.objects.all()
+    total = len(lines)
+    return render(request, "lines.html", {"lines": lines, "total": total})
+
+
+def returned_after_the_test():
+    lines = Line.objects.all()
+    if not lines:
+        return None
+    return lines
+
+
+def measured_twice():
+    lines = Line.objects.all()
+    first = len(lines)
+    return first + len(lines)
+
+
+def only_counted_besides():
+    lines = Line.objects.all()
+    if len(lines) > 0:  # expect: C9002 {"queryset": "lines"}; C9000
+        return lines.count()
+    return lines.exists()
 
 
 def counted_then_iterated():

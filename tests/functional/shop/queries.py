@@ -6,7 +6,7 @@ def lengths():
     items = [1, 2]
     total = len(books)  # expect: C9000 {"foo": "bar"}
     len(items)
-    len(books, 1)
+    len(Book.objects.all(), 1)
     return total
 
 
@@ -20,18 +20,22 @@ def counts():
     d = books.count() > 1
     e = books.count() != 0
     f = 0 < books.count()
-    g = len(books) > 0  # expect: C9002 {"queryset": "books"}; C9000
+    g = len(Book.objects.all()) > 0  # expect: C9002 {"queryset": "Book.objects.all()"}; C9000
     if books.count():  # expect: C9002 {"queryset": "books"}
         pass
-    if books:  # expect: C9003 {"queryset": "books"}
-        pass
-    h = not books  # expect: C9003 {"queryset": "books"}
+    h = not Author.objects.all()  # expect: C9003 {"queryset": "Author.objects.all()"}
     if not books.count():  # expect: C9002 {"queryset": "books"}
         pass
     i = -books.count()  # expect: C9002 {"queryset": "books"}
     j = books.count(1)
     k = Author.objects.filter(name="x").exclude(name="y").exists()
     return a, b, c, d, e, f, g, h, i, j, k
+
+
+def tested():
+    books = Book.objects.filter(title="x")
+    if books:  # expect: C9003 {"queryset": "books"}
+        pass
 
 
 def get_book():

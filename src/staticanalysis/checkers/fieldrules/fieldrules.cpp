@@ -1,7 +1,14 @@
 #include "staticanalysis/checkers/fieldrules/fieldrules.hpp"
 
 
+#include <filesystem>
+#include <functional>
+
 #include "staticanalysis/helpers/classify.hpp"
+#include "staticanalysis/helpers/project_index.hpp"
+#include "staticanalysis/helpers/paths.hpp"
+#include "staticanalysis/helpers/pathtext.hpp"
+#include "staticanalysis/helpers/project_scope.hpp"
 #include "staticanalysis/helpers/pyclass.hpp"
 #include "staticanalysis/helpers/values.hpp"
 
@@ -111,8 +118,43 @@ bool is_missing_blank_true(FieldCall& call) {
   return !truthy(get_or_none(given, "auto_now")) && !truthy(get_or_none(given, "auto_now_add"));
 }
 
+namespace {
+
+// Whether `field` is the content type behind a GenericForeignKey of the
+// model (its ct_field, "content_type" unless named). Django's
+// contenttypes documentation declares it without a related_name: nobody
+// reads ContentType's reverse accessor.
+bool is_generic_content_type(const Node& model, const std::string& field) {
+  const Astroid& a = ast();
+  for (const Node& statement : model.nodes(a.body)) {
+    if (!statement.isa(a.Assign) && !statement.isa(a.AnnAssign)) continue;
+    Node call = statement.child(a.value);
+    if (!call.isa(a.Call) || get_function_name(call) != std::optional<std::string>("GenericForeignKey")) continue;
+    py::object named = py::str("content_type");
+    std::vector<Node> args = call.nodes(a.args);
+    if (!args.empty()) named = args[0].isa(a.Const) ? args[0].get(a.value) : py::object(py::none());
+    if (std::optional<Node> keyword = find_keyword(call, "ct_field")) {
+      Node value = keyword->child(a.value);
+      named = value.isa(a.Const) ? value.get(a.value) : py::object(py::none());
+    }
+    // A name that is not a literal could be any field.
+    if (named.is_none() || (py::isinstance<py::str>(named) && named.cast<std::string>() == field)) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
 bool is_fk_mising_related_name(FieldCall& call) {
   if (call.class_name() != std::optional<std::string>("ForeignKey")) return false;
+  // Only a field of a model class body has a reverse accessor to name: a
+  // form field made with formfield(), or a field in a dict of fields for a
+  // model built at run time, has none of its own.
+  Node model = call.node().frame();
+  if (!model.isa(ast().ClassDef) || !is_model(model)) return false;
+  if (call.node().parent().isa(ast().Attribute)) return false;
+  std::optional<std::string> member = get_member_name(call.node());
+  if (member && is_generic_content_type(model, *member)) return false;
   // Only a missing related_name, or the constants None and "", leave the
   // reverse accessor to Django; any other expression names it.
   if (std::optional<Node> given = find_keyword(call.node(), "related_name")) {
@@ -122,6 +164,89 @@ bool is_fk_mising_related_name(FieldCall& call) {
     if (!constant.is_none() && !py_equal(constant, py::str(""))) return false;
   }
   return !is_node_abstract_model(call.node().frame()).has_value();
+}
+
+namespace {
+
+// The string constants anywhere below `node`.
+bool holds_string(const Node& node, const std::string& text) {
+  for (const Node& constant : node.descendants(ast().Const)) {
+    py::object value = constant.get(ast().value);
+    if (py::isinstance<py::str>(value) && value.cast<std::string>() == text) return true;
+  }
+  return false;
+}
+
+// Whether a Meta of the model or of a model it inherits from makes the
+// field part of a unique group: unique_together, or a UniqueConstraint's
+// fields. Two blank values of such a field would collide as '', not as
+// NULL, so its NULL is what lets rows leave it empty.
+bool in_unique_group(const Node& model, const std::string& field) {
+  std::vector<Node> classes{model};
+  try {
+    for (py::handle ancestor : model.obj().attr("ancestors")()) classes.push_back(Node::of(ancestor));
+  } catch (py::error_already_set&) {
+    // An ancestry astroid cannot follow: the model's own Meta still counts.
+  }
+  for (const Node& cls : classes) {
+    std::optional<Node> meta = own_definition(cls, "Meta");
+    if (!meta || !meta->isa(ast().ClassDef)) continue;
+    for (const char* option : {"unique_together", "constraints"}) {
+      std::optional<Node> name = own_definition(*meta, option);
+      if (!name) continue;
+      Node assign = name->parent();
+      if (!assign.isa(ast().Assign) && !assign.isa(ast().AnnAssign)) continue;
+      Node value = assign.child(ast().value);
+      if (std::string_view(option) == "unique_together") {
+        if (holds_string(value, field)) return true;
+        continue;
+      }
+      for (const Node& constraint : value.descendants(ast().Call)) {
+        if (get_function_name(constraint) != std::optional<std::string>("UniqueConstraint")) continue;
+        if (std::optional<Node> fields = find_keyword(constraint, "fields"))
+          if (holds_string(fields->child(ast().value), field)) return true;
+      }
+    }
+  }
+  return false;
+}
+
+// Whether None is one of the field's choices: a (None, label) pair, or an
+// enumeration of choices with an __empty__ label.
+bool has_none_choice(const Node& call) {
+  std::optional<Node> given = find_keyword(call, "choices");
+  if (!given) return false;
+  Node value = given->child(ast().value);
+  if (value.isa(ast().Attribute) && value.attrname() == std::optional<std::string>("choices")) {
+    Node enumeration = safe_infer(value.expr());
+    return enumeration.present() && enumeration.isa(ast().ClassDef) && own_definition(enumeration, "__empty__");
+  }
+  Node pairs = value.isa(ast().List) || value.isa(ast().Tuple) ? value : safe_infer(value);
+  if (!pairs.present() || !(pairs.isa(ast().List) || pairs.isa(ast().Tuple))) return false;
+  std::function<bool(const Node&, int)> holds_none = [&](const Node& sequence, int depth) {
+    for (const Node& pair : sequence.nodes(ast().elts)) {
+      if (!pair.isa(ast().List) && !pair.isa(ast().Tuple)) continue;
+      std::vector<Node> parts = pair.nodes(ast().elts);
+      if (parts.empty()) continue;
+      if (parts[0].isa(ast().Const) && parts[0].get(ast().value).is_none()) return true;
+      // A named group: (label, ((value, label), ...)).
+      if (depth == 0 && parts.size() == 2 && (parts[1].isa(ast().List) || parts[1].isa(ast().Tuple)) &&
+          holds_none(parts[1], 1))
+        return true;
+    }
+    return false;
+  };
+  return holds_none(pairs, 0);
+}
+
+}  // namespace
+
+bool null_has_a_meaning(const Node& call, const std::string& field) {
+  if (has_none_choice(call)) return true;
+  Node model = call.frame();
+  if (model.isa(ast().ClassDef) && in_unique_group(model, field)) return true;
+  std::filesystem::path root = index_root_of(call);
+  return !root.empty() && project_names_used_with_none(root).count(field) > 0;
 }
 
 bool is_null_stringfield(FieldCall& call) {
@@ -142,7 +267,10 @@ bool is_null_stringfield(FieldCall& call) {
   for (py::handle object_id : generic_foreign_key_field_names(frame)) {
     if (py::str(object_id).cast<std::string>() == *member) return false;
   }
-  return true;
+  // Where the project tells NULL from '' (it stores None, asks for it,
+  // keeps it apart in a unique group or offers it as a choice), the advice
+  // would change what the code does.
+  return !null_has_a_meaning(call.node(), *member);
 }
 
 bool is_redundant_kwargs(const Node& keyword, FieldCall& parent) {

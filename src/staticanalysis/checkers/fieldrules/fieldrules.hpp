@@ -64,6 +64,11 @@ bool is_huge_char_field(FieldCall& call);
 bool is_missing_blank_true(FieldCall& call);
 bool is_fk_mising_related_name(FieldCall& call);
 bool is_null_stringfield(FieldCall& call);
+// Whether NULL means something of its own for the field `field` declared
+// by `call`: None is a choice, the field is in a unique group of its
+// model, or the project stores, passes, compares or filters None for a
+// field of that name.
+bool null_has_a_meaning(const Node& call, const std::string& field);
 bool is_redundant_kwargs(const Node& keyword, FieldCall& parent);
 bool has_redundant_kwargs(FieldCall& call);
 

@@ -162,6 +162,34 @@ void visit_call(py::object self, py::object node_obj) {
   report(self, "C3002", node, args);
 }
 
+// The app a module belongs to: its folder, or the folder above a models
+// package (shop/models/orders.py is in the app shop).
+std::string app_folder_name(const Node& module) {
+  std::string name = py::str(module.get(ast().name));
+  std::vector<std::string> parts;
+  for (size_t start = 0;;) {
+    size_t dot = name.find('.', start);
+    parts.push_back(name.substr(start, dot == std::string::npos ? std::string::npos : dot - start));
+    if (dot == std::string::npos) break;
+    start = dot + 1;
+  }
+  py::object file = py::getattr(module.obj(), ast().file, py::none());
+  std::string path = !file.is_none() && py::isinstance<py::str>(file) ? py::str(file).cast<std::string>() : "";
+  bool package = path.size() >= 11 && path.compare(path.size() - 11, 11, "__init__.py") == 0;
+  if (!package) parts.pop_back();  // the module's own name
+  if (!parts.empty() && parts.back() == "models") parts.pop_back();
+  return parts.empty() ? std::string() : parts.back();
+}
+
+bool names_the_app(const Node& module, const std::string& prefix) {
+  auto folded = [](std::string text) {
+    text.erase(std::remove(text.begin(), text.end(), '_'), text.end());
+    return lower(text);
+  };
+  std::string app = folded(app_folder_name(module)), word = folded(prefix);
+  return !app.empty() && (app == word || app == word + "s" || app == word + "es");
+}
+
 void leave_module(py::object self, py::object node_obj) {
   Node module = Node(node_obj).root();
   std::vector<std::string> names = self.attr("model_names").cast<std::vector<std::string>>();
@@ -185,6 +213,21 @@ void leave_module(py::object self, py::object node_obj) {
     if (!best || entry.first.size() > best->first.size()) best = &entry;
   }
   if (!best || best->first.empty()) return;
+  // The app namespaces its models only when the prefix is the app's own
+  // name: elsewhere it is a word of the domain (Ticket, Workflow) that the
+  // names need.
+  if (!names_the_app(module, best->first)) return;
+  // Models that inherit from a model named by the prefix (multi-table
+  // inheritance: Product, then ProductBook(Product)) say what they extend.
+  if (std::find(names.begin(), names.end(), best->first) != names.end()) {
+    for (py::handle cls : module.get(ast().nodes_of_class)(ast().ClassDef)) {
+      for (py::handle base : cls.attr("bases")) {
+        std::string text = Node::of(base).as_string();
+        size_t dot = text.rfind('.');
+        if ((dot == std::string::npos ? text : text.substr(dot + 1)) == best->first) return;
+      }
+    }
+  }
   py::dict args;
   args["count"] = best->second;
   args["prefix"] = best->first;

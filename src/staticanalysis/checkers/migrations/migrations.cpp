@@ -63,6 +63,20 @@ void visit_importfrom(py::object self, py::object node_obj) {
   for (const Node& cls : Node(module).descendants(a.ClassDef)) {
     if (is_model(cls)) imported.append(cls.obj());
   }
+  // A model a models package re-exports from one of its modules
+  // (`from shop.models import Order`, with Order in shop/models/orders.py).
+  for (py::handle pair : node_obj.attr("names")) {
+    py::object name = pair[py::int_(0)];
+    if (name.cast<std::string>() == "*") continue;
+    try {
+      for (py::handle value : module.attr("igetattr")(name)) {
+        Node cls = Node::of(value);
+        if (cls.isa(a.ClassDef) && is_model(cls) && !imported.contains(value)) imported.append(value);
+      }
+    } catch (py::error_already_set& err) {
+      if (!err.matches(a.inference_error) && !err.matches(a.astroid.attr("AttributeInferenceError"))) throw;
+    }
+  }
 }
 
 void visit_attribute(py::object self, py::object node_obj) {

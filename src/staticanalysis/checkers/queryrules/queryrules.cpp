@@ -59,21 +59,20 @@ bool rows_used_elsewhere(const Node& queryset) {
   Node scope = queryset.scope();
   // A comprehension or lambda is part of the function that holds it.
   while (!scope.isa(a.FunctionDef) && !scope.isa(a.Module) && !scope.parent().is_none()) scope = scope.parent().scope();
-  const py::object& comprehension = made_once([] { return py::module_::import("astroid").attr("Comprehension"); });
-  const py::str& iter = made_once([] { return intern("iter"); });
   for (const Node& use : scope.descendants(a.Name)) {
     if (use.is(queryset) || use.name() != name) continue;
+    // Any other use of the rows (iterating, indexing, passing the queryset
+    // to a call or a template context, returning it, a second len() or
+    // truth test) either reads the rows or keeps the queryset whose cache
+    // the first evaluation fills. Only count() and exists() leave the rows
+    // alone.
     Node parent = use.parent();
-    bool reads_rows = false;
-    if (parent.isa(a.For) || parent.isa(comprehension)) {
-      reads_rows = parent.child(iter).is(use);
-    } else if (parent.isa(a.Subscript)) {
-      reads_rows = parent.child(a.value).is(use);
-    } else if (parent.isa(a.Call)) {
-      std::optional<std::string> callee = parent.func().isa(a.Name) ? parent.func().name() : std::nullopt;
-      reads_rows = callee && (*callee == "list" || *callee == "tuple" || *callee == "set" || *callee == "sorted");
+    if (parent.isa(a.Attribute)) {
+      std::optional<std::string> attribute = parent.attrname();
+      if (attribute == std::optional<std::string>("count") || attribute == std::optional<std::string>("exists"))
+        continue;
     }
-    if (reads_rows && queryrules::is_queryset(use)) return true;
+    if (queryrules::is_queryset(use)) return true;
   }
   return false;
 }

@@ -96,6 +96,12 @@ void report_paths(const py::object& self, const py::object& attrs, const char* a
   for (py::handle pair : attrs) {
     py::object name = pair[py::int_(0)], value = pair[py::int_(1)];
     if (name.cast<std::string>() != attribute || !is_hardcoded_path(value)) continue;
+    if (with_path) {
+      // Only a path below the static prefix is a static file: any other
+      // path is served by a view.
+      std::string prefix = site_static_prefix(py::str(py::getattr(self, "static_url", py::str("/static/"))));
+      if (prefix.empty() || value.cast<std::string>().rfind(prefix, 0) != 0) continue;
+    }
     py::dict args;
     if (with_path) args["path"] = value;
     self.attr("add_message")(code, py::arg("args") = args);

@@ -1,5 +1,11 @@
 from django.contrib import admin
 
+from ..bases import AuditedAdmin
+
 
 class LineInline(admin.TabularInline):
     pass
+
+
+class LineAdmin(AuditedAdmin):
+    inlines = [LineInline]

@@ -1,0 +1,3 @@
+from .orders import Order
+
+__all__ = ["Order"]
