@@ -1,3 +1,5 @@
+import re
+
 import astroid
 import pytest
 
@@ -34,13 +36,20 @@ def extract():
     return _extract
 
 
-def make_project(tmp_path, models):
-    """A small Django project: manage.py and an app `shop` with `models`."""
+def make_project(tmp_path, models, admin=False):
+    """A small Django project: manage.py and an app `shop` with `models`,
+    with `admin` each model registered with the admin (so that forms show
+    their fields)."""
     root = tmp_path / "proj"
     (root / "shop").mkdir(parents=True)
     (root / "manage.py").write_text("")
     (root / "shop" / "__init__.py").write_text("")
     (root / "shop" / "models.py").write_text(models)
+    names = re.findall(r"^class (\w+)\(", models, re.M)
+    if admin and names:
+        (root / "shop" / "admin.py").write_text(
+            "from django.contrib import admin\n\nfrom . import models\n\n"
+            f"admin.site.register([{', '.join('models.' + n for n in names)}])\n")
     return root
 
 

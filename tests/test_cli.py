@@ -56,7 +56,7 @@ def test_clean_project_exits_zero(capsys, project):
 
 
 def test_select_ignore_and_configuration(capsys, project):
-    (project / "shop" / "models.py").write_text(MODELS + "    note = models.TextField(null=True, blank=False)\n")
+    (project / "shop" / "models.py").write_text(MODELS + "    note = models.TextField(null=True, editable=True)\n")
     code, out, _ = run(capsys, "check", "--no-progress", "--format", "json", project)
     assert sorted(e["message-id"] for e in json.loads(out)) == ["C2000", "C2002"]
     _, out, _ = run(capsys, "check", "--no-progress", "--format", "json", "--select", "nullable-string-field", project)

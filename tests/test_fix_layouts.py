@@ -23,7 +23,7 @@ def black_leaves(text):
 def test_layout_pair(tmp_path, before):
     expected = before.with_name(before.stem + ".fixed.py").read_text()
     original = before.read_text()
-    project = make_project(tmp_path, original)
+    project = make_project(tmp_path, original, admin=True)
     result = transformer.fix_project(str(project), None, "s", STYLE)
     ((text, path),) = result["files"]
     assert path == "shop/models.py" and text == expected

@@ -31,7 +31,7 @@ MODELS = (
 
 @pytest.fixture
 def project(tmp_path):
-    root = make_project(tmp_path, MODELS)
+    root = make_project(tmp_path, MODELS, admin=True)
     return root
 
 
@@ -107,7 +107,7 @@ def test_in_place_keeps_line_endings_byte_order_mark_permissions_and_symlinks(pr
     models.write_bytes(b"\xef\xbb\xbf" + MODELS.replace("\n", "\r\n").encode())
     models.chmod(0o640)
     real = tmp_path / "elsewhere.py"
-    real.write_text("from django.db import models\nclass A(models.Model):\n    x = models.IntegerField(null=True)\n")
+    real.write_text("from django.db import models\nclass A(models.Model):\n    x = models.NullBooleanField()\n")
     (project / "shop" / "linked.py").symlink_to(real)
 
     written = transformer.trasform_files_in_place(str(project), {"shop/models.py": None})
@@ -145,7 +145,7 @@ def test_a_failed_write_leaves_the_original_and_no_stray_file(project, monkeypat
     with pytest.raises(OSError, match="disk full"):
         transformer.trasform_files_in_place(str(project), None)
     assert (project / "shop" / "models.py").read_text() == MODELS
-    assert sorted(p.name for p in (project / "shop").iterdir()) == ["__init__.py", "models.py"]
+    assert sorted(p.name for p in (project / "shop").iterdir()) == ["__init__.py", "admin.py", "models.py"]
 
 
 def test_paths_outside_the_root_are_refused_before_any_write(project):

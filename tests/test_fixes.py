@@ -28,8 +28,9 @@ CASES = [
     (fieldrules, ["C2006"], FIELDS, "models.CharField(max_length=1000, db_index=True)",
      "models.TextField(db_index=True)"),
     (fieldrules, ["C2003"], FIELDS, "models.IntegerField(null=True)", "models.IntegerField(null=True, blank=True)"),
+    # blank=False written out keeps forms asking for a value on purpose
     (fieldrules, ["C2003"], FIELDS, "models.IntegerField(null=True, blank=False)",
-     "models.IntegerField(null=True, blank=True)"),
+     "models.IntegerField(null=True, blank=False)"),
     (fieldrules, ["C2003"], FIELDS, "models.IntegerField(null=True, **extra)",
      "models.IntegerField(null=True, blank=True, **extra)"),
     (fieldrules, ["C2000"], FIELDS, "models.CharField(max_length=20, null=True)",

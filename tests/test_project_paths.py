@@ -89,7 +89,7 @@ def test_show_settings_says_how_the_root_was_found(capsys, tmp_path, kind):
 
 @pytest.fixture
 def project(tmp_path):
-    return make_project(tmp_path, NULLABLE)
+    return make_project(tmp_path, NULLABLE, admin=True)
 
 
 @pytest.mark.parametrize(
@@ -153,6 +153,6 @@ def test_a_project_its_repository_ignores_is_still_checked(capsys, tmp_path):
     git(tmp_path, "init", "-q")
     (tmp_path / ".gitignore").write_text("vendor/\n")
     project = make_project(tmp_path / "vendor", "from django.db import models\n\n\n"
-                           "class Shelf(models.Model):\n    day = models.DateField(null=True)\n")
+                           "class Shelf(models.Model):\n    day = models.DateField(null=True)\n", admin=True)
     code, out, err = run(capsys, "check", "--no-cache", "--format", "json", project)
     assert [(e["path"], e["message-id"]) for e in json.loads(out)] == [("shop/models.py", "C2003")], err

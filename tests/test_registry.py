@@ -4,6 +4,7 @@ better code does not, and where the rule has a fix, fixing the example
 gives the better code."""
 import ast
 import json
+import re
 import textwrap
 
 import pytest
@@ -91,6 +92,12 @@ def project(tmp_path, rule, code):
     (root / "shop" / "models.py").write_text(MODELS)
     path, text = place(rule, code)
     (root / path).write_text(text)
+    if path == "shop/models.py":
+        # The admin shows every model of the example, as most projects' do.
+        names = re.findall(r"^class (\w+)\(models\.Model\)", text, re.M)
+        (root / "shop" / "admin.py").write_text(
+            "from django.contrib import admin\n\nfrom shop import models\n\n"
+            + "".join(f"admin.site.register(models.{name})\n" for name in names))
     return root, path
 
 

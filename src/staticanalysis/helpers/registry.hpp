@@ -91,8 +91,9 @@ inline constexpr Rule kRegistry[] = {
      "slug = models.SlugField(unique_for_date=\"published\")", "class Meta:\n    constraints = [models.UniqueConstraint(fields=[\"slug\", \"published\"], name=\"unique_slug_per_day\")]",
      "", "", false, 0},
     {"C2005", "missing-related-name", "ForeignKey missing related_name", "fieldrules",
-     "{name}: give the relation a related_name so the reverse accessor is explicit.",
-     "A ForeignKey in a concrete model without a related_name.",
+     "{name}: give the relation a related_name so the reverse accessor is explicit{keeping}.",
+     "A ForeignKey in a concrete model without a related_name. Where the project reads the default accessor "
+     "(book_set), the advice names it so that every lookup keeps working.",
      "The implicit reverse accessor (<model>_set) is easy to misread and clashes when models change.",
      "author = models.ForeignKey(Author, on_delete=models.CASCADE)", "author = models.ForeignKey(Author, on_delete=models.CASCADE, related_name=\"books\")",
      "", "", false, 0,

@@ -41,14 +41,15 @@ class Entry(models.Model):
     hidden = models.DateField(null=True, editable=False)
     touched = models.DateTimeField(null=True, auto_now=True)
     created = models.DateTimeField(null=True, auto_now_add=True)
-    # blank=False is C2003's to fix, never also C2002's.
-    born = models.DateField(null=True, blank=False)  # expect: C2003 {"name": "born"}
+    # blank=False beside null=True keeps the field required in forms on
+    # purpose: neither missing nor redundant.
+    born = models.DateField(null=True, blank=False)
     size = models.IntegerField(blank=False)  # expect: C2002 {"name": "size", "option": "blank", "value": false}
     # Any related_name but the constants None and "" names the accessor.
     by_constant = models.ForeignKey(Author, on_delete=models.CASCADE, related_name=RELATED)
     by_call = models.ForeignKey(Author, on_delete=models.CASCADE, related_name=related("x"))
     by_format = models.ForeignKey(Author, on_delete=models.CASCADE, related_name=f"{RELATED}_by")
-    by_none = models.ForeignKey(Author, on_delete=models.CASCADE, related_name=None)  # expect: C2005 {"name": "by_none"}; C2002 {"name": "by_none", "option": "related_name", "value": null}
+    by_none = models.ForeignKey(Author, on_delete=models.CASCADE, related_name=None)  # expect: C2005 {"name": "by_none", "keeping": ""}; C2002 {"name": "by_none", "option": "related_name", "value": null}
 
 
 class LegacyTable(models.Model):

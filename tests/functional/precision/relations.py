@@ -15,7 +15,7 @@ class Tag(models.Model):
 
 class Note(models.Model):
     kind = models.ForeignKey(ContentType, on_delete=models.CASCADE)
-    owner_type = models.ForeignKey(ContentType, on_delete=models.CASCADE)  # expect: C2005 {"name": "owner_type"}
+    owner_type = models.ForeignKey(ContentType, on_delete=models.CASCADE)  # expect: C2005 {"name": "owner_type", "keeping": ""}
     object_id = models.PositiveIntegerField()
     target = GenericForeignKey(ct_field="kind")
 

@@ -30,9 +30,9 @@ class Author(models.Model):
 
 class Book(models.Model):
     code = models.CharField(max_length=5, primary_key=True, unique=False)  # expect: C2011 {"name": "code"}; C2002 {"name": "code", "option": "unique", "value": false}
-    author = models.ForeignKey(Author, on_delete=models.CASCADE)  # expect: C2005 {"name": "author"}
+    author = models.ForeignKey(Author, on_delete=models.CASCADE)  # expect: C2005 {"name": "author", "keeping": ""}
     editor = models.ForeignKey(Author, on_delete=models.CASCADE, related_name="edited")
-    reviewer = models.ForeignKey(Author, on_delete=models.CASCADE, related_name="")  # expect: C2005 {"name": "reviewer"}
+    reviewer = models.ForeignKey(Author, on_delete=models.CASCADE, related_name="")  # expect: C2005 {"name": "reviewer", "keeping": ""}
     title = models.CharField(max_length=100)
     listed = [models.CharField(max_length=3, null=True)]  # expect: C2000 {"name": "listed"}
     models.CharField(max_length=3000, null=False)  # expect: C2002 {"option": "null", "value": false}

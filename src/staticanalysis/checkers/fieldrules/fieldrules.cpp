@@ -1,6 +1,8 @@
 #include "staticanalysis/checkers/fieldrules/fieldrules.hpp"
 
 
+#include <algorithm>
+#include <cctype>
 #include <filesystem>
 #include <functional>
 
@@ -102,20 +104,39 @@ bool is_huge_char_field(FieldCall& call) {
   return value.cast<long long>() > MAX_CHARFIELD_LENGTH && !is_unmanaged_model(call.node().frame());
 }
 
+bool shown_in_a_form(const Node& call) {
+  Node model = call.frame();
+  std::optional<std::string> name = model.isa(ast().ClassDef) ? model.name() : std::nullopt;
+  if (!name) return false;
+  std::filesystem::path root = index_root_of(call);
+  if (root.empty()) return true;  // a text checked on its own: no project to ask
+  const std::set<std::string>& shown = project_names_shown_in_forms(root);
+  if (shown.count(*name)) return true;
+  // An abstract model's fields show in the forms of the concrete model
+  // named after it (AbstractProduct, then Product(AbstractProduct)).
+  for (std::string_view prefix : {"Abstract", "Base"})
+    if (name->rfind(prefix, 0) == 0 && shown.count(name->substr(prefix.size()))) return true;
+  return false;
+}
+
 bool is_missing_blank_true(FieldCall& call) {
   if (!call.is_model_field()) return false;
   std::optional<std::string> name = call.class_name();
   if (!name || is_django_string_field_name(*name) || is_django_boolean_field_name(*name)) return false;
   if (!find_keyword(call.node(), "null")) return false;
   const py::dict& given = call.explicit_args();
-  if (!truthy(get_or_none(given, "null")) || truthy(get_or_none(given, "blank")) ||
+  // blank written out, True or False, is the author's own decision: False
+  // beside null=True says the field is required in forms on purpose (NULL
+  // is there for on_delete=SET_NULL, say).
+  if (!truthy(get_or_none(given, "null")) || given.contains(py::str("blank")) ||
       !get_or_none(given, "default").is_none())
     return false;
   // Forms never validate a field that is not editable, and Django makes
   // auto_now and auto_now_add fields blank itself.
   py::str editable("editable");
   if (given.contains(editable) && !truthy(given[editable])) return false;
-  return !truthy(get_or_none(given, "auto_now")) && !truthy(get_or_none(given, "auto_now_add"));
+  if (truthy(get_or_none(given, "auto_now")) || truthy(get_or_none(given, "auto_now_add"))) return false;
+  return shown_in_a_form(call.node());
 }
 
 namespace {
@@ -145,13 +166,30 @@ bool is_generic_content_type(const Node& model, const std::string& field) {
 
 }  // namespace
 
+std::string accessor_advice(const Node& call) {
+  std::optional<std::string> model = call.frame().name();
+  std::filesystem::path root = index_root_of(call);
+  if (!model || root.empty()) return "";
+  std::string query_name = *model;
+  std::transform(query_name.begin(), query_name.end(), query_name.begin(),
+                 [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+  std::string accessor = query_name + "_set";
+  if (!project_default_accessors_read(root).count(accessor)) return "";
+  // related_name alone would rename the reverse lookups too (their name
+  // follows related_name): related_query_name keeps them.
+  return "; the project reads " + accessor + ", so related_name=\"" + accessor + "\", related_query_name=\"" +
+         query_name + "\" keeps every lookup";
+}
+
 bool is_fk_mising_related_name(FieldCall& call) {
   if (call.class_name() != std::optional<std::string>("ForeignKey")) return false;
   // Only a field of a model class body has a reverse accessor to name: a
   // form field made with formfield(), or a field in a dict of fields for a
   // model built at run time, has none of its own.
+  // (The class need not infer as a model: its base may come from a package
+  // the analysis cannot see.)
   Node model = call.node().frame();
-  if (!model.isa(ast().ClassDef) || !is_model(model)) return false;
+  if (!model.isa(ast().ClassDef)) return false;
   if (call.node().parent().isa(ast().Attribute)) return false;
   std::optional<std::string> member = get_member_name(call.node());
   if (member && is_generic_content_type(model, *member)) return false;
@@ -280,8 +318,9 @@ bool is_redundant_kwargs(const Node& keyword, FieldCall& parent) {
   if (arg.is_none() || !defaults.contains(arg)) return false;
   py::object value = astroid_node_to_value(keyword.child(ast().value));
   if (!py_equal(value, defaults[arg])) return false;
-  // blank=False on a field that needs blank=True is C2003's to fix.
-  if (py_equal(arg, py::str("blank")) && is_missing_blank_true(parent)) return false;
+  // blank=False beside null=True says on purpose that forms require the
+  // field.
+  if (py_equal(arg, py::str("blank")) && truthy(get_or_none(parent.explicit_args(), "null"))) return false;
   return true;
 }
 
@@ -377,6 +416,7 @@ void visit_call(py::object self, py::object node_obj) {
     py::str max_length("max_length");
     if (finding.id == "C2006" && call.explicit_args().contains(max_length))
       args["value"] = call.explicit_args()[max_length];
+    if (finding.id == "C2005") args["keeping"] = accessor_advice(node);
     report(self, finding.id, node, args);
   }
 }

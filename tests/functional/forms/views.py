@@ -1,0 +1,8 @@
+from django.views.generic import UpdateView
+
+from . import models
+
+
+class KeeperUpdate(UpdateView):
+    model = models.Keeper
+    fields = ["hired"]

@@ -1,0 +1,2 @@
+def chapters(novel):
+    return novel.chapter_set.filter(title__startswith="A")
