@@ -169,6 +169,11 @@ py::dict fix_project(const fs::path& project_root, const py::object& whitelist, 
                      const py::object& only_lines, const std::string& django_version) {
   checker::SearchPathScope environment(search_paths);
   django_release() = django_version;
+  // The project's options hold for this run only.
+  struct OptionsScope {
+    explicit OptionsScope(py::dict options) { project_options() = std::move(options); }
+    ~OptionsScope() { project_options() = py::dict(); }
+  } options_scope(meta::get_toml_config(project_root));
   AnalysedProject project(project_root.string());
   std::vector<std::pair<std::string, std::optional<std::set<std::string>>>> targets;
   TemplateTargets template_targets;
@@ -279,6 +284,7 @@ py::dict fix_project(const fs::path& project_root, const py::object& whitelist, 
     py::list absolute;
     for (const auto& entry : targets) absolute.append(path_str((project_root / entry.first).string()));
     py::object linter = checker::create_linter(checker::driver().Linter);
+    for (auto item : project_options()) linter.attr("set_option")(item.first, item.second);
     linter.attr("set_option")("settings-files", py::list(py::make_tuple(settings_modpath)));
     if (!django_version.empty()) linter.attr("set_option")("django-version", django_version);
     linter.attr("check")(absolute);
