@@ -26,9 +26,10 @@ namespace tessary::transformer {
 
 namespace {
 
-// The label of the app a module belongs to: the folder, from the module's
-// own upward, that holds the app's models.py, models package or apps.py
-// (so a src/ layout names the app, not "src"); else the first folder.
+// The label of the app a module belongs to, as makemigrations takes it:
+// the app is the folder, from the module's own upward, that holds its
+// models.py, models package or apps.py (so a src/ layout names the app,
+// not "src"), known by the label its apps.py gives; else the first folder.
 std::string app_label(const fs::path& project_root, const std::string& relative_path) {
   fs::path relative(relative_path);
   std::error_code ec;
@@ -36,7 +37,7 @@ std::string app_label(const fs::path& project_root, const std::string& relative_
     fs::path here = project_root / folder;
     if (fs::is_regular_file(here / "models.py", ec) || fs::is_regular_file(here / "apps.py", ec) ||
         fs::is_regular_file(here / "models" / "__init__.py", ec))
-      return folder.filename().string();
+      return meta::app_label(project_root, here);
   }
   return relative.begin()->string();
 }
