@@ -109,6 +109,29 @@ def test_options_and_categories():
         assert set(linter.msgs_store._msgs_by_category[category]) <= own
 
 
+def test_every_checker_declares_the_astroid_checker_interface(recwarn):
+    import warnings
+
+    from pylint import interfaces
+
+    warnings.simplefilter("always")
+    linter = checker.create_linter(linter_class=checker.CodeLinter)
+    registered = [c for c in linter.get_checkers() if c is not linter]
+    assert {type(c) for c in registered} == set(checker.python_checker_classes)
+    assert len(checker.python_checker_classes) == 7
+    for cls in checker.python_checker_classes:
+        assert cls.__implements__ == (interfaces.IAstroidChecker,), cls.name
+    for instance in registered:
+        assert interfaces.implements(instance, interfaces.IAstroidChecker), instance.name
+        # Not a token or raw checker: pylint walks the tree for it.
+        assert not interfaces.implements(instance, (interfaces.ITokenChecker, interfaces.IRawChecker))
+    # Making a linter (and its checkers) says nothing about the interface
+    # being deprecated.
+    recwarn.clear()
+    checker.create_linter(linter_class=checker.CodeLinter)
+    assert not [w for w in recwarn if "__implements__" in str(w.message)]
+
+
 def test_message_id_symbol_store_holds_only_python_checker_ids():
     store = checker.message_id_symbol_store
     expected = {}

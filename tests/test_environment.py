@@ -291,3 +291,56 @@ def test_an_admin_class_of_a_library_scheme_is_not_a_misplaced_admin(capsys, tmp
                        project)
     found = [(e["path"], e["line"], e["message-id"]) for e in json.loads(out)]
     assert code == 1 and found == [("shop/cms_plugins.py", 9, "C5000")]
+
+
+CONFIG = "from django.apps import AppConfig\n\n\n"
+
+
+@pytest.mark.parametrize("apps, label", [
+    (None, "base"),
+    ("", "base"),
+    (CONFIG + 'class BaseConfig(AppConfig):\n    name = "shop.base"\n    label = "shopbase"\n', "shopbase"),
+    ('from django import apps\n\n\nclass BaseConfig(apps.AppConfig):\n    label: str = "shopbase"\n', "shopbase"),
+    # Without a label, the last part of the configuration's name.
+    (CONFIG + 'class BaseConfig(AppConfig):\n    name = "legacy.core"\n', "core"),
+    # Several configurations: the one marked default, as Django picks it.
+    (CONFIG + 'class A(AppConfig):\n    label = "first"\n\n\nclass B(AppConfig):\n    default = True\n'
+     '    label = "second"\n', "second"),
+    (CONFIG + 'class A(AppConfig):\n    default = False\n    label = "first"\n\n\nclass B(AppConfig):\n'
+     '    label = "second"\n', "second"),
+    # Two with no default: Django uses a plain AppConfig, named after the app.
+    (CONFIG + 'class A(AppConfig):\n    label = "first"\n\n\nclass B(AppConfig):\n    label = "second"\n', "base"),
+    # A configuration subclassing another of the module inherits its label.
+    (CONFIG + 'class A(AppConfig):\n    default = False\n    label = "shared"\n\n\nclass B(A):\n'
+     '    default = True\n', "shared"),
+    # A class that is not an app configuration, a computed label, a module
+    # that does not parse: the folder's name.
+    ('class Settings:\n    label = "nope"\n', "base"),
+    (CONFIG + 'class BaseConfig(AppConfig):\n    label = "shop" + "base"\n', "base"),
+    (CONFIG + "class BaseConfig(AppConfig:\n", "base"),
+], ids=["no-apps", "empty", "label", "annotated", "name", "default-true", "default-false", "ambiguous",
+        "inherited", "not-a-config", "computed", "syntax-error"])
+def test_app_label_is_read_from_apps_py_never_run(tmp_path, apps, label):
+    app = tmp_path / "base"
+    app.mkdir()
+    marker = tmp_path / "ran"
+    if apps is not None:
+        # Running the module would leave a file behind.
+        (app / "apps.py").write_text(f"open({str(marker)!r}, 'w').close()\n" + apps)
+    assert meta.app_label(str(tmp_path), str(app)) == label
+    assert not marker.exists()
+
+
+def test_the_makemigrations_reminder_names_the_app_by_its_label(capsys, tmp_path):
+    root = tmp_path / "proj"
+    app = root / "base"
+    app.mkdir(parents=True)
+    (root / "manage.py").write_text("")
+    (app / "__init__.py").write_text("")
+    (app / "apps.py").write_text(CONFIG + 'class BaseConfig(AppConfig):\n    name = "base"\n    label = "shopbase"\n')
+    (app / "models.py").write_text(
+        "from django.db import models\n\n\nclass Book(models.Model):\n"
+        "    title = models.CharField(max_length=10, null=True)\n"
+    )
+    code, out, _ = run(capsys, "fix", "--unsafe-fixes", root)
+    assert code == 0 and "Model fields changed in shopbase: Book.\n" in out and " base:" not in out

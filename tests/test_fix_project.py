@@ -206,6 +206,52 @@ def test_unsafe_fixes_from_the_configuration(capsys, project):
     assert cli.main(["fix", str(project)]) == 2
 
 
+LENGTHS = (
+    "from django.db import models\n\n\n"
+    "class Ticket(models.Model):\n"
+    "    code = models.CharField(max_length=100)\n"
+    "    subject = models.CharField(max_length=300)\n"
+    "    body = models.CharField(max_length=600)\n"
+)
+
+
+@pytest.mark.parametrize("limit, huge", [(None, ["body"]), (100, ["subject", "body"]), (1000, [])],
+                         ids=["default", "smaller", "larger"])
+def test_huge_char_fields_are_judged_by_the_configured_length_in_check_fix_and_suggest(tmp_path, capsys, limit,
+                                                                                        huge):
+    from tessary.staticanalysis import suggest
+
+    root = make_project(tmp_path, LENGTHS)
+    if limit:
+        (root / "pyproject.toml").write_text(f"[tool.tessary]\nmax-charfield-length = {limit}\n")
+    code, out, _ = cli_run(capsys, "check", "--no-cache", "--format", "json", "--select", "C2006", root)
+    reported = [e for e in json.loads(out)]
+    assert [e["message"]["name"] for e in reported] == huge
+
+    # A review comment on each field asks for the fix: only the huge ones get one.
+    path = f"{root}/shop/models.py"
+    comments = [{"path": path, "line": line, "message-id": "C2006", "body": "long"} for line in (5, 6, 7)]
+    suggested = [c["path"] + ":" + str(c["line"]) for c in suggest.suggest_fixes(comments, str(root))
+                 if "TextField" in c["body"]]
+    assert suggested == [f"/shop/models.py:{LENGTHS.splitlines().index(line) + 1}"
+                         for line in LENGTHS.splitlines() if any(f"    {name} =" in line for name in huge)]
+
+    result = transformer.fix_project(str(root), None, "site.settings", STYLE)
+    assert result["fixed"] == ({"C2006": len(huge)} if huge else {})
+    text = result["files"][0][0] if huge else LENGTHS
+    for name in ("code", "subject", "body"):
+        field = next(line for line in text.splitlines() if line.startswith(f"    {name} ="))
+        assert ("TextField" in field) == (name in huge), field
+    # The project's option holds for that run only.
+    assert transformer.fix_text(LENGTHS, "shop/models.py", "site.settings", STYLE, {"C2006"})["fixed"] == {"C2006": 1}
+
+
+def cli_run(capsys, *argv):
+    code = cli.main([str(a) for a in argv])
+    out, err = capsys.readouterr()
+    return code, out, err
+
+
 def test_rules_and_explain_show_fix_grades(capsys):
     cli.main(["rules", "--format", "json"])
     rules = {r["id"]: r for r in json.loads(capsys.readouterr()[0])}

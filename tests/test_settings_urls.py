@@ -197,8 +197,8 @@ SETTINGS_AFTER = HEAD + '''MIDDLEWARE = [
 ]
 SECURE_SSL_REDIRECT = True
 SESSION_COOKIE_SECURE = True
-CSRF_COOKIE_SECURE = True
 SECURE_HSTS_SECONDS = 3600
+CSRF_COOKIE_SECURE = True
 SECURE_HSTS_INCLUDE_SUBDOMAINS = True
 SECURE_HSTS_PRELOAD = True
 '''
@@ -251,3 +251,192 @@ def test_the_middleware_fixes_write_the_list_a_settings_module_lacks(tmp_path, c
     assert code == 0 and "Traceback" not in err
     assert (root / "site_conf" / "settings.py").read_text() == after
     assert not {"C4007", "C4008", "C4009"} & (tessary_ids(capsys, root) | deploy_ids(root))
+
+
+def without(setting):
+    """The secure settings with one setting left out entirely."""
+    return "".join(line for line in SECURE.splitlines(True) if not line.startswith(setting + " "))
+
+
+# A setting no module assigns: its fix adds it at the end of the settings
+# module the site runs with. (C4012's setting defaults to True from Django
+# 3.0 on: it is missing only for an older release.)
+ABSENT = [
+    ("C4010", "SECURE_HSTS_SECONDS", 3600, "5.2"),
+    ("C4011", "SECURE_HSTS_INCLUDE_SUBDOMAINS", True, "5.2"),
+    ("C4012", "SECURE_CONTENT_TYPE_NOSNIFF", True, "2.2"),
+    ("C4013", "SECURE_SSL_REDIRECT", True, "5.2"),
+    ("C4014", "SESSION_COOKIE_SECURE", True, "5.2"),
+    ("C4016", "CSRF_COOKIE_SECURE", True, "5.2"),
+    ("C4017", "SECURE_HSTS_PRELOAD", True, "5.2"),
+]
+
+
+@pytest.mark.parametrize("msgid, name, value, django", ABSENT, ids=[case[0] for case in ABSENT])
+def test_a_setting_no_module_assigns_is_added(tmp_path, capsys, msgid, name, value, django):
+    before = without(name)
+    root = settings_project(tmp_path, before, {"requirements.txt": f"django=={django}\n"})
+    assert tessary_ids(capsys, root) == {msgid}
+    code, out, err = run(capsys, "fix", "--unsafe-fixes", "--select", msgid, root)
+    assert code == 0 and out == "Fixed 1 finding in 1 file; 0 findings have no automatic fix.\n"
+    assert (root / "site_conf" / "settings.py").read_text() == before + f"{name} = {value}\n"
+    assert tessary_ids(capsys, root) == set()
+    if django == "5.2":
+        assert deploy_ids(root) == set()
+
+
+@pytest.mark.parametrize("msgid, name, value", [case[:3] for case in ABSENT if case[0] != "C4012"],
+                         ids=[case[0] for case in ABSENT if case[0] != "C4012"])
+def test_transform_code_adds_a_setting_no_module_assigns(msgid, name, value):
+    fixed, reasons = transformer.transform_code(without(name), "site_conf/settings.py", "site_conf.settings")
+    assert msgid in reasons and assigned(fixed)[name] == value
+
+
+def assigned(code):
+    """{name: literal value} of a module's top-level assignments of literals."""
+    import ast
+
+    values = {}
+    for statement in ast.parse(code).body:
+        if isinstance(statement, ast.Assign):
+            try:
+                values[statement.targets[0].id] = ast.literal_eval(statement.value)
+            except ValueError:
+                pass  # not a literal
+    return values
+
+
+def test_transform_code_writes_the_middleware_list_a_settings_module_lacks():
+    fixed, reasons = transformer.transform_code(HEAD, "site_conf/settings.py", "site_conf.settings")
+    assert {"C4007", "C4008", "C4009"} <= reasons
+    assert assigned(fixed)["MIDDLEWARE"] == ["django.middleware.security.SecurityMiddleware",
+                                             "django.middleware.csrf.CsrfViewMiddleware",
+                                             "django.middleware.clickjacking.XFrameOptionsMiddleware"]
+
+
+# An assignment the fix takes out that is all its block holds: the block
+# keeps a `pass`, or the module would not parse.
+BLOCKS = [
+    ("C4015", SECURE + "if not DEBUG:\n    SESSION_COOKIE_HTTPONLY = False  # scripts read it\n",
+     SECURE + "if not DEBUG:\n    pass  # scripts read it\n"),
+    ("C4005", SECURE + "try:\n    USE_L10N = True\nexcept NameError:\n    pass\n",
+     SECURE + "try:\n    pass\nexcept NameError:\n    pass\n"),
+    ("C4015", SECURE + "if DEBUG: SESSION_COOKIE_HTTPONLY = False\n", SECURE + "if DEBUG: pass\n"),
+]
+
+
+@pytest.mark.parametrize("msgid, before, after", BLOCKS, ids=["if", "try", "one-line-if"])
+def test_a_removed_setting_leaves_no_empty_block(tmp_path, capsys, msgid, before, after):
+    root = settings_project(tmp_path, before, {"requirements.txt": "django==5.2\n"})
+    assert tessary_ids(capsys, root) == {msgid}
+    code, out, err = run(capsys, "fix", "--unsafe-fixes", root)
+    assert code == 0 and (root / "site_conf" / "settings.py").read_text() == after
+    assert tessary_ids(capsys, root) == set()
+    if msgid == "C4015":
+        fixed, reasons = transformer.transform_code(before, "site_conf/settings.py", "site_conf.settings")
+        assert reasons == {msgid} and "SESSION_COOKIE_HTTPONLY" not in fixed
+        compile(fixed, "settings.py", "exec")
+
+
+# A split settings package. The site runs with site_conf.settings, whose
+# __init__ star-imports base and then production.
+BASE = HEAD + '''MIDDLEWARE = [
+    "django.contrib.sessions.middleware.SessionMiddleware",
+    "django.middleware.common.CommonMiddleware",
+]
+SECURE_SSL_REDIRECT = False
+SESSION_COOKIE_HTTPONLY = False
+USE_L10N = True
+'''
+PRODUCTION = '''from .base import *  # noqa: F401,F403
+
+SECURE_SSL_REDIRECT = False  # overrides base
+'''
+# A sibling the site does not run with: its settings change nothing there.
+LOCAL = '''from .base import *  # noqa: F401,F403
+
+DEBUG = True
+MIDDLEWARE = [
+    "django.contrib.sessions.middleware.SessionMiddleware",
+]
+SESSION_COOKIE_SECURE = False
+'''
+INIT = "from .base import *  # noqa: F401,F403\nfrom .production import *  # noqa: F401,F403\n"
+FIXED_BASE = HEAD + '''MIDDLEWARE = [
+    "django.middleware.security.SecurityMiddleware",
+    "django.contrib.sessions.middleware.SessionMiddleware",
+    "django.middleware.common.CommonMiddleware",
+    "django.middleware.csrf.CsrfViewMiddleware",
+    "django.middleware.clickjacking.XFrameOptionsMiddleware",
+]
+SECURE_SSL_REDIRECT = False
+'''
+# What the settings the site runs with lacked, added where they take effect.
+ADDED = '''SESSION_COOKIE_SECURE = True
+SECURE_HSTS_SECONDS = 3600
+CSRF_COOKIE_SECURE = True
+SECURE_HSTS_INCLUDE_SUBDOMAINS = True
+SECURE_HSTS_PRELOAD = True
+'''
+PACKAGES = {
+    "init": ("site_conf.settings", {"__init__.py": INIT, "base.py": BASE, "production.py": PRODUCTION,
+                                    "local.py": LOCAL},
+             {"__init__.py": INIT + ADDED, "base.py": FIXED_BASE,
+              "production.py": PRODUCTION.replace("REDIRECT = False", "REDIRECT = True"), "local.py": LOCAL}),
+    "production": ("site_conf.settings.production", {"__init__.py": "", "base.py": BASE, "production.py": PRODUCTION,
+                                                     "local.py": LOCAL},
+                   {"__init__.py": "", "base.py": FIXED_BASE,
+                    "production.py": PRODUCTION.replace("REDIRECT = False", "REDIRECT = True") + ADDED,
+                    "local.py": LOCAL}),
+}
+
+
+@pytest.mark.parametrize("layout", PACKAGES)
+def test_settings_fixes_in_a_split_package_land_where_they_take_effect(tmp_path, capsys, layout):
+    modpath, before, after = PACKAGES[layout]
+    root = tmp_path / "site"
+    package = root / "site_conf" / "settings"
+    package.mkdir(parents=True)
+    (root / "manage.py").write_text(MANAGE.replace("site_conf.settings", modpath))
+    (root / "requirements.txt").write_text("django==5.2\n")
+    (root / "site_conf" / "__init__.py").write_text("")
+    for name, text in before.items():
+        (package / name).write_text(text)
+    found = tessary_ids(capsys, root)
+    assert found == {"C4005", "C4007", "C4008", "C4009", "C4014", "C4015"}
+    code, out, err = run(capsys, "fix", "--unsafe-fixes", root)
+    # Each finding counts as fixed, wherever its module lies.
+    assert code == 0 and out.startswith(f"Fixed {len(found)} findings in 2 files; 0 findings have no")
+    # The rules that need SecurityMiddleware, then HSTS, apply on the next
+    # runs, as Django's own checks go.
+    for _ in range(2):
+        assert run(capsys, "fix", "--unsafe-fixes", root)[0] == 0
+    assert {name: (package / name).read_text() for name in before} == after
+    assert tessary_ids(capsys, root) == set() == deploy_ids(root)
+
+
+def test_transform_code_fixes_the_package_module_it_is_given(tmp_path, monkeypatch):
+    from tessary.staticanalysis import checker
+
+    root = tmp_path / "site"
+    package = root / "site_conf" / "settings"
+    package.mkdir(parents=True)
+    (root / "site_conf" / "__init__.py").write_text("")
+    for name, text in {"__init__.py": "", "base.py": BASE, "production.py": PRODUCTION, "local.py": LOCAL}.items():
+        (package / name).write_text(text)
+    monkeypatch.chdir(root)
+    monkeypatch.syspath_prepend(str(root))
+    try:
+        # The text given stands for base.py, whatever its file says: the
+        # findings are the text's, and the fixes change it, not the file.
+        text = BASE.replace("USE_L10N = True\n", "")
+        fixed, reasons = transformer.transform_code(text, "site_conf/settings/base.py", "site_conf.settings.production")
+        assert reasons == {"C4007", "C4008", "C4009", "C4015"}
+        settings = assigned(fixed)
+        assert settings["MIDDLEWARE"][0] == "django.middleware.security.SecurityMiddleware"
+        assert "SESSION_COOKIE_HTTPONLY" not in settings and "USE_L10N" not in settings
+        # production.py overrides base's SECURE_SSL_REDIRECT: base's stays.
+        assert settings["SECURE_SSL_REDIRECT"] is False
+        assert (package / "base.py").read_text() == BASE
+    finally:
+        checker.forget_modules_under(str(root))

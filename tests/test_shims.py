@@ -72,14 +72,39 @@ def test_all_on_a_name_bound_to_a_manager_is_not_a_manager_lookup():
 def test_generic_foreign_key_field_names():
     module = astroid.parse(MODELS, "shop.models")
     classes = {c.name: c for c in module.nodes_of_class(astroid.nodes.ClassDef)}
-    # Worked out when first asked for, not for every model class built.
-    assert not hasattr(classes["Book"], "generic_foreign_key_field_names")
-    for cls in classes.values():
-        shims.apply_is_used_in_generic_fk_shim(cls)
+    # Every model class node carries them once its tree is built, with
+    # nothing asked first; a class that is not a model has no such attribute.
     assert classes["Book"].generic_foreign_key_field_names == ["object_id"]
     assert classes["Tagged"].generic_foreign_key_field_names == ["item_pk"]
     assert classes["Plain"].generic_foreign_key_field_names == []
     assert not hasattr(classes["NotAModel"], "generic_foreign_key_field_names")
+    # The shim leaves them as they are: worked out once per class node.
+    names = classes["Book"].generic_foreign_key_field_names
+    shims.apply_is_used_in_generic_fk_shim(classes["Book"])
+    assert classes["Book"].generic_foreign_key_field_names is names
+
+
+def test_generic_foreign_key_field_names_of_a_model_built_by_inference():
+    # A model of another module, reached by inference: its tree was built
+    # by astroid's manager, not by the test.
+    module = astroid.parse(
+        "from django.contrib.contenttypes.fields import GenericForeignKey\n"
+        "from django.db import models\n\n"
+        "class Pin(models.Model):\n"
+        "    target = GenericForeignKey('kind', 'obj_id')\n"
+        "class Note(models.Model):\n"
+        "    about = GenericForeignKey(fk_field='x')\n"
+        "class Bare(models.Model):\n"
+        "    pass\n",
+        "board.models",
+    )
+    user = astroid.extract_node("from board.models import Pin, Note, Bare\nPin #@\nNote #@\nBare #@\n", "board.views")
+    astroid.MANAGER.astroid_cache["board.models"] = module
+    try:
+        found = {cls.name: cls.generic_foreign_key_field_names for cls in (safe_infer(n) for n in user)}
+    finally:
+        del astroid.MANAGER.astroid_cache["board.models"]
+    assert found == {"Pin": ["obj_id"], "Note": ["x"], "Bare": []}
 
 
 SETTINGS = """

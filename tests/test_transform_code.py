@@ -32,6 +32,37 @@ def test_noise_removes_reasons_but_not_fixes():
     assert 'default=""' in fixed and reasons == {"C2006", "C2008"}
 
 
+# A settings module that runs sessions and sets none of the deployment
+# settings: the cookie, middleware and HSTS fixes all apply to it.
+SETTINGS = 'INSTALLED_APPS = ["django.contrib.sessions"]\nSESSION_COOKIE_HTTPONLY = False\n'
+
+
+def assigned(code):
+    """{name: literal value} of a module's top-level assignments."""
+    import ast
+
+    return {t.id: ast.literal_eval(s.value) for s in ast.parse(code).body if isinstance(s, ast.Assign)
+            for t in s.targets}
+
+
+def test_noise_holds_a_settings_fix_back():
+    fixed, reasons = transformer.transform_code(SETTINGS, "site_conf/settings.py", "site_conf.settings")
+    assert reasons == {"C4007", "C4008", "C4009", "C4014", "C4015"}
+    settings = assigned(fixed)
+    assert settings["SESSION_COOKIE_SECURE"] is True and "SESSION_COOKIE_HTTPONLY" not in settings
+    assert "django.middleware.security.SecurityMiddleware" in settings["MIDDLEWARE"]
+
+    noise = ["C4014", "C4015", "C4007"]
+    fixed, reasons = transformer.transform_code(SETTINGS, "site_conf/settings.py", "site_conf.settings", noise)
+    assert reasons == {"C4008", "C4009"}
+    settings = assigned(fixed)
+    # Neither reported nor fixed: the cookie stays as it was, and the
+    # middleware list the other fixes write lacks SecurityMiddleware.
+    assert "SESSION_COOKIE_SECURE" not in settings and settings["SESSION_COOKIE_HTTPONLY"] is False
+    assert settings["MIDDLEWARE"] == ["django.middleware.csrf.CsrfViewMiddleware",
+                                      "django.middleware.clickjacking.XFrameOptionsMiddleware"]
+
+
 def test_single_quote_files_stay_single_quoted():
     code = "from django.db import models\nclass A(models.Model):\n    n = models.CharField(max_length=9, null=True, help_text='x')\n"
     fixed, _ = transformer.transform_code(code, "a/models.py", "s.settings")

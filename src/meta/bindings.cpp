@@ -31,6 +31,8 @@ PYBIND11_MODULE(meta, m) {
       py::arg("settings_files"), py::arg("project_root") = py::none());
   m.def("get_static_url_setting", &get_static_url_setting, py::arg("project_root"));
   m.def("get_code_style", &get_code_style, py::arg("project_root"));
+  m.def("app_label", &app_label, py::arg("project_root"), py::arg("app_folder"),
+        "The label Django knows the app in this folder by, read from its apps.py.");
   m.def(
       "skipped_folder", [](const fs::path& folder) { return tessary::skipped_folder(folder); }, py::arg("folder"),
       "Whether every command of tessary passes over this folder (hidden, dependency, byte-code or virtual "

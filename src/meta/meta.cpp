@@ -445,6 +445,102 @@ bool is_template_path(const std::string& relative, const std::vector<std::string
   return under_templates;
 }
 
+namespace {
+
+// What an app configuration class of apps.py says of itself, as literals.
+struct AppConfigClass {
+  std::string class_name;
+  std::optional<std::string> label, name;
+  std::optional<bool> default_choice;  // its `default`, when it sets one
+};
+
+// The literal `str` or `bool` assigned to `attribute` in a class body.
+std::optional<py::object> class_literal(const py::handle& cls, const char* attribute, const py::object& Const,
+                                        const py::object& Name, const py::object& Assign,
+                                        const py::object& AnnAssign) {
+  std::optional<py::object> found;
+  for (py::handle statement : cls.attr("body")) {
+    py::list targets;
+    if (py::isinstance(statement, Assign)) targets = statement.attr("targets");
+    else if (py::isinstance(statement, AnnAssign)) targets.append(statement.attr("target"));
+    else continue;
+    py::object value = statement.attr("value");
+    for (py::handle target : targets) {
+      if (!py::isinstance(target, Name) || py::str(target.attr("id")).cast<std::string>() != attribute) continue;
+      // A later assignment wins, as the class body runs; a computed value
+      // is not known.
+      found = !value.is_none() && py::isinstance(value, Const) ? std::optional<py::object>(value.attr("value"))
+                                                                : std::nullopt;
+    }
+  }
+  return found;
+}
+
+// The app configuration classes of an apps.py, in order: classes whose
+// base is AppConfig (by name, or `apps.AppConfig`) or an earlier one of
+// them, whose unset attributes they inherit.
+std::vector<AppConfigClass> app_config_classes(const std::string& source) {
+  py::module_ ast = py::module_::import("ast");
+  py::object Const = ast.attr("Constant"), Name = ast.attr("Name"), Attribute = ast.attr("Attribute"),
+             ClassDef = ast.attr("ClassDef"), Assign = ast.attr("Assign"), AnnAssign = ast.attr("AnnAssign");
+  py::object tree = ast.attr("parse")(py::bytes(source));
+  std::vector<AppConfigClass> found;
+  for (py::handle statement : tree.attr("body")) {
+    if (!py::isinstance(statement, ClassDef)) continue;
+    const AppConfigClass* parent = nullptr;
+    bool config = false;
+    for (py::handle base : statement.attr("bases")) {
+      std::string base_name = py::isinstance(base, Name)        ? py::str(base.attr("id")).cast<std::string>()
+                              : py::isinstance(base, Attribute) ? py::str(base.attr("attr")).cast<std::string>()
+                                                                : std::string();
+      if (base_name == "AppConfig") config = true;
+      for (const AppConfigClass& earlier : found)
+        if (py::isinstance(base, Name) && earlier.class_name == base_name) config = true, parent = &earlier;
+    }
+    if (!config) continue;
+    AppConfigClass cls = parent ? *parent : AppConfigClass{};
+    cls.class_name = py::str(statement.attr("name"));
+    auto text = [](const std::optional<py::object>& value) {
+      return value && py::isinstance<py::str>(*value) ? std::optional<std::string>(py::str(*value)) : std::nullopt;
+    };
+    if (auto label = class_literal(statement, "label", Const, Name, Assign, AnnAssign)) cls.label = text(label);
+    if (auto name = class_literal(statement, "name", Const, Name, Assign, AnnAssign)) cls.name = text(name);
+    if (auto choice = class_literal(statement, "default", Const, Name, Assign, AnnAssign))
+      cls.default_choice = py::isinstance<py::bool_>(*choice) ? std::optional<bool>(choice->cast<bool>()) : std::nullopt;
+    found.push_back(cls);
+  }
+  return found;
+}
+
+}  // namespace
+
+std::string app_label(const fs::path& project_root, const fs::path& app_folder) {
+  std::string folder_name = app_folder.filename().string();
+  std::optional<std::string> source = project_file_or_warn(project_root, app_folder / "apps.py");
+  if (!source) return folder_name;
+  std::vector<AppConfigClass> classes;
+  try {
+    classes = app_config_classes(*source);
+  } catch (py::error_already_set&) {
+    return folder_name;  // an apps.py that does not parse names nothing
+  }
+  // Django's choice: the one configuration that does not say default =
+  // False, else the one that says default = True, else none (the plain
+  // AppConfig, labelled after the app's module).
+  std::vector<const AppConfigClass*> candidates, chosen_by_default;
+  for (const AppConfigClass& cls : classes) {
+    if (cls.default_choice != std::optional<bool>(false)) candidates.push_back(&cls);
+    if (cls.default_choice == std::optional<bool>(true)) chosen_by_default.push_back(&cls);
+  }
+  const AppConfigClass* chosen = candidates.size() == 1          ? candidates.front()
+                                 : chosen_by_default.size() == 1 ? chosen_by_default.front()
+                                                                 : nullptr;
+  if (!chosen) return folder_name;
+  if (chosen->label && !chosen->label->empty()) return *chosen->label;
+  if (chosen->name && !chosen->name->empty()) return chosen->name->substr(chosen->name->rfind('.') + 1);
+  return folder_name;
+}
+
 py::dict get_code_style(const fs::path& project_root) {
   py::dict black = tool_table(read_pyproject(project_root), "black");
   py::object length = black.attr("get")("line-length", black.attr("get")("line_length", py::none()));

@@ -55,6 +55,12 @@ bool is_template_path(const std::string& relative, const std::vector<std::string
 py::dict get_code_style(const fs::path& project_root);
 // The project's manage.py; raises ManageFileMissingError without one.
 fs::path get_manage_file(const fs::path& project_root);
+// The label Django knows the app in `app_folder` by (what makemigrations
+// and the migrations' dependencies name it): the `label` of the app
+// configuration its apps.py gives, else the last part of that
+// configuration's `name`, else the folder's name. apps.py is parsed,
+// never run.
+std::string app_label(const fs::path& project_root, const fs::path& app_folder);
 
 }  // namespace tessary::meta
 

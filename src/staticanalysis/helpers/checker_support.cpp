@@ -41,8 +41,31 @@ py::object make_checker_class(const char* module, const char* checker_name, std:
   ns["name"] = checker_name;
   ns["msgs"] = messages_table(rules);
   ns["options"] = py::tuple(option_list);
+  // A checker of the syntax tree, as pylint's interface names it.
+  ns["__implements__"] = py::make_tuple(py::module_::import("pylint.interfaces").attr("IAstroidChecker"));
   py::object base = py::module_::import("pylint.checkers").attr("BaseChecker");
   py::object cls = make_class("Checker", py::make_tuple(base), ns, module);
+  // pylint 2.17 warns, each time a checker that declares an interface is
+  // made, that interfaces are deprecated: nothing a user can act on. (The
+  // function is not named __init__ for pybind11, which would take it for
+  // a constructor of one of its own classes.)
+  py::cpp_function quiet_init(
+      [base](py::object self, py::object linter) {
+        py::module_ warnings = py::module_::import("warnings");
+        py::object quiet = warnings.attr("catch_warnings")();
+        quiet.attr("__enter__")();
+        try {
+          warnings.attr("filterwarnings")("ignore", py::arg("message") = "Using the __implements__ inheritance pattern",
+                                          py::arg("category") = py::handle(PyExc_DeprecationWarning));
+          base.attr("__init__")(self, linter);
+        } catch (...) {
+          quiet.attr("__exit__")(py::none(), py::none(), py::none());
+          throw;
+        }
+        quiet.attr("__exit__")(py::none(), py::none(), py::none());
+      },
+      py::name("init_checker"), py::is_method(cls), py::arg("linter"));
+  py::setattr(cls, "__init__", quiet_init);
   for (const NamedCallback& entry : callbacks) add_method(cls, entry.name, entry.callback, py::arg("node"));
   return cls;
 }

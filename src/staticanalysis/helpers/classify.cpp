@@ -22,7 +22,10 @@ bool is_django_boolean_field_name(std::string_view name) {
 
 py::list generic_foreign_key_field_names(const Node& model) {
   const Astroid& a = ast();
-  if (model.has(a.generic_foreign_key_field_names)) return model.get(a.generic_foreign_key_field_names);
+  // Kept apart from the public attribute, which the shims make a property
+  // of every class node.
+  static const py::str kept("_tessary_generic_fk_names");
+  if (model.has(kept)) return model.get(kept);
   py::list names;
   for (const Node& statement : model.nodes(a.body)) {
     // A GenericForeignKey is declared in the class body, as a field is.
@@ -44,7 +47,7 @@ py::list generic_foreign_key_field_names(const Node& model) {
       if (args.size() > 1 && args[1].isa(a.Const)) names.append(args[1].get(a.value));
     }
   }
-  model.obj().attr(a.generic_foreign_key_field_names) = names;
+  py::setattr(model.obj(), kept, names);
   return names;
 }
 

@@ -42,8 +42,9 @@ inline bool is_related_field(const Node& n) { return has_ancestor(n, qnames::rel
 inline bool is_model_admin(const Node& n) { return has_ancestor(n, qnames::model_admin); }
 
 // The object-id field names of a model class's GenericForeignKey
-// declarations, worked out on first use and kept on the class as
-// `generic_foreign_key_field_names`.
+// declarations, worked out on first use and kept on the class node. Once
+// the shims are loaded every model class node answers them as its
+// attribute `generic_foreign_key_field_names`.
 py::list generic_foreign_key_field_names(const Node& model);
 
 // Does the expression (typically a field call) infer to a model field?

@@ -100,7 +100,7 @@ inline constexpr Rule kRegistry[] = {
      "91% of its judged findings on twelve public Django codebases were right with sound advice (the default set asks for 95%): the content_type key behind a GenericForeignKey is written without related_name in Django's own documentation"},
     {"C2006", "huge-max-length", "Huge charfield max_length", "fieldrules",
      "{name}: max_length={value} is huge for a CharField; use a TextField.",
-     "A CharField whose max_length is above 512.",
+     "A CharField whose max_length is above what the max-charfield-length option allows (512).",
      "Long free text belongs in a TextField; huge varchar limits are arbitrary and backend dependent.",
      "summary = models.CharField(max_length=2000)", "summary = models.TextField()",
      "Turns the CharField into a TextField.", "the column changes type, and forms no longer check the text's length", true, 5,

@@ -358,10 +358,24 @@ void install(py::module_& m) {
         py::arg("node"));
   m.attr("QuerySetNode") = queryset_node_class();
 
+  // Every model class node answers its generic-foreign-key names as the
+  // attribute generic_foreign_key_field_names; a class that is not a model
+  // has no such attribute. They are worked out when first read, not for
+  // every class astroid builds (the framework's own included): a transform
+  // would infer every base class and field call of every module.
+  py::object builtins = py::module_::import("builtins");
+  py::object names_of = py::cpp_function(
+      [](py::object node) -> py::object {
+        Node cls(node);
+        if (!is_model(cls)) throw py::attribute_error("generic_foreign_key_field_names: not a model class");
+        return generic_foreign_key_field_names(cls);
+      },
+      py::arg("self"));
+  py::setattr(a.ClassDef, a.generic_foreign_key_field_names,
+              builtins.attr("property")(names_of, py::none(), py::none(),
+                                        "The object-id field names of the model's GenericForeignKey fields."));
+
   py::object register_transform = a.manager.attr("register_transform");
-  // The generic-foreign-key names are not a transform: they are worked out
-  // for a model class when a check first asks (a nullable string field),
-  // not for every model class astroid builds.
   register_transform(a.Call, a.inference_tip(m.attr("apply_model_manager_lookup_shim")),
                      m.attr("looks_like_model_manager_lookup"));
   register_transform(a.Call, a.inference_tip(m.attr("apply_queryset_lookup_shim")),

@@ -10,6 +10,7 @@
 
 #include "constants/constants.hpp"
 #include "meta/meta.hpp"
+#include "staticanalysis/checkers/fieldrules/fieldrules.hpp"
 #include "staticanalysis/helpers/tokens.hpp"
 #include "staticanalysis/helpers/formatting.hpp"
 #include "staticanalysis/suggest/suggest.hpp"
@@ -159,6 +160,7 @@ py::list suggest_fixes(const py::list& comments, const std::string& project_root
   std::optional<std::string> static_url = meta::get_static_url_setting(project_root);
   settings["STATIC_URL"] = static_url ? py::object(py::str(*static_url)) : py::object(py::none());
   std::string settings_modpath = meta::get_settings_modpath(project_root);
+  py::dict options = meta::get_toml_config(project_root);
   std::map<std::string, py::object> cache;  // path: token map or template lines
   fs::path root(project_root);
   // Every path is checked before anything is read: a comment naming a
@@ -178,6 +180,8 @@ py::list suggest_fixes(const py::list& comments, const std::string& project_root
         // need not be importable from here.
         std::string relative = file.lexically_relative(fs::weakly_canonical(fs::absolute(root))).generic_string();
         parsed = build_atok(py::str("").attr("join")(lines).cast<std::string>(), module_name(relative), path_str(file.string()));
+        // The fixes judge by the project's options, as its check did.
+        fieldrules::use_options(Node(parsed.attr("tree")), options);
       }
       cached = cache.emplace(path, parsed).first;
     }

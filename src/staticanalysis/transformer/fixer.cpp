@@ -15,6 +15,7 @@
 #include "meta/meta.hpp"
 #include "meta/project.hpp"
 #include "staticanalysis/checker/collect.hpp"
+#include "staticanalysis/checkers/fieldrules/fieldrules.hpp"
 #include "staticanalysis/checkers/settings/settings.hpp"
 #include "staticanalysis/checkers/templates/templates.hpp"
 #include "staticanalysis/checker/linters.hpp"
@@ -32,6 +33,12 @@ namespace tessary::transformer {
 std::string& django_release() {
   static std::string release;
   return release;
+}
+
+py::dict& project_options() {
+  // Never destroyed: the interpreter may be gone by the time statics are.
+  static auto* options = new py::dict();
+  return *options;
 }
 
 namespace {
@@ -53,6 +60,7 @@ std::map<std::string, long> count_findings(const std::string& text, const std::s
                                            const std::set<std::string>* owners_of = nullptr,
                                            std::set<std::string>* counted = nullptr) {
   py::object linter = checker::create_linter(checker::driver().TextLinter);
+  for (auto item : project_options()) linter.attr("set_option")(item.first, item.second);
   linter.attr("set_option")("settings-files", py::list(py::make_tuple(settings_modpath)));
   if (!django_release().empty()) linter.attr("set_option")("django-version", django_release());
   if (owners_of) {
@@ -253,6 +261,8 @@ FileFix fix_text(const std::string& original, const std::string& relative_path, 
   py::object atok = linted && !linted->tree.is_none()
                         ? py::module_::import("asttokens").attr("ASTTokens")(original, py::arg("tree") = linted->tree)
                         : build_token_tree(original, module_name(relative_path), path_str(relative_path));
+  // The fixes judge by the project's options, as its check did.
+  fieldrules::use_options(Node(atok.attr("tree")), project_options());
   std::vector<Edit> edits;
   CallChanges changed_calls;
   atok.attr("tree").attr("replace_other_nodes") = py::list();

@@ -62,6 +62,10 @@ py::dict fix_project(const fs::path& project_root, const py::object& whitelist, 
 // The Django release the fixer's linters judge by ("" for their default);
 // fix_project sets it for its run.
 std::string& django_release();
+// The project's linter options ([tool.tessary]) that the fixer's linters
+// and fixes judge by, as `check` does; fix_project sets them for its run,
+// and they are empty outside one.
+py::dict& project_options();
 
 void bind_fixer(py::module_& m);
 

@@ -26,9 +26,10 @@ namespace tessary::transformer {
 
 namespace {
 
-// The label of the app a module belongs to: the folder, from the module's
-// own upward, that holds the app's models.py, models package or apps.py
-// (so a src/ layout names the app, not "src"); else the first folder.
+// The label of the app a module belongs to, as makemigrations takes it:
+// the app is the folder, from the module's own upward, that holds its
+// models.py, models package or apps.py (so a src/ layout names the app,
+// not "src"), known by the label its apps.py gives; else the first folder.
 std::string app_label(const fs::path& project_root, const std::string& relative_path) {
   fs::path relative(relative_path);
   std::error_code ec;
@@ -36,7 +37,7 @@ std::string app_label(const fs::path& project_root, const std::string& relative_
     fs::path here = project_root / folder;
     if (fs::is_regular_file(here / "models.py", ec) || fs::is_regular_file(here / "apps.py", ec) ||
         fs::is_regular_file(here / "models" / "__init__.py", ec))
-      return folder.filename().string();
+      return meta::app_label(project_root, here);
   }
   return relative.begin()->string();
 }
@@ -169,6 +170,11 @@ py::dict fix_project(const fs::path& project_root, const py::object& whitelist, 
                      const py::object& only_lines, const std::string& django_version) {
   checker::SearchPathScope environment(search_paths);
   django_release() = django_version;
+  // The project's options hold for this run only.
+  struct OptionsScope {
+    explicit OptionsScope(py::dict options) { project_options() = std::move(options); }
+    ~OptionsScope() { project_options() = py::dict(); }
+  } options_scope(meta::get_toml_config(project_root));
   AnalysedProject project(project_root.string());
   std::vector<std::pair<std::string, std::optional<std::set<std::string>>>> targets;
   TemplateTargets template_targets;
@@ -279,6 +285,7 @@ py::dict fix_project(const fs::path& project_root, const py::object& whitelist, 
     py::list absolute;
     for (const auto& entry : targets) absolute.append(path_str((project_root / entry.first).string()));
     py::object linter = checker::create_linter(checker::driver().Linter);
+    for (auto item : project_options()) linter.attr("set_option")(item.first, item.second);
     linter.attr("set_option")("settings-files", py::list(py::make_tuple(settings_modpath)));
     if (!django_version.empty()) linter.attr("set_option")("django-version", django_version);
     linter.attr("check")(absolute);

@@ -26,10 +26,13 @@ std::pair<std::string, py::set> transform_code(const std::string& code, const st
   py::object visitor = py::module_::import("astroid.transforms").attr("TransformVisitor")();
   for (const FixRow& row : rule_table()) visitor.attr("register_transform")(row.kind, row.transform, row.predicate);
   visitor.attr("visit")(atok.attr("tree"));
-  // The settings fixes change the settings module as a whole.
+  // The settings fixes change the settings module as a whole; a settings
+  // id the caller holds back is neither fixed nor reported.
   py::list settings_ids;
-  for (const Rule& entry : rules_of("settings"))
-    if (!entry.fix.empty()) settings_ids.append(py::str(std::string(entry.id)));
+  for (const Rule& entry : rules_of("settings")) {
+    py::str id(std::string(entry.id));
+    if (!entry.fix.empty() && !ignored.contains(id)) settings_ids.append(id);
+  }
   py::module_::import("tessary.staticanalysis.checkers.settings")
       .attr("build_transformer_visitor")(settings_ids, settings_modpath)
       .attr("visit")(atok.attr("tree"));

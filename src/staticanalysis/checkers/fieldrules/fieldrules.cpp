@@ -29,6 +29,13 @@ bool truthy(const py::handle& value) { return PyObject_IsTrue(value.ptr()) == 1;
 
 }  // namespace
 
+FieldOptions& field_options(const Node& node) { return facts_on<FieldOptions>(node.root()); }
+
+void use_options(const Node& module, const py::dict& options) {
+  py::str length("max-charfield-length");
+  if (options.contains(length)) field_options(module).max_charfield_length = py::int_(options[length]).cast<long>();
+}
+
 FieldCall::FieldCall(const Node& call) : call_(call) {}
 
 CallFacts& FieldCall::facts() {
@@ -101,7 +108,8 @@ bool is_huge_char_field(FieldCall& call) {
   auto value = py::reinterpret_steal<py::int_>(as_int);
   // An unmanaged model describes a table made elsewhere: its column type is
   // not the model's to choose.
-  return value.cast<long long>() > MAX_CHARFIELD_LENGTH && !is_unmanaged_model(call.node().frame());
+  return value.cast<long long>() > field_options(call.node()).max_charfield_length &&
+         !is_unmanaged_model(call.node().frame());
 }
 
 bool shown_in_a_form(const Node& call) {
@@ -397,6 +405,7 @@ namespace {
 void visit_module(py::object self, py::object node) {
   self.attr("field_counter") = py::module_::import("collections").attr("Counter")();
   new_facts_run(Node(node));
+  field_options(Node(node)).max_charfield_length = config_int(self, "max_charfield_length");
 }
 
 void visit_call(py::object self, py::object node_obj) {

@@ -22,6 +22,19 @@ inline constexpr IntOption kOptions[] = {
     {"max-charfield-length", 512, "Maximum size of max_length on a CharField"},
 };
 
+// The options the field checks judge a module by in one lint run: those
+// of the linter, which the checker records on the module when it visits
+// it. A tree that no checker visited (one the fixer or the suggestions
+// build) has the defaults, unless its builder records the project's
+// options on it (use_options).
+struct FieldOptions {
+  long max_charfield_length = MAX_CHARFIELD_LENGTH;
+};
+FieldOptions& field_options(const Node& node);  // of the node's module
+// Record the project's linter options (option names as in [tool.tessary],
+// "max-charfield-length") on a module tree.
+void use_options(const Node& module, const py::dict& options);
+
 // What a lint run learns about one call; computed on first use.
 struct CallFacts {
   std::optional<Node> inferred;

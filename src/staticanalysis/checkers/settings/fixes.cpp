@@ -61,6 +61,10 @@ size_t insertion_index(const std::vector<std::string>& entries, const std::strin
         if (entries[i].find("CommonMiddleware") != std::string::npos ||
             entries[i].find("SessionMiddleware") != std::string::npos)
           return i + 1;
+      // Else before the clickjacking middleware, which the project
+      // template lists last.
+      for (size_t i = 0; i < entries.size(); ++i)
+        if (entries[i].find("XFrameOptionsMiddleware") != std::string::npos) return i;
       return entries.size();
     case Place::last:
       break;
@@ -90,7 +94,7 @@ std::vector<Finding> findings_in(const Node& module, const std::string& settings
     }
   }
   std::vector<Finding> out;
-  for (Finding& finding : settings_findings(named, fix_version())) {
+  for (Finding& finding : settings_findings(named, fix_version(), module)) {
     bool here = finding.node.is_none() ? name == settings_modpath
                                        : path_bytes(finding.node.root().get(ast().name)) == name;
     // An assignment that shares its line with another statement is not
@@ -115,6 +119,26 @@ std::vector<long> line_starts(const std::string& text) {
 
 long attr_long(const Node& node, const char* name) { return node.get(py::str(name)).cast<long>(); }
 
+// The statement list of its parent that holds `statement` (a body, an
+// else branch, a finally block), or nullopt.
+std::optional<py::list> holding_list(const Node& statement) {
+  py::object parent = statement.parent().obj();
+  for (const char* field : {"body", "orelse", "finalbody"}) {
+    py::object statements = py::getattr(parent, field, py::none());
+    if (py::isinstance<py::list>(statements) && py::list(statements).contains(statement.obj()))
+      return py::list(statements);
+  }
+  return std::nullopt;
+}
+
+// Whether taking `statement` out would leave a block empty (the only
+// statement under an if, a try, ...): it is then replaced with `pass`.
+bool alone_in_block(const Node& statement) {
+  if (statement.parent().isa(ast().Module)) return false;
+  std::optional<py::list> statements = holding_list(statement);
+  return statements && statements->size() == 1;
+}
+
 // The quote a file's strings use most.
 char quote_of(const std::string& text) {
   return std::count(text.begin(), text.end(), '\'') > std::count(text.begin(), text.end(), '"') ? '\'' : '"';
@@ -137,9 +161,10 @@ std::optional<TextEdit> text_edit(const Finding& finding, const std::string& tex
   long first = attr_long(statement, "lineno"), last = attr_long(statement, "end_lineno");
   if (last > static_cast<long>(starts.size())) return std::nullopt;
   if (change.kind == Change::remove) {
-    // The whole lines of a statement that stands alone on them.
     long start = offset_of(starts, first, attr_long(statement, "col_offset"));
     long end = offset_of(starts, last, attr_long(statement, "end_col_offset"));
+    if (alone_in_block(statement)) return TextEdit{start, end, "pass"};
+    // The whole lines of a statement that stands alone on them.
     long line_start = starts[static_cast<size_t>(first - 1)];
     long line_end = last < static_cast<long>(starts.size()) ? starts[static_cast<size_t>(last)] : static_cast<long>(text.size());
     std::string before = text.substr(line_start, start - line_start), after = text.substr(end, line_end - end);
@@ -202,10 +227,28 @@ void tree_edit(const Finding& finding, const Node& module) {
     return;
   }
   const Node& statement = finding.node;
-  if (finding.node.is_none()) return;  // no MIDDLEWARE to add to: the text fix writes one
+  if (finding.node.is_none()) {
+    // No MIDDLEWARE to add to: one of its own at the end of the module
+    // (the next middleware fix adds to it).
+    if (change.kind != Change::add_middleware) return;
+    py::object created =
+        a.extract_node("MIDDLEWARE = [" + py::repr(py::str(change.middleware)).cast<std::string>() + "]");
+    created.attr("parent") = module.obj();
+    module.get(a.body).attr("append")(created);
+    return;
+  }
   if (change.kind == Change::remove) {
-    py::list body = statement.parent().get(a.body);
-    if (body.contains(statement.obj())) body.attr("remove")(statement.obj());
+    std::optional<py::list> statements = holding_list(statement);
+    if (!statements) return;
+    if (alone_in_block(statement)) {
+      // A block is never left empty.
+      py::object pass = a.astroid.attr("nodes").attr("Pass")(
+          py::arg("lineno") = statement.get(a.lineno), py::arg("col_offset") = statement.get(py::str("col_offset")),
+          py::arg("parent") = statement.parent().obj());
+      (*statements)[0] = pass;
+      return;
+    }
+    statements->attr("remove")(statement.obj());
     return;
   }
   Node value = statement.child(a.value);
@@ -304,13 +347,17 @@ std::vector<TextEdit> settings_text_edits(const Node& module, const std::string&
     }
   }
   if (std::optional<TextEdit> edit = new_middleware_list(to_new_list, text)) edits.push_back(*edit);
-  // Settings added at the end of the module go in one edit, in id order.
+  // Settings added at the end of the module go in one edit, in id order
+  // (other edits may come between them in the findings' order).
   std::vector<TextEdit> merged;
+  std::optional<size_t> at_end;
   for (const TextEdit& edit : edits) {
-    bool at_end = edit.start == static_cast<long>(text.size()) && edit.end == edit.start;
-    if (at_end && !merged.empty() && merged.back().start == edit.start && merged.back().end == edit.end) {
-      merged.back().text += edit.text.substr(edit.text.find_first_not_of('\n'));
-      continue;
+    if (edit.start == static_cast<long>(text.size()) && edit.end == edit.start) {
+      if (at_end) {
+        merged[*at_end].text += edit.text.substr(edit.text.find_first_not_of('\n'));
+        continue;
+      }
+      at_end = merged.size();
     }
     merged.push_back(edit);
   }

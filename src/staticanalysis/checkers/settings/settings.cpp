@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <set>
 #include <sstream>
@@ -57,6 +58,10 @@ struct Assignment {
   Node statement;               // Assign, AnnAssign or AugAssign
   std::optional<py::object> value;  // nullopt: not a literal
   bool augmented = false;
+  // Its place in the order the settings run in when Django imports the
+  // settings module (a later one wins); -1 for a statement of a module
+  // that is not imported then (a sibling such as local.py).
+  long runs_at = -1;
 };
 
 // What the settings modules say, all of them taken together.
@@ -66,20 +71,35 @@ struct View {
   std::map<std::string, std::vector<std::optional<py::object>>> added;
 };
 
+// The module a star-import statement names, or none.
+Node star_imported(const Node& statement) {
+  if (!statement.isa(ast().ImportFrom)) return Node();
+  py::list names = statement.get(py::str("names"));
+  if (names.size() != 1 || py::str(names[0][py::int_(0)]).cast<std::string>() != "*") return Node();
+  try {
+    return Node(statement.get(py::str("do_import_module"))(statement.get(py::str("modname"))));
+  } catch (py::error_already_set&) {
+    return Node();  // not found: nothing to count
+  }
+}
+
 // The project modules a settings module draws from: those it star-imports
 // (again and again), and when it lives in a settings package, the other
-// modules of that package.
-std::vector<Node> settings_modules(const Node& named) {
+// modules of that package. `linted`, when given, is the tree of the text
+// being linted or fixed: it stands for the module of its name, whose file
+// on disk (or astroid's cached tree of it) may say something else.
+std::vector<Node> settings_modules(const Node& named, const Node& linted) {
   const Astroid& a = ast();
   std::vector<Node> found;
   std::set<std::string> seen;
   std::string name = path_bytes(named.get(a.name));
   std::string top = name.substr(0, name.find('.'));
-  std::vector<Node> pending{named};
+  std::string linted_name = linted.is_none() ? std::string() : path_bytes(linted.get(a.name));
+  std::vector<Node> pending{!linted.is_none() && linted_name == name ? linted : named};
   auto add = [&](const Node& module) {
     std::string module_name = path_bytes(module.get(a.name));
     if (module_name.substr(0, module_name.find('.')) != top) return;  // not the project's
-    if (seen.insert(module_name).second) pending.push_back(module);
+    if (seen.insert(module_name).second) pending.push_back(module_name == linted_name ? linted : module);
   };
   seen.insert(name);
   // The settings package's other modules.
@@ -112,20 +132,49 @@ std::vector<Node> settings_modules(const Node& named) {
     pending.pop_back();
     found.push_back(module);
     for (const Node& statement : module.nodes(a.body)) {
-      if (!statement.isa(a.ImportFrom)) continue;
-      py::list names = statement.get(py::str("names"));
-      if (names.size() != 1 || py::str(names[0][py::int_(0)]).cast<std::string>() != "*") continue;
-      try {
-        add(Node(statement.get(py::str("do_import_module"))(statement.get(py::str("modname")))));
-      } catch (py::error_already_set&) {
-        // Not found: nothing to count.
-      }
+      Node imported = star_imported(statement);
+      if (!imported.is_none()) add(imported);
     }
   }
   return found;
 }
 
-View read_settings(const std::vector<Node>& modules) {
+// The order in which the settings statements of `modules` run when Django
+// imports `named` (the first of them to run): a module's statements in
+// tree order, a star-import of one of `modules` standing for that module's
+// statements (each module runs once). By statement; the statements of a
+// module that does not run are not there.
+std::map<PyObject*, long> run_order(const Node& named, const std::vector<Node>& modules) {
+  const Astroid& a = ast();
+  std::map<std::string, Node> by_name;
+  for (const Node& module : modules) by_name.emplace(path_bytes(module.get(a.name)), module);
+  py::object AugAssign = a.astroid.attr("nodes").attr("AugAssign");
+  py::tuple kinds = py::make_tuple(a.Assign, a.AnnAssign, AugAssign, a.Call, a.ImportFrom);
+  std::map<PyObject*, long> order;
+  std::set<std::string> ran;
+  long next = 0;
+  std::function<void(const Node&)> run = [&](const Node& module) {
+    if (!ran.insert(path_bytes(module.get(a.name))).second) return;
+    for (py::handle handle : module.get(a.nodes_of_class)(kinds)) {
+      Node node = Node::of(handle);
+      if (!node.frame().is(module)) continue;
+      if (!node.isa(a.ImportFrom)) {
+        order[node.obj().ptr()] = next++;
+        continue;
+      }
+      Node imported = star_imported(node);
+      if (imported.is_none()) continue;
+      auto known = by_name.find(path_bytes(imported.get(a.name)));
+      if (known != by_name.end()) run(known->second);
+    }
+  };
+  Node first = named;
+  if (auto known = by_name.find(path_bytes(named.get(a.name))); known != by_name.end()) first = known->second;
+  run(first);
+  return order;
+}
+
+View read_settings(const std::vector<Node>& modules, const std::map<PyObject*, long>& order) {
   const Astroid& a = ast();
   View view;
   py::object AugAssign = a.astroid.attr("nodes").attr("AugAssign");
@@ -159,7 +208,9 @@ View read_settings(const std::vector<Node>& modules) {
         if (!target.isa(a.AssignName)) continue;
         std::string name = *target.name();
         if (!is_setting_name(name)) continue;
-        view.assigned[name].push_back({node, literal(value), node.isa(AugAssign)});
+        auto runs = order.find(node.obj().ptr());
+        long runs_at = runs == order.end() ? -1 : runs->second;
+        view.assigned[name].push_back({node, literal(value), node.isa(AugAssign), runs_at});
       }
     }
   }
@@ -204,15 +255,27 @@ std::optional<std::set<std::string>> list_setting(const View& view, const std::s
   return entries;
 }
 
-// The first literal list assignment of a list setting: where an entry is
-// added.
+// The assignment that gives a setting its value when the settings run:
+// the last of those that `counts` among the modules Django imports, or
+// none (no module that runs assigns it that way).
+template <class Counts>
+Node effective(const std::vector<Assignment>& assignments, Counts counts) {
+  const Assignment* last = nullptr;
+  for (const Assignment& assignment : assignments)
+    if (assignment.runs_at >= 0 && !assignment.augmented && counts(assignment) &&
+        (!last || assignment.runs_at > last->runs_at))
+      last = &assignment;
+  return last ? last->statement : Node();
+}
+
+// The literal list assignment of a list setting in effect: where an entry
+// is added (none: the list is written anew).
 Node list_statement(const View& view, const std::string& name) {
   auto found = view.assigned.find(name);
   if (found == view.assigned.end()) return Node();
-  for (const Assignment& assignment : found->second)
-    if (!assignment.augmented && assignment.value && py::isinstance<py::list>(*assignment.value))
-      return assignment.statement;
-  return Node();
+  return effective(found->second, [](const Assignment& assignment) {
+    return assignment.value && py::isinstance<py::list>(*assignment.value);
+  });
 }
 
 // Django's default for a setting in a feature release.
@@ -252,12 +315,12 @@ std::optional<bool> is_true(const Setting& s, const py::object& default_value) {
                      [](const Assignment& x) { return x.value->is(py::bool_(true)); });
 }
 
-// The statement to fix for a setting that is not right: an assignment of a
-// wrong literal, or none (the setting is added).
+// The statement to fix for a setting that is not right: the assignment in
+// effect when the settings run, or none (the setting is added to the
+// settings module, as one made in a module that does not run, such as a
+// sibling local.py, changes nothing).
 Node wrong_assignment(const Setting& s) {
-  for (const Assignment& assignment : s.assignments)
-    if (!assignment.augmented) return assignment.statement;
-  return Node();
+  return effective(s.assignments, [](const Assignment&) { return true; });
 }
 
 py::dict arguments(std::initializer_list<std::pair<const char*, std::string>> items) {
@@ -268,9 +331,10 @@ py::dict arguments(std::initializer_list<std::pair<const char*, std::string>> it
 
 }  // namespace
 
-std::vector<Finding> settings_findings(const Node& module, const std::string& django_version) {
+std::vector<Finding> settings_findings(const Node& module, const std::string& django_version, const Node& linted) {
   std::vector<Finding> findings;
-  View view = read_settings(settings_modules(module));
+  std::vector<Node> modules = settings_modules(module, linted);
+  View view = read_settings(modules, run_order(module, modules));
   std::optional<std::set<std::string>> middleware =
       view.assigned.count("MIDDLEWARE_CLASSES") ? std::nullopt
       : view.assigned.count("MIDDLEWARE")       ? list_setting(view, "MIDDLEWARE")
@@ -364,7 +428,7 @@ py::list findings_of_run(const py::object& self, const py::object& visited) {
                      ? visited
                      : py::object(ast().manager.attr("ast_from_module_name")(name)));
       bool test_suite = is_test_settings(name);
-      for (const Finding& finding : settings_findings(named, version)) {
+      for (const Finding& finding : settings_findings(named, version, Node(visited))) {
         // Only the obsolete-setting check speaks to a test suite's settings.
         if (test_suite && finding.id != "C4005") continue;
         all.append(py::make_tuple(name, finding.id, finding.node.obj(), finding.args));

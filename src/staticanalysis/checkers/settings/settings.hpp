@@ -26,9 +26,12 @@ struct Finding {
   py::dict args;
 };
 
-// The findings of the settings module `modpath` (tree `module`) and of the
-// modules it draws settings from, for the given Django feature release.
-std::vector<Finding> settings_findings(const Node& module, const std::string& django_version);
+// The findings of the settings module `module` and of the modules it
+// draws settings from, for the given Django feature release. `linted`,
+// when given, is the tree of the text being linted or fixed: it stands for
+// its module among those.
+std::vector<Finding> settings_findings(const Node& module, const std::string& django_version,
+                                       const Node& linted = Node());
 
 // What the fix of a finding writes, as text edits of the module holding
 // it: (start offset, end offset, replacement) in characters of its text.
