@@ -197,50 +197,6 @@ std::set<std::string> names_imported(std::string_view source) {
   return names;
 }
 
-std::set<std::string> names_shown_in_forms(std::string_view source) {
-  std::set<std::string> names;
-  std::vector<Token> t = tokenize(source);
-  auto op = [&](size_t k, std::string_view text) { return k < t.size() && is(t[k], Token::op, text); };
-  // The last name of a dotted name starting at k; k moves past it.
-  auto dotted = [&](size_t& k) -> std::string_view {
-    std::string_view last;
-    while (k < t.size() && t[k].kind == Token::name) {
-      last = t[k].text;
-      ++k;
-      if (!op(k, ".")) break;
-      ++k;
-    }
-    return last;
-  };
-  for (size_t i = 0; i + 2 < t.size(); ++i) {
-    if (t[i].kind != Token::name) continue;
-    std::string_view word = t[i].text;
-    if (word == "model" && op(i + 1, "=") && t[i + 2].kind == Token::name && (i == 0 || !op(i - 1, "."))) {
-      size_t k = i + 2;
-      std::string_view name = dotted(k);
-      if (!name.empty()) names.emplace(name);
-    } else if ((word == "register" || word == "modelform_factory" || word == "modelformset_factory" ||
-                word == "inlineformset_factory") &&
-               op(i + 1, "(")) {
-      // The models among the leading arguments: names, or a list of them.
-      size_t k = i + 2;
-      bool in_list = op(k, "[") || op(k, "(");
-      if (in_list) ++k;
-      for (int argument = 0; k < t.size() && argument < 8; ++argument) {
-        std::string_view name = dotted(k);
-        if (name.empty()) break;
-        names.emplace(name);
-        if (!op(k, ",")) break;
-        ++k;
-        // Outside a list only the leading positional models count:
-        // register(Model, ModelAdmin) and inlineformset_factory(Parent, Child).
-        if (!in_list && word != "inlineformset_factory" && word != "register") break;
-      }
-    }
-  }
-  return names;
-}
-
 std::set<std::string> default_accessors_read(std::string_view source) {
   std::set<std::string> names;
   std::vector<Token> t = tokenize(source);
@@ -258,7 +214,6 @@ namespace {
 struct ProjectIndex {
   std::set<std::string> used_with_none;
   std::set<std::string> imported_by_admin;
-  std::set<std::string> shown_in_forms;
   std::set<std::string> accessors_read;
 };
 
@@ -292,7 +247,6 @@ const ProjectIndex& project_index(const std::filesystem::path& root) {
     if (!content.bytes) continue;
     index.used_with_none.merge(names_used_with_none(*content.bytes));
     if (admin_module(it->path().lexically_relative(root))) index.imported_by_admin.merge(names_imported(*content.bytes));
-    index.shown_in_forms.merge(names_shown_in_forms(*content.bytes));
     index.accessors_read.merge(default_accessors_read(*content.bytes));
   }
   return index;
@@ -318,10 +272,6 @@ std::filesystem::path index_root_of(const Node& node) {
   while (is_file(folder / "__init__.py") && is_file(folder.parent_path() / "__init__.py"))
     folder = folder.parent_path();
   return folder;
-}
-
-const std::set<std::string>& project_names_shown_in_forms(const std::filesystem::path& root) {
-  return project_index(root).shown_in_forms;
 }
 
 const std::set<std::string>& project_default_accessors_read(const std::filesystem::path& root) {

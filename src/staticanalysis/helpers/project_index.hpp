@@ -38,14 +38,6 @@ const std::set<std::string>& project_names_imported_by_admin(const std::filesyst
 // package. Empty when the module has no file.
 std::filesystem::path index_root_of(const Node& node);
 
-// The models a form of the project can show: named by `model = X` in a
-// class body (a ModelForm's Meta, a ModelAdmin or inline, a generic
-// editing view, a serializer), registered with the admin
-// (`admin.site.register(X)`, `@admin.register(X, Y)`), or handed to
-// modelform_factory / modelformset_factory / inlineformset_factory.
-std::set<std::string> names_shown_in_forms(std::string_view source);
-const std::set<std::string>& project_names_shown_in_forms(const std::filesystem::path& root);
-
 // The default reverse accessors the project reads: `.book_set`.
 std::set<std::string> default_accessors_read(std::string_view source);
 const std::set<std::string>& project_default_accessors_read(const std::filesystem::path& root);

@@ -1,5 +1,5 @@
-# null=True without blank=True matters where a form shows the field: a
-# model the admin registers, a ModelForm or an editing view names.
+# null=True without blank=True: forms, the admin and full_clean() reject the
+# None the column takes, unless blank=False says the form must ask.
 from django.db import models
 
 
@@ -14,9 +14,9 @@ class Keeper(models.Model):
 
 
 class Ledger(models.Model):
-    # No form of the project shows a ledger: nothing to reject its empty
-    # values.
-    closed = models.DateField(null=True)
+    # No form of the project shows a ledger, but full_clean() still checks
+    # blank.
+    closed = models.DateField(null=True)  # expect: C2003 {"name": "closed"}
 
 
 class AbstractCrate(models.Model):

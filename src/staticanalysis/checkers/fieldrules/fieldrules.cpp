@@ -112,21 +112,6 @@ bool is_huge_char_field(FieldCall& call) {
          !is_unmanaged_model(call.node().frame());
 }
 
-bool shown_in_a_form(const Node& call) {
-  Node model = call.frame();
-  std::optional<std::string> name = model.isa(ast().ClassDef) ? model.name() : std::nullopt;
-  if (!name) return false;
-  std::filesystem::path root = index_root_of(call);
-  if (root.empty()) return true;  // a text checked on its own: no project to ask
-  const std::set<std::string>& shown = project_names_shown_in_forms(root);
-  if (shown.count(*name)) return true;
-  // An abstract model's fields show in the forms of the concrete model
-  // named after it (AbstractProduct, then Product(AbstractProduct)).
-  for (std::string_view prefix : {"Abstract", "Base"})
-    if (name->rfind(prefix, 0) == 0 && shown.count(name->substr(prefix.size()))) return true;
-  return false;
-}
-
 bool is_missing_blank_true(FieldCall& call) {
   if (!call.is_model_field()) return false;
   std::optional<std::string> name = call.class_name();
@@ -143,8 +128,7 @@ bool is_missing_blank_true(FieldCall& call) {
   // auto_now and auto_now_add fields blank itself.
   py::str editable("editable");
   if (given.contains(editable) && !truthy(given[editable])) return false;
-  if (truthy(get_or_none(given, "auto_now")) || truthy(get_or_none(given, "auto_now_add"))) return false;
-  return shown_in_a_form(call.node());
+  return !truthy(get_or_none(given, "auto_now")) && !truthy(get_or_none(given, "auto_now_add"));
 }
 
 namespace {

@@ -80,11 +80,6 @@ bool is_null_stringfield(FieldCall& call);
 // The end of C2005's advice: where the project reads the relation's
 // default accessor (<model>_set), the names that keep every lookup.
 std::string accessor_advice(const Node& call);
-// Whether a form of the project can show the field `call` declares: its
-// model is named by a ModelForm, an admin class or registration, a
-// generic editing view or a form factory (a text checked on its own
-// counts as shown).
-bool shown_in_a_form(const Node& call);
 // Whether NULL means something of its own for the field `field` declared
 // by `call`: None is a choice, the field is in a unique group of its
 // model, or the project stores, passes, compares or filters None for a
