@@ -440,3 +440,31 @@ def test_transform_code_fixes_the_package_module_it_is_given(tmp_path, monkeypat
         assert (package / "base.py").read_text() == BASE
     finally:
         checker.forget_modules_under(str(root))
+
+
+def test_a_settings_module_that_star_imports_by_its_own_name_is_followed(tmp_path, capsys):
+    # manage.py's settings name (core.settings.prod) starts below the folder
+    # tessary runs on: the star-import names base by the short name, and the
+    # middleware fix goes into base's list, never into a list of one that
+    # would replace everything prod appends to.
+    site = tmp_path / "site"
+    (site / "core" / "settings").mkdir(parents=True)
+    (site / "manage.py").write_text('import os\nos.environ.setdefault("DJANGO_SETTINGS_MODULE", "core.settings.prod")\n')
+    for package in (site, site / "core", site / "core" / "settings"):
+        (package / "__init__.py").write_text("")
+    (site / "core" / "settings" / "base.py").write_text(
+        'INSTALLED_APPS = []\nDATABASES = {}\nMIDDLEWARE = [\n    "django.middleware.security.SecurityMiddleware",\n'
+        '    "django.middleware.csrf.CsrfViewMiddleware",\n]\n')
+    prod = 'from core.settings.base import *  # noqa\n\nMIDDLEWARE.append("shop.middleware.Audit")\n'
+    (site / "core" / "settings" / "prod.py").write_text(prod)
+    code, out, err = run(capsys, "fix", "--select", "C4008", "--unsafe-fixes", tmp_path)
+    assert code == 0, out + err
+    assert (site / "core" / "settings" / "prod.py").read_text() == prod
+    assert '    "django.middleware.clickjacking.XFrameOptionsMiddleware",\n]' in (
+        site / "core" / "settings" / "base.py").read_text()
+
+    # A list the settings add to but whose module cannot be followed is
+    # unknown: nothing is reported and nothing replaces it.
+    (site / "core" / "settings" / "prod.py").write_text(prod.replace("core.settings.base", "vendored.settings"))
+    code, out, _ = run(capsys, "check", "--no-cache", "--format", "json", "--select", "C4007,C4008,C4009", site)
+    assert code == 0 and json.loads(out) == []

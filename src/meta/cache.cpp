@@ -384,6 +384,13 @@ py::dict results_cache_keys(const py::object& project_root, const py::iterable& 
     digest.add(fingerprint);
     digest.add(*own);
     if (relative.size() > 3 && relative.compare(relative.size() - 3, 3, ".py") == 0) {
+      // The dotted name the module is linted under follows the __init__.py
+      // files above it, and so does whether it is the settings module.
+      int depth = 0;
+      for (fs::path folder = file.parent_path(); depth < 64 && is_file(folder / "__init__.py");
+           folder = folder.parent_path())
+        ++depth;
+      digest.add("package depth " + std::to_string(depth));
       for (const fs::path& dependency : graph.closure(file)) {
         digest.add(dependency.string());
         const std::optional<std::string>& text = graph.text(dependency);

@@ -113,6 +113,35 @@ TextEdit removal(const Source& source, const CallSnapshot::Keyword& keyword) {
   return {first.start(), last.end(), ""};
 }
 
+// Removals of neighbouring keywords overlap where each takes the comma
+// between them (`max_length=1000, null=False` at the end of a call): one
+// edit takes both, with the comma before them when nothing follows but
+// the closing bracket.
+void merge_removals(const Source& source, std::vector<TextEdit>& edits) {
+  std::vector<TextEdit> removals, others;
+  for (TextEdit& edit : edits) (edit.text.empty() && edit.start < edit.end ? removals : others).push_back(edit);
+  if (removals.size() < 2) return;
+  std::sort(removals.begin(), removals.end(), [](const TextEdit& a, const TextEdit& b) { return a.start < b.start; });
+  std::vector<TextEdit> merged;
+  for (const TextEdit& edit : removals) {
+    if (!merged.empty() && edit.start < merged.back().end) {
+      TextEdit& run = merged.back();
+      run.end = std::max(run.end, edit.end);
+      std::string after = source.slice(run.end, std::min(run.end + 64, source.size()));
+      size_t next = after.find_first_not_of(" \t\f\r\n");
+      if (next != std::string::npos && after[next] == ')') {
+        std::string before = source.slice(std::max(0L, run.start - 64), run.start);
+        size_t last = before.find_last_not_of(" \t\f");
+        if (last != std::string::npos && before[last] == ',') run.start -= static_cast<long>(before.size() - last);
+      }
+      continue;
+    }
+    merged.push_back(edit);
+  }
+  edits = others;
+  edits.insert(edits.end(), merged.begin(), merged.end());
+}
+
 }  // namespace
 
 CallSnapshot snapshot_call(const py::object& call) {
@@ -182,6 +211,7 @@ std::optional<std::vector<TextEdit>> call_edits(const py::object& atok, const Ca
       edits.push_back({first.start(), last.end(), rendered(value, quotes)});
     }
   }
+  merge_removals(source, edits);
   for (const Node& keyword : keywords) {
     if (contains(written, keyword.obj())) continue;
     py::object arg = keyword.get(a.arg);

@@ -5,6 +5,8 @@
 #include <pybind11/stl.h>
 
 #include <algorithm>
+
+#include "staticanalysis/helpers/paths.hpp"
 #include <filesystem>
 #include <functional>
 #include <map>
@@ -71,6 +73,29 @@ struct View {
   std::map<std::string, std::vector<std::optional<py::object>>> added;
 };
 
+// What tells two trees of one module apart from two modules: its file
+// (one file may be parsed under two dotted names), else its name.
+std::string module_key(const Node& module) {
+  py::object file = py::getattr(module.obj(), "file", py::none());
+  if (!file.is_none() && py::isinstance<py::str>(file)) {
+    std::error_code ec;
+    fs::path path = fs::weakly_canonical(fs::path(path_bytes(file)), ec);
+    return ec ? path_bytes(file) : path.string();
+  }
+  return path_bytes(module.get(ast().name));
+}
+
+// The dotted name the linter gives a file: its packages, from the highest
+// folder with an __init__.py down.
+std::string package_dotted_name(const fs::path& file) {
+  std::string name = file.filename() == "__init__.py" ? "" : file.stem().string();
+  for (fs::path folder = file.parent_path(); !folder.empty() && folder != folder.root_path() &&
+                                             is_file(folder / "__init__.py");
+       folder = folder.parent_path())
+    name = folder.filename().string() + (name.empty() ? "" : "." + name);
+  return name;
+}
+
 // The module a star-import statement names, or none.
 Node star_imported(const Node& statement) {
   if (!statement.isa(ast().ImportFrom)) return Node();
@@ -79,8 +104,30 @@ Node star_imported(const Node& statement) {
   try {
     return Node(statement.get(py::str("do_import_module"))(statement.get(py::str("modname"))));
   } catch (py::error_already_set&) {
-    return Node();  // not found: nothing to count
+    // Not on the analysis's path: Django runs with manage.py's folder on
+    // sys.path, which may lie below the folder analysed. The module is
+    // looked for above the importing one.
   }
+  std::string modname = py::str(statement.get(py::str("modname")));
+  py::object file = py::getattr(statement.root().obj(), "file", py::none());
+  if (modname.empty() || modname[0] == '.' || file.is_none()) return Node();
+  std::string relative = modname;
+  std::replace(relative.begin(), relative.end(), '.', '/');
+  for (fs::path folder = fs::path(path_bytes(file)).parent_path(); !folder.empty() && folder != folder.root_path();
+       folder = folder.parent_path()) {
+    for (const fs::path& candidate : {folder / (relative + ".py"), folder / relative / "__init__.py"}) {
+      std::error_code ec;
+      if (!fs::is_regular_file(candidate, ec) || !unreadable_because(candidate, kSourceFileCap).empty()) continue;
+      try {
+        // Under the name the linter gives the file, so that it is the tree
+        // the linter (and a fix) works on.
+        return Node(ast().manager.attr("ast_from_file")(candidate.string(), package_dotted_name(candidate)));
+      } catch (py::error_already_set&) {
+        return Node();  // a module that does not parse gives no settings
+      }
+    }
+  }
+  return Node();
 }
 
 // The project modules a settings module draws from: those it star-imports
@@ -96,12 +143,26 @@ std::vector<Node> settings_modules(const Node& named, const Node& linted) {
   std::string top = name.substr(0, name.find('.'));
   std::string linted_name = linted.is_none() ? std::string() : path_bytes(linted.get(a.name));
   std::vector<Node> pending{!linted.is_none() && linted_name == name ? linted : named};
+  // The folder the settings module's dotted name starts from: a module
+  // star-imported by another name (`from core.settings.base import *`
+  // beside a module linted as `site.core.settings.prod`) is the project's
+  // when its file lies below it.
+  std::string project_folder;
+  if (py::object own = py::getattr(named.obj(), "file", py::none()); !own.is_none()) {
+    fs::path folder = fs::path(path_bytes(own)).parent_path();
+    if (fs::path(path_bytes(own)).filename() == "__init__.py") folder = folder.parent_path();
+    for (size_t dots = std::count(name.begin(), name.end(), '.'); dots > 0 && !folder.empty(); --dots)
+      folder = folder.parent_path();
+    project_folder = folder.string();
+  }
   auto add = [&](const Node& module) {
     std::string module_name = path_bytes(module.get(a.name));
-    if (module_name.substr(0, module_name.find('.')) != top) return;  // not the project's
-    if (seen.insert(module_name).second) pending.push_back(module_name == linted_name ? linted : module);
+    std::string key = module_key(module);
+    bool inside = !project_folder.empty() && key.rfind(project_folder + "/", 0) == 0;
+    if (!inside && module_name.substr(0, module_name.find('.')) != top) return;  // not the project's
+    if (seen.insert(key).second) pending.push_back(module_name == linted_name ? linted : module);
   };
-  seen.insert(name);
+  seen.insert(module_key(named));
   // The settings package's other modules.
   py::object file = py::getattr(named.obj(), "file", py::none());
   if (!file.is_none()) {
@@ -147,14 +208,14 @@ std::vector<Node> settings_modules(const Node& named, const Node& linted) {
 std::map<PyObject*, long> run_order(const Node& named, const std::vector<Node>& modules) {
   const Astroid& a = ast();
   std::map<std::string, Node> by_name;
-  for (const Node& module : modules) by_name.emplace(path_bytes(module.get(a.name)), module);
+  for (const Node& module : modules) by_name.emplace(module_key(module), module);
   py::object AugAssign = a.astroid.attr("nodes").attr("AugAssign");
   py::tuple kinds = py::make_tuple(a.Assign, a.AnnAssign, AugAssign, a.Call, a.ImportFrom);
   std::map<PyObject*, long> order;
   std::set<std::string> ran;
   long next = 0;
   std::function<void(const Node&)> run = [&](const Node& module) {
-    if (!ran.insert(path_bytes(module.get(a.name))).second) return;
+    if (!ran.insert(module_key(module)).second) return;
     for (py::handle handle : module.get(a.nodes_of_class)(kinds)) {
       Node node = Node::of(handle);
       if (!node.frame().is(module)) continue;
@@ -164,12 +225,12 @@ std::map<PyObject*, long> run_order(const Node& named, const std::vector<Node>& 
       }
       Node imported = star_imported(node);
       if (imported.is_none()) continue;
-      auto known = by_name.find(path_bytes(imported.get(a.name)));
+      auto known = by_name.find(module_key(imported));
       if (known != by_name.end()) run(known->second);
     }
   };
   Node first = named;
-  if (auto known = by_name.find(path_bytes(named.get(a.name))); known != by_name.end()) first = known->second;
+  if (auto known = by_name.find(module_key(named)); known != by_name.end()) first = known->second;
   run(first);
   return order;
 }
@@ -335,9 +396,13 @@ std::vector<Finding> settings_findings(const Node& module, const std::string& dj
   std::vector<Finding> findings;
   std::vector<Node> modules = settings_modules(module, linted);
   View view = read_settings(modules, run_order(module, modules));
+  // A MIDDLEWARE that the settings add to but never assign is defined
+  // where they cannot be followed (a star-import of a module outside the
+  // project): unknown, and never replaced by a list of one.
   std::optional<std::set<std::string>> middleware =
       view.assigned.count("MIDDLEWARE_CLASSES") ? std::nullopt
       : view.assigned.count("MIDDLEWARE")       ? list_setting(view, "MIDDLEWARE")
+      : view.added.count("MIDDLEWARE")          ? std::nullopt
                                                 : std::optional<std::set<std::string>>(std::set<std::string>());
   Node middleware_at = list_statement(view, "MIDDLEWARE");
   if (middleware) {
