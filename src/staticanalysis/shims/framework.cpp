@@ -143,6 +143,37 @@ bool looks_like_related_manager_lookup(const Node& node) {
   return is_related_manager(callee->expr());
 }
 
+// `TicketQuerySet.as_manager()`: a manager with the queryset class's
+// methods, inferred as an instance of that class.
+bool looks_like_as_manager(const Node& node) {
+  Node func = node.func();
+  if (!func.isa(ast().Attribute) || func.attrname() != std::optional<std::string>("as_manager")) return false;
+  if (in_library_module(node)) return false;
+  Node cls = safe_infer(func.expr());
+  return cls.present() && cls.isa(ast().ClassDef) && is_queryset(cls);
+}
+
+py::iterator apply_as_manager_shim(const Node& node) {
+  Node cls = safe_infer(node.func().expr());
+  if (!cls.present()) raise_python(ast().use_inference_default);
+  return one(instantiate(cls).obj());
+}
+
+// `self.get_queryset()` in a custom manager: a queryset (of a model the
+// manager does not name).
+bool looks_like_manager_get_queryset(const Node& node) {
+  Node func = node.func();
+  if (!func.isa(ast().Attribute) || func.attrname() != std::optional<std::string>("get_queryset")) return false;
+  if (in_library_module(node)) return false;
+  return is_model_manager(safe_infer(func.expr()));
+}
+
+py::iterator apply_manager_get_queryset_shim(const Node& node) {
+  Node queryset = make_queryset_node(any_model_instance());
+  queryset.obj().attr("parent") = node.obj();
+  return one(queryset.obj());
+}
+
 bool looks_like_list_of_queryset(const Node& node) {
   const Astroid& a = ast();
   Node func = node.func();
@@ -168,8 +199,39 @@ bool looks_like_model_get(const Node& node) {
   return is_model_manager(inferred) || is_queryset(inferred);
 }
 
-py::iterator apply_model_manager_shim(const Node& /*node*/) {
+// The manager class a model declares as `objects` itself (its own or an
+// ancestor's class body): `objects = TicketManager()`, or the queryset
+// class of `objects = TicketQuerySet.as_manager()`, whose methods the
+// manager has. None for Django's own Manager.
+Node declared_manager(const Node& model) {
   const Astroid& a = ast();
+  if (!model.isa(a.ClassDef)) return Node();
+  py::object definitions;
+  try {
+    definitions = model.get(intern("getattr"))(py::str("objects"));
+  } catch (py::error_already_set&) {
+    return Node();
+  }
+  for (py::handle definition : definitions) {
+    Node assign = Node::of(definition).parent();
+    if (!assign.isa(a.Assign)) continue;
+    Node call = assign.child(a.value);
+    if (!call.isa(a.Call)) return Node();
+    Node func = call.func();
+    Node cls = func.isa(a.Attribute) && func.attrname() == std::optional<std::string>("as_manager")
+                   ? safe_infer(func.expr())
+                   : safe_infer(func);
+    if (!cls.present() || !cls.isa(a.ClassDef) || in_library_module(cls)) return Node();
+    if (!is_model_manager(cls) && !is_queryset(cls)) return Node();
+    return instantiate(cls);
+  }
+  return Node();
+}
+
+py::iterator apply_model_manager_shim(const Node& node) {
+  const Astroid& a = ast();
+  Node custom = declared_manager(safe_infer(node.expr()));
+  if (custom.present()) return one(custom.obj());
   py::object module = a.manager.attr("ast_from_module_name")("django.db.models.manager");
   py::tuple found = module.attr(a.lookup)("Manager");
   py::list instances;
@@ -352,6 +414,13 @@ void install(py::module_& m) {
         py::arg("_context") = py::none());
   m.def("apply_queryset_lookup_shim", [](py::object n, py::object) { return apply_queryset_lookup_shim(Node(n)); },
         py::arg("node"), py::arg("_context") = py::none());
+  m.def("looks_like_as_manager", [](py::object n) { return looks_like_as_manager(Node(n)); });
+  m.def("apply_as_manager_shim", [](py::object n, py::object) { return apply_as_manager_shim(Node(n)); },
+        py::arg("node"), py::arg("_context") = py::none());
+  m.def("looks_like_manager_get_queryset", [](py::object n) { return looks_like_manager_get_queryset(Node(n)); });
+  m.def("apply_manager_get_queryset_shim",
+        [](py::object n, py::object) { return apply_manager_get_queryset_shim(Node(n)); }, py::arg("node"),
+        py::arg("_context") = py::none());
   m.def("apply_model_get_shim", [](py::object n, py::object) { return apply_model_get_shim(Node(n)); },
         py::arg("node"), py::arg("_context") = py::none());
   m.def("apply_is_used_in_generic_fk_shim", [](py::object n) { apply_is_used_in_generic_fk_shim(Node(n)); },
@@ -387,6 +456,9 @@ void install(py::module_& m) {
                      m.attr("looks_like_list_of_queryset"));
   register_transform(a.Attribute, a.inference_tip(m.attr("apply_model_manager_shim")),
                      m.attr("looks_like_model_manager"));
+  register_transform(a.Call, a.inference_tip(m.attr("apply_as_manager_shim")), m.attr("looks_like_as_manager"));
+  register_transform(a.Call, a.inference_tip(m.attr("apply_manager_get_queryset_shim")),
+                     m.attr("looks_like_manager_get_queryset"));
   merge_named_transforms(a.Attribute, "astroid.brain.brain_numpy_utils", "looks_like_numpy_member",
                          &numpy_member_name, &numpy_candidates);
   merge_named_transforms(a.Name, "astroid.brain.brain_numpy_utils", "looks_like_numpy_member", &numpy_member_name,
