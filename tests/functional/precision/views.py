@@ -114,3 +114,27 @@ def queryset_methods():
     d = len(Line.objects.only("id").defer("quantity").annotate())  # expect: C9000
     e = len(Line.objects.all().union(Line.objects.all()))  # expect: C9000
     return a, b, c, d, e
+
+
+class Subscriptions:
+    def load(self, owner):
+        # An attribute of self is used again under the same spelling.
+        self.lines = Line.objects.filter(quantity=owner)
+        if self.lines:
+            return self.lines[0]
+        return None
+
+    def probe(self):
+        self.others = Line.objects.all()
+        if self.others:  # expect: C9003 {"queryset": "self.others"}
+            return True
+        return self.others.count()
+
+
+def narrowed_then_tested(pk):
+    # The name is bound to a new queryset: the old one's rows are never read.
+    duplicates = Line.objects.filter(quantity=1)
+    if pk:
+        duplicates = duplicates.exclude(pk=pk)
+    if duplicates:  # expect: C9003 {"queryset": "duplicates"}
+        raise ValueError("duplicate")

@@ -4,9 +4,11 @@
 
 #include <algorithm>
 #include <cctype>
+#include <filesystem>
 #include <unordered_map>
 
 #include "staticanalysis/helpers/classify.hpp"
+#include "staticanalysis/helpers/paths.hpp"
 #include "staticanalysis/helpers/pyclass.hpp"
 
 namespace tessary::methodrules {
@@ -178,7 +180,21 @@ std::string app_folder_name(const Node& module) {
   bool package = path.size() >= 11 && path.compare(path.size() - 11, 11, "__init__.py") == 0;
   if (!package) parts.pop_back();  // the module's own name
   if (!parts.empty() && parts.back() == "models") parts.pop_back();
-  return parts.empty() ? std::string() : parts.back();
+  if (parts.empty()) return std::string();
+  // A sub-package of an app (io_storages/azure_blob/models.py) belongs to
+  // the nearest folder above that is an app: one with apps.py or
+  // migrations.
+  if (!path.empty()) {
+    std::filesystem::path folder = std::filesystem::path(path).parent_path();
+    if (package) folder = folder.parent_path();
+    if (folder.filename() == "models") folder = folder.parent_path();
+    for (std::filesystem::path at = folder; !at.empty() && at.has_filename() && at != at.root_path();
+         at = at.parent_path()) {
+      if (is_file(at / "apps.py") || is_folder(at / "migrations")) return at.filename().string();
+      if (!is_file(at / "__init__.py")) break;  // out of the project's packages
+    }
+  }
+  return parts.back();
 }
 
 bool names_the_app(const Node& module, const std::string& prefix) {

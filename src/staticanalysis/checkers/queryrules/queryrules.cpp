@@ -1,5 +1,7 @@
 #include "staticanalysis/checkers/queryrules/queryrules.hpp"
 
+#include <set>
+
 
 #include "staticanalysis/helpers/classify.hpp"
 #include "staticanalysis/helpers/pyclass.hpp"
@@ -54,13 +56,17 @@ bool is_queryset(const Node& node) { return tessary::is_queryset(safe_infer(node
 
 bool rows_used_elsewhere(const Node& queryset) {
   const Astroid& a = ast();
-  if (!queryset.isa(a.Name)) return false;
-  std::optional<std::string> name = queryset.name();
+  // A name (`books`) or an attribute of one (`self.books`), used again
+  // under the same spelling.
+  bool attribute = queryset.isa(a.Attribute) && queryset.expr().isa(a.Name);
+  if (!queryset.isa(a.Name) && !attribute) return false;
+  std::string spelled = queryset.as_string();
   Node scope = queryset.scope();
   // A comprehension or lambda is part of the function that holds it.
   while (!scope.isa(a.FunctionDef) && !scope.isa(a.Module) && !scope.parent().is_none()) scope = scope.parent().scope();
-  for (const Node& use : scope.descendants(a.Name)) {
-    if (use.is(queryset) || use.name() != name) continue;
+  std::optional<std::string> last = attribute ? queryset.attrname() : queryset.name();
+  for (const Node& use : scope.descendants(attribute ? a.Attribute : a.Name)) {
+    if (use.is(queryset) || (attribute ? use.attrname() : use.name()) != last || use.as_string() != spelled) continue;
     // Any other use of the rows (iterating, indexing, passing the queryset
     // to a call or a template context, returning it, a second len() or
     // truth test) either reads the rows or keeps the queryset whose cache
@@ -68,9 +74,16 @@ bool rows_used_elsewhere(const Node& queryset) {
     // alone.
     Node parent = use.parent();
     if (parent.isa(a.Attribute)) {
+      // count() and exists() leave the rows alone, and a method that makes
+      // a new queryset (`qs = qs.exclude(...)`) neither reads them nor
+      // shares their cache.
+      static const std::set<std::string> kApart = {
+          "count",  "exists",     "filter", "exclude",       "order_by", "select_related", "prefetch_related",
+          "annotate", "alias",    "values", "values_list",   "distinct", "only",           "defer",
+          "using",  "none",       "all",    "union",         "intersection", "difference", "reverse",
+          "extra",  "select_for_update"};
       std::optional<std::string> attribute = parent.attrname();
-      if (attribute == std::optional<std::string>("count") || attribute == std::optional<std::string>("exists"))
-        continue;
+      if (attribute && kApart.count(*attribute) && parent.parent().isa(a.Call)) continue;
     }
     if (queryrules::is_queryset(use)) return true;
   }
