@@ -312,7 +312,9 @@ bool is_redundant_kwargs(const Node& keyword, FieldCall& parent) {
   if (!py_equal(value, defaults[arg])) return false;
   // blank=False beside null=True says on purpose that forms require the
   // field.
-  if (py_equal(arg, py::str("blank")) && truthy(get_or_none(parent.explicit_args(), "null"))) return false;
+  if (py_equal(arg, py::str("blank")) && py_equal(value, py::bool_(false)) &&
+      truthy(get_or_none(parent.explicit_args(), "null")))
+    return false;
   return true;
 }
 
