@@ -31,3 +31,42 @@ def test_layout_pair(tmp_path, before):
 
     (project / "shop" / "models.py").write_text(text)
     assert transformer.fix_project(str(project), None, "s", STYLE)["files"] == []
+
+
+MIGRATION = '''from django.db import migrations
+
+
+def copy_legacy_titles(apps, schema_editor):
+    pass
+
+
+class Migration(migrations.Migration):
+    dependencies = [("shop", "0001_initial")]
+
+    operations = [
+        migrations.RunPython(copy_legacy_titles, elidable=True, atomic=True),  # titles
+        migrations.RunPython(copy_legacy_titles, atomic=True),
+    ]
+'''
+
+
+def test_an_operation_a_fix_makes_too_long_is_reformatted_in_its_list(tmp_path):
+    # Each operation is formatted alone, as black would, its comma (and
+    # comment) kept.
+    project = make_project(tmp_path, "from django.db import models\n")
+    (project / "shop" / "migrations").mkdir()
+    (project / "shop" / "migrations" / "__init__.py").write_text("")
+    (project / "shop" / "migrations" / "0002_data.py").write_text(MIGRATION)
+    result = transformer.fix_project(str(project), None, "s", STYLE)
+    ((text, path),) = result["files"]
+    assert path == "shop/migrations/0002_data.py"
+    assert text == MIGRATION.replace(
+        "        migrations.RunPython(copy_legacy_titles, elidable=True, atomic=True),  # titles\n",
+        "        migrations.RunPython(\n            copy_legacy_titles,\n            elidable=True,\n"
+        "            atomic=True,\n            reverse_code=migrations.RunPython.noop,\n        ),  # titles\n",
+    ).replace(
+        "        migrations.RunPython(copy_legacy_titles, atomic=True),\n",
+        "        migrations.RunPython(\n            copy_legacy_titles, atomic=True, reverse_code=migrations.RunPython.noop\n"
+        "        ),\n",
+    )
+    assert black_leaves(text)

@@ -182,17 +182,36 @@ std::optional<Reformat> reformat_statement(const LinedText& original_text, const
   std::string after =
       slice(text, span.end, last < static_cast<long>(starts.size()) ? starts[last] - 1 : display_width(text));
   std::string rest = after.substr(std::min(after.find_first_not_of(" \t"), after.size()));
-  if (before.find_first_not_of(" \t") != std::string::npos || !(rest.empty() || rest[0] == '#')) return std::nullopt;
+  if (before.find_first_not_of(" \t") != std::string::npos) return std::nullopt;
+  // An element of a list on lines of its own (a migration's operation)
+  // ends in a comma: it is formatted alone and the comma put back.
+  std::string suffix;
+  if (!rest.empty() && rest[0] == ',') {
+    std::string behind = rest.substr(1);
+    behind = behind.substr(std::min(behind.find_first_not_of(" \t"), behind.size()));
+    if (!behind.empty() && behind[0] != '#') return std::nullopt;
+    suffix = after;
+  } else if (!(rest.empty() || rest[0] == '#')) {
+    return std::nullopt;
+  }
+  auto without_suffix = [&](std::string block) -> std::optional<std::string> {
+    if (suffix.empty()) return block;
+    // The block ends "<suffix>\n".
+    if (block.size() < suffix.size() + 1 || block.compare(block.size() - suffix.size() - 1, suffix.size(), suffix) != 0)
+      return std::nullopt;
+    return block.substr(0, block.size() - suffix.size() - 1) + "\n";
+  };
   std::string indentation = formatting::get_indentation(py::str(lines[static_cast<size_t>(first - 1)]));
-  std::string was = lines_text(original_lines, old_first, old_last);
-  std::string now = lines_text(lines, first, last);
-  bool black_formatted = format(was, indentation) == std::optional<std::string>(was);
+  std::optional<std::string> was = without_suffix(lines_text(original_lines, old_first, old_last));
+  std::optional<std::string> now = without_suffix(lines_text(lines, first, last));
+  if (!was || !now) return std::nullopt;
+  bool black_formatted = format(*was, indentation) == was;
   bool made_too_long = any_too_long(lines, first, last, line_length) &&
                        !any_too_long(original_lines, old_first, old_last, line_length);
   if (!black_formatted && !made_too_long) return std::nullopt;
-  std::optional<std::string> formatted = format(now, indentation);
-  if (!formatted || *formatted == now) return std::nullopt;
-  return Reformat{first, last, formatted->substr(0, formatted->size() - 1)};
+  std::optional<std::string> formatted = format(*now, indentation);
+  if (!formatted || *formatted == *now) return std::nullopt;
+  return Reformat{first, last, formatted->substr(0, formatted->size() - 1) + suffix};
 }
 
 py::str apply_reformats(const py::str& text, std::vector<Reformat> reformats) {
