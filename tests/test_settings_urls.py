@@ -117,7 +117,7 @@ URL_CASES = {
         "        return redirect(reverse_lazy(\"done\"))\n\n"
         "    def get_urls(self):\n"
         "        return [reverse_lazy(\"done\")]  # stays: URL patterns are still being built\n",
-        "from django.urls import reverse_lazy, reverse\n"
+        "from django.urls import reverse, reverse_lazy\n"  # in sorted order, as isort keeps it
         "from django.shortcuts import redirect\n\n\n"
         "class Done:\n"
         "    success_url = reverse_lazy(\"done\")  # stays: evaluated while the class body runs\n\n"

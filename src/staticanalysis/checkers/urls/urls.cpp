@@ -1,5 +1,9 @@
 #include "staticanalysis/checkers/urls/urls.hpp"
 
+#include <algorithm>
+#include <cctype>
+#include <vector>
+
 #include <pybind11/gil_safe_call_once.h>
 
 #include "staticanalysis/helpers/values.hpp"
@@ -141,6 +145,27 @@ bool is_reverse_at_import_time(const Node& call) {
 
 namespace {
 
+// Add `wanted` to an import's names: in its sorted place when the names
+// are sorted (as isort keeps them: `reverse, reverse_lazy`), else last.
+void add_imported_name(py::list names, const std::string& wanted) {
+  std::vector<std::string> listed;
+  for (py::handle pair : names) listed.push_back(py::str(pair[py::int_(0)]));
+  auto folded = [](std::string text) {
+    std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) { return std::tolower(c); });
+    return text;
+  };
+  bool sorted = std::is_sorted(listed.begin(), listed.end(),
+                               [&](const std::string& x, const std::string& y) { return folded(x) < folded(y); });
+  size_t at = listed.size();
+  if (sorted)
+    at = static_cast<size_t>(std::upper_bound(listed.begin(), listed.end(), wanted,
+                                              [&](const std::string& x, const std::string& y) {
+                                                return folded(x) < folded(y);
+                                              }) -
+                             listed.begin());
+  names.attr("insert")(at, py::make_tuple(wanted, py::none()));
+}
+
 // Call `wanted` instead, importing it beside `other` where the module does
 // not have it yet. The import row of the fix table does that for a whole
 // module first; a fix of one statement (a review suggestion) does it here,
@@ -162,7 +187,7 @@ py::object call_instead(const Node& call, const std::string& wanted, const std::
       for (py::handle pair : names) listed = listed || py::str(pair[py::int_(0)]).cast<std::string>() == wanted;
       if (!listed) {
         py::object place = dropped.attr("pop")(py::str(wanted), py::none());
-        if (place.is_none()) names.append(py::make_tuple(wanted, py::none()));
+        if (place.is_none()) add_imported_name(names, wanted);
         else names.attr("insert")(place, py::make_tuple(wanted, py::none()));
         py::object others = py::getattr(module.obj(), "replace_other_nodes", py::none());
         if (py::isinstance<py::list>(others)) others.attr("append")(import->obj());
@@ -233,8 +258,7 @@ void bind(py::module_& m) {
     m.def(
         name,
         [w](py::object node) {
-          py::list names = node.attr("names");
-          names.append(py::make_tuple(w, py::none()));
+          add_imported_name(node.attr("names"), w);
           return node;
         },
         py::arg("node"));
