@@ -468,3 +468,26 @@ def test_a_settings_module_that_star_imports_by_its_own_name_is_followed(tmp_pat
     (site / "core" / "settings" / "prod.py").write_text(prod.replace("core.settings.base", "vendored.settings"))
     code, out, _ = run(capsys, "check", "--no-cache", "--format", "json", "--select", "C4007,C4008,C4009", site)
     assert code == 0 and json.loads(out) == []
+
+
+def test_a_star_import_is_never_looked_for_outside_the_project(tmp_path, capsys):
+    # The same module inside the project is read and judged; beside the
+    # project (outside its root) it is never read, and nothing is reported.
+    def layout(where):
+        folder = where / "core" / "settings"
+        folder.mkdir(parents=True)
+        (folder / "base.py").write_text('MIDDLEWARE = ["django.middleware.security.SecurityMiddleware"]\n')
+    site = tmp_path / "proj"
+    (site / "conf").mkdir(parents=True)
+    (site / "manage.py").write_text('import os\nos.environ.setdefault("DJANGO_SETTINGS_MODULE", "conf.settings")\n')
+    (site / "conf" / "__init__.py").write_text("")
+    (site / "conf" / "settings.py").write_text(
+        "from core.settings.base import *  # noqa\n\nINSTALLED_APPS = []\nDATABASES = {}\n")
+    layout(tmp_path)
+    code, out, _ = run(capsys, "check", "--no-cache", "--format", "json", "--select", "C4008", site)
+    assert code == 0 and json.loads(out) == []
+    layout(site)
+    for package in (site / "core", site / "core" / "settings"):
+        (package / "__init__.py").write_text("")
+    code, out, _ = run(capsys, "check", "--no-cache", "--format", "json", "--select", "C4008", site)
+    assert [(e["path"], e["message-id"]) for e in json.loads(out)] == [("core/settings/base.py", "C4008")]

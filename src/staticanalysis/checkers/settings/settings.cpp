@@ -7,6 +7,7 @@
 #include <algorithm>
 
 #include "staticanalysis/helpers/paths.hpp"
+#include "staticanalysis/helpers/project_scope.hpp"
 #include <filesystem>
 #include <functional>
 #include <map>
@@ -113,11 +114,17 @@ Node star_imported(const Node& statement) {
   if (modname.empty() || modname[0] == '.' || file.is_none()) return Node();
   std::string relative = modname;
   std::replace(relative.begin(), relative.end(), '.', '/');
+  // Never above the analysed project (or, for a text checked on its own,
+  // above its top package's folder): a repository must not make tessary
+  // read a file from elsewhere on the machine.
+  std::string root = analysed_project_root();
   for (fs::path folder = fs::path(path_bytes(file)).parent_path(); !folder.empty() && folder != folder.root_path();
        folder = folder.parent_path()) {
+    if (!root.empty() && (folder.string() + "/").rfind(root, 0) != 0) break;
     for (const fs::path& candidate : {folder / (relative + ".py"), folder / relative / "__init__.py"}) {
       std::error_code ec;
       if (!fs::is_regular_file(candidate, ec) || !unreadable_because(candidate, kSourceFileCap).empty()) continue;
+      if (!root.empty() && fs::weakly_canonical(candidate, ec).string().rfind(root, 0) != 0) continue;
       try {
         // Under the name the linter gives the file, so that it is the tree
         // the linter (and a fix) works on.
@@ -126,6 +133,7 @@ Node star_imported(const Node& statement) {
         return Node();  // a module that does not parse gives no settings
       }
     }
+    if (root.empty() && !is_file(folder / "__init__.py")) break;
   }
   return Node();
 }
