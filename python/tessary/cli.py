@@ -456,6 +456,10 @@ def command_fix(args):
     unfixed = sum(result["unfixed"].values())
     verb = "Would fix" if args.diff else "Fixed"
     summary = f"{verb} {fixed} finding{'s' if fixed != 1 else ''} in {len(changes)} file{'s' if len(changes) != 1 else ''}"
+    uncovered = sum(result.get("uncovered", {}).values())
+    if uncovered:
+        ids = ", ".join(sorted(result["uncovered"]))
+        summary += f" (and {uncovered} more that {'these fixes' if fixed != 1 else 'this fix'} brought about: {ids})"
     summary += f"; {unfixed} finding{'s have' if unfixed != 1 else ' has'} no automatic fix."
     if not args.quiet:
         print(summary, file=sys.stderr if args.diff else sys.stdout)

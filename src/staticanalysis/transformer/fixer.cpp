@@ -250,7 +250,21 @@ FileFix fix_text(const std::string& original, const std::string& relative_path, 
     if (!entry.fix.empty() && before.count(id) && (!ids || ids->count(id))) settings_found.insert(id);
   }
   fixable_found.insert(settings_found.begin(), settings_found.end());
-  if (fixable_found.empty()) {
+  // The settings fixes judge the settings as they will be once they are
+  // all in (installing a middleware makes Django check more settings), so
+  // that one run makes the whole change. That takes every settings fix
+  // asked for, and the module the project runs with even when nothing was
+  // reported in it: the settings that fixes elsewhere bring in go there.
+  // Not when only some lines are fixed: those are the reported findings.
+  std::vector<std::string> settings_wanted(settings_found.begin(), settings_found.end());
+  bool settings_module = linted && linted->settings_module;
+  bool settings_as_fixed = !on_these_lines && (!settings_found.empty() || settings_module);
+  if (settings_as_fixed) {
+    settings_wanted.clear();
+    for (const Rule& entry : rules_of("settings"))
+      if (!entry.fix.empty() && (!ids || ids->count(std::string(entry.id)))) settings_wanted.emplace_back(entry.id);
+  }
+  if (fixable_found.empty() && !(settings_as_fixed && !settings_wanted.empty())) {
     keep_unfixed();
     return result;
   }
@@ -299,10 +313,13 @@ FileFix fix_text(const std::string& original, const std::string& relative_path, 
 
   // Settings modules: a setting added, set, or taken out, as text edits
   // (in bytes of the text; splices count characters).
-  if (!settings_found.empty()) {
-    std::vector<std::string> wanted(settings_found.begin(), settings_found.end());
-    for (const settings::TextEdit& edit :
-         settings::settings_text_edits(Node(atok.attr("tree")), original, wanted, settings_modpath, django_release())) {
+  if (!settings_wanted.empty() && (!settings_found.empty() || settings_as_fixed)) {
+    // What the check did not report here, the other fixes brought about.
+    std::map<std::string, long> reported = before;
+    for (const settings::TextEdit& edit : settings::settings_text_edits(
+             Node(atok.attr("tree")), original, settings_wanted, settings_modpath, django_release(), settings_as_fixed)) {
+      for (const std::string& id : edit.ids)
+        if (reported[id]-- <= 0) ++result.uncovered[id];
       auto characters = [&original](long bytes) {
         return static_cast<long>(PyUnicode_GetLength(py::str(original.substr(0, static_cast<size_t>(bytes))).ptr()));
       };

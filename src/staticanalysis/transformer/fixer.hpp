@@ -21,6 +21,11 @@ struct FileFix {
   std::string text;                      // the fixed text (the original when nothing changed)
   std::map<std::string, long> fixed;     // findings that no longer show, per id
   std::map<std::string, long> unfixed;   // findings still there, per id
+  // Findings that only the fixes brought about (a security setting that
+  // Django checks once the middleware it needs is installed), fixed in
+  // the same run, per id. They are not among `fixed`, which counts what
+  // the check reported.
+  std::map<std::string, long> uncovered;
   std::set<std::string> changed_models;  // model classes whose field declarations changed
   std::string refused;                   // why the file was left as it was, when it was
 };
@@ -30,6 +35,9 @@ struct FileFix {
 struct LintedText {
   std::map<std::string, long> findings;
   py::object tree = py::none();
+  // A settings module that the settings fixes may edit though nothing was
+  // reported in it (they add what fixes elsewhere bring about).
+  bool settings_module = false;
 };
 
 // Fix `text` (the module `relative_path` of a project) for the ids in
@@ -46,7 +54,8 @@ FileFix fix_text(const std::string& text, const std::string& relative_path, cons
 // Fix the project's Python files named by `whitelist` (a map from relative
 // path to a collection of ids, None for every fixable id; None for every
 // file). Returns {"files": [(new text, path)], "fixed": {id: n},
-// "unfixed": {id: n}, "changed_models": {app: [model]}, "refused": {path: why}}.
+// "unfixed": {id: n}, "uncovered": {id: n} (findings the fixes brought
+// about and fixed too), "changed_models": {app: [model]}, "refused": {path: why}}.
 // `search_paths`: the analysed environment's folders (None: tessary's own).
 // Without `unsafe_fixes` only safe fixes are applied; the findings whose
 // fix was held back are counted per id in "held_back". "originals" holds

@@ -12,6 +12,7 @@
 #include "meta/project.hpp"
 #include "staticanalysis/checker/collect.hpp"
 #include "staticanalysis/checker/linters.hpp"
+#include "staticanalysis/checkers/settings/settings.hpp"
 #include "staticanalysis/checkers/templates/templates.hpp"
 #include "staticanalysis/helpers/facade.hpp"
 #include "staticanalysis/helpers/pathtext.hpp"
@@ -267,7 +268,7 @@ py::dict fix_project(const fs::path& project_root, const py::object& whitelist, 
   checker::forget_other_modules_named_like(path_str(project_root.string()));
 
   py::list files;
-  std::map<std::string, long> fixed, unfixed;
+  std::map<std::string, long> fixed, unfixed, uncovered;
   py::dict refused, changed_models, originals, read;
   // One lint of all the files tells which of them have something to fix;
   // only those are fixed (and counted again, before and after, alike).
@@ -327,6 +328,28 @@ py::dict fix_project(const fs::path& project_root, const py::object& whitelist, 
   }
   py::object realpath = py::module_::import("os.path").attr("realpath");
   std::map<std::string, long> held_back;
+  // Whether any settings finding with a fix was reported.
+  std::set<std::string> settings_ids;
+  for (const Rule& entry : rules_of("settings"))
+    if (!entry.fix.empty()) settings_ids.insert(std::string(entry.id));
+  bool settings_fixes_wanted = false;
+  for (auto item : found_per_file)
+    for (py::handle id : item.second) settings_fixes_wanted = settings_fixes_wanted || settings_ids.count(py::str(id));
+  std::set<std::string> settings_files;
+  if (settings_fixes_wanted && unsafe_fixes)
+    for (const std::string& file : settings::files_to_fix(std::vector<std::string>(settings_ids.begin(), settings_ids.end()),
+                                                          settings_modpath, django_version))
+      settings_files.insert(path_bytes(realpath(path_str(file))));
+  // Their trees as the linter read them (it read them all for the settings
+  // checks), as for the files with findings.
+  if (!settings_files.empty()) {
+    for (py::handle module : py::dict(ast().manager.attr("astroid_cache")).attr("values")()) {
+      py::object file = py::getattr(module, ast().file, py::none());
+      if (file.is_none()) continue;
+      py::object key = realpath(file);
+      if (settings_files.count(path_bytes(key)) && !trees.contains(key)) trees[key] = module;
+    }
+  }
 
   for (auto [path, ids] : targets) {
     py::object key = realpath(path_str((project_root / path).string()));
@@ -344,7 +367,14 @@ py::dict fix_project(const fs::path& project_root, const py::object& whitelist, 
       }
       for (const std::string& id : unsafe_ids) ids->erase(id);
     }
-    bool needs_fixer = false;
+    // A settings module where nothing was reported may take what the
+    // settings fixes elsewhere bring in (the settings the HSTS and
+    // redirect checks want once SecurityMiddleware is in).
+    bool needs_fixer = !settings_files.empty() && only_lines.is_none() &&
+                       settings_files.count(path_bytes(key)) &&
+                       (!ids || std::any_of(ids->begin(), ids->end(), [&](const std::string& id) {
+                          return settings_ids.count(id) > 0;
+                        }));
     if (found_per_file.contains(key)) {
       for (py::handle id : found_per_file[key]) {
         std::string text_id = py::str(id);
@@ -373,7 +403,9 @@ py::dict fix_project(const fs::path& project_root, const py::object& whitelist, 
     std::string text = to_plain(source.text->cast<std::string>(), spelling);
     spelling.bom = spelling.bom || source.encoding == "utf-8-sig";  // the decoder took the mark off
     LintedText linted;
-    for (py::handle id : found_per_file[key]) ++linted.findings[py::str(id)];
+    if (found_per_file.contains(key))
+      for (py::handle id : found_per_file[key]) ++linted.findings[py::str(id)];
+    linted.settings_module = settings_files.count(path_bytes(key)) > 0;
     // The linter read the file with universal newlines and without its
     // byte-order mark: its tree is of this very text unless the file
     // changed since, or holds a lone carriage return.
@@ -392,6 +424,7 @@ py::dict fix_project(const fs::path& project_root, const py::object& whitelist, 
     if (!fix.refused.empty()) refused[path_str(path)] = fix.refused;
     for (const auto& [id, n] : fix.fixed) fixed[id] += n;
     for (const auto& [id, n] : fix.unfixed) unfixed[id] += n;
+    for (const auto& [id, n] : fix.uncovered) uncovered[id] += n;
     if (!fix.changed_models.empty()) {
       std::string app = app_label(project_root, path);
       py::list models = changed_models.attr("setdefault")(path_str(app), py::list());
@@ -408,6 +441,7 @@ py::dict fix_project(const fs::path& project_root, const py::object& whitelist, 
   out["files"] = files;
   out["fixed"] = fixed;
   out["unfixed"] = unfixed;
+  out["uncovered"] = uncovered;  // fixed too, though no check reported them: the fixes brought them about
   out["refused"] = refused;
   out["changed_models"] = changed_models;
   out["originals"] = originals;

@@ -83,7 +83,8 @@ std::vector<std::string> string_entries(const Node& list) {
 
 // The findings of `module` (a settings module of the project running with
 // `settings_modpath`) that lie in it.
-std::vector<Finding> findings_in(const Node& module, const std::string& settings_modpath) {
+std::vector<Finding> findings_in(const Node& module, const std::string& settings_modpath,
+                                 const std::set<std::string>* fixing = nullptr) {
   std::string name = path_bytes(module.get(ast().name));
   Node named = module;
   if (name != settings_modpath) {
@@ -94,7 +95,7 @@ std::vector<Finding> findings_in(const Node& module, const std::string& settings
     }
   }
   std::vector<Finding> out;
-  for (Finding& finding : settings_findings(named, fix_version(), module)) {
+  for (Finding& finding : settings_findings(named, fix_version(), module, fixing)) {
     bool here = finding.node.is_none() ? name == settings_modpath
                                        : path_bytes(finding.node.root().get(ast().name)) == name;
     // An assignment that shares its line with another statement is not
@@ -144,17 +145,117 @@ char quote_of(const std::string& text) {
   return std::count(text.begin(), text.end(), '\'') > std::count(text.begin(), text.end(), '"') ? '\'' : '"';
 }
 
+// The settings the fixes add, by name.
+bool is_added_setting(const std::string& name) {
+  static const std::set<std::string> names{
+      "SECURE_HSTS_SECONDS", "SECURE_HSTS_INCLUDE_SUBDOMAINS", "SECURE_HSTS_PRELOAD", "SECURE_CONTENT_TYPE_NOSNIFF",
+      "SECURE_SSL_REDIRECT", "SESSION_COOKIE_SECURE",          "CSRF_COOKIE_SECURE",  "MIDDLEWARE"};
+  return names.count(name) > 0;
+}
+
+// The first top-level statement after which a setting written in this
+// module may be overridden from elsewhere: a star import or an exec of
+// another settings file, or a call handed the module's globals(), that
+// follows a setting of the module's own (a star import of the base above
+// every setting is not one).
+// Whether a top-level statement assigns a setting (an upper-case name).
+bool assigns_setting(const Node& statement) {
+  const Astroid& a = ast();
+  std::vector<Node> targets;
+  if (statement.isa(a.Assign)) targets = statement.nodes(a.targets);
+  else if (statement.isa(a.AnnAssign)) targets.push_back(statement.child(py::str("target")));
+  for (const Node& target : targets) {
+    std::optional<std::string> name = target.isa(a.AssignName) ? target.name() : std::nullopt;
+    if (name && !name->empty() && std::isupper(static_cast<unsigned char>(name->front())) &&
+        std::all_of(name->begin(), name->end(), [](char c) {
+          return std::isupper(static_cast<unsigned char>(c)) || std::isdigit(static_cast<unsigned char>(c)) || c == '_';
+        }))
+      return true;
+  }
+  return false;
+}
+
+std::optional<Node> first_override(const Node& module) {
+  const Astroid& a = ast();
+  bool seen_setting = false;
+  for (const Node& statement : module.nodes(a.body)) {
+    if (statement.isa(a.Assign) || statement.isa(a.AnnAssign)) {
+      seen_setting = seen_setting || assigns_setting(statement);
+      continue;
+    }
+    if (!seen_setting) continue;
+    std::vector<Node> imports = statement.descendants(a.ImportFrom);
+    if (statement.isa(a.ImportFrom)) imports.insert(imports.begin(), statement);
+    for (const Node& import : imports) {
+      if (!import.frame().isa(a.Module)) continue;
+      for (py::handle pair : import.get(py::str("names")))
+        if (py::str(py::tuple(py::reinterpret_borrow<py::object>(pair))[0]).cast<std::string>() == "*")
+          return statement;
+    }
+    for (const Node& call : statement.descendants(a.Call)) {
+      if (!call.frame().isa(a.Module) || !call.func().isa(a.Name)) continue;
+      std::optional<std::string> called = call.func().name();
+      if (called == "exec" || called == "execfile") return statement;
+      for (const Node& argument : call.nodes(a.args))
+        if (argument.isa(a.Call) && argument.func().isa(a.Name) && argument.func().name() == "globals")
+          return statement;
+    }
+  }
+  return std::nullopt;
+}
+
+// Where settings the module lacks are written, and what goes before them:
+// at the end, or, when the module lets another file override its settings
+// (a local_settings.py, an environment's module), just after the last
+// setting above that point, so that the override still has the last word.
+// A blank line sets them apart, unless they join settings of their kind.
+std::pair<long, std::string> added_settings_place(const Node& module, const std::string& text) {
+  const Astroid& a = ast();
+  std::vector<long> starts = line_starts(text);
+  std::optional<Node> override = first_override(module);
+  std::optional<Node> last;
+  if (override) {
+    for (const Node& statement : module.nodes(a.body)) {
+      if (statement.is(*override)) break;
+      if (assigns_setting(statement)) last = statement;
+    }
+  }
+  long at = static_cast<long>(text.size());
+  std::string prefix = text.empty() || text.back() == '\n' ? "" : "\n";
+  // The last line before the place, to tell whether it is blank or an
+  // added setting.
+  std::string previous;
+  if (last && attr_long(*last, "end_lineno") < static_cast<long>(starts.size())) {
+    long line = attr_long(*last, "end_lineno");
+    at = starts[static_cast<size_t>(line)];
+    prefix.clear();
+    previous = text.substr(static_cast<size_t>(starts[static_cast<size_t>(line - 1)]),
+                           static_cast<size_t>(at - starts[static_cast<size_t>(line - 1)]));
+  } else {
+    size_t end = text.find_last_not_of("\r\n");
+    if (end != std::string::npos) {
+      size_t begin = text.rfind('\n', end);
+      previous = text.substr(begin == std::string::npos ? 0 : begin + 1, end + 1 - (begin == std::string::npos ? 0 : begin + 1));
+      // Blank lines at the end already set the new ones apart.
+      if (text.size() >= 2 && text.compare(text.size() - 2, 2, "\n\n") == 0) previous.clear();
+    }
+  }
+  size_t name_end = previous.find_first_of(" =");
+  bool joins = name_end != std::string::npos && is_added_setting(previous.substr(0, name_end));
+  if (!previous.empty() && previous.find_first_not_of(" \t\r\n") != std::string::npos && !joins) prefix += "\n";
+  return {at, prefix};
+}
+
 // The text edit of one change in `text`; nullopt when it cannot be made
 // without touching other code.
-std::optional<TextEdit> text_edit(const Finding& finding, const std::string& text) {
+std::optional<TextEdit> text_edit(const Finding& finding, const std::string& text, const Node& module) {
   const Astroid& a = ast();
   Change change = change_of(finding);
   std::vector<long> starts = line_starts(text);
   char quote = quote_of(text);
   if (change.kind == Change::add_setting) {
-    std::string prefix = text.empty() || text.back() == '\n' ? "" : "\n";
-    long end = static_cast<long>(text.size());
-    return TextEdit{end, end, prefix + change.name + " = " + change.value + "\n"};
+    auto [at, prefix] = added_settings_place(module, text);
+    return TextEdit{at, at, prefix + change.name + " = " + change.value + "\n"};
   }
   const Node& statement = finding.node;
   if (statement.is_none()) return std::nullopt;  // an absent MIDDLEWARE: see new_middleware_list
@@ -294,7 +395,8 @@ constexpr NamedFix kFixes[] = {
 // One edit for the middlewares missing from a MIDDLEWARE the module does
 // not set, or sets to an empty list: the list written whole, in the order
 // of Django's project template (each finding alone would write its own).
-std::optional<TextEdit> new_middleware_list(const std::vector<const Finding*>& findings, const std::string& text) {
+std::optional<TextEdit> new_middleware_list(const std::vector<const Finding*>& findings, const std::string& text,
+                                            const Node& module) {
   if (findings.empty()) return std::nullopt;
   const Astroid& a = ast();
   char quote = quote_of(text);
@@ -312,9 +414,8 @@ std::optional<TextEdit> new_middleware_list(const std::vector<const Finding*>& f
   for (const std::string& entry : entries) list += "    " + std::string(1, quote) + entry + quote + ",\n";
   list += tuple ? ")" : "]";
   if (statement.is_none()) {
-    std::string prefix = text.empty() || text.back() == '\n' ? "" : "\n";
-    long end = static_cast<long>(text.size());
-    return TextEdit{end, end, prefix + "MIDDLEWARE = " + list + "\n"};
+    auto [at, prefix] = added_settings_place(module, text);
+    return TextEdit{at, at, prefix + "MIDDLEWARE = " + list + "\n"};
   }
   std::vector<long> starts = line_starts(text);
   Node value = statement.child(a.value);
@@ -333,28 +434,35 @@ bool adds_to_no_list(const Finding& finding) {
 
 std::vector<TextEdit> settings_text_edits(const Node& module, const std::string& text,
                                           const std::vector<std::string>& ids, const std::string& settings_modpath,
-                                          const std::string& django_version) {
+                                          const std::string& django_version, bool as_fixed) {
   fix_version() = django_version;
   std::vector<TextEdit> edits;
-  std::vector<Finding> findings = findings_in(module, settings_modpath);
+  std::set<std::string> fixing(ids.begin(), ids.end());
+  std::vector<Finding> findings = findings_in(module, settings_modpath, as_fixed ? &fixing : nullptr);
   std::vector<const Finding*> to_new_list;
   for (const Finding& finding : findings) {
-    if (std::find(ids.begin(), ids.end(), finding.id) == ids.end()) continue;
+    if (!fixing.count(finding.id)) continue;
     if (adds_to_no_list(finding)) {
       to_new_list.push_back(&finding);
-    } else if (std::optional<TextEdit> edit = text_edit(finding, text)) {
+    } else if (std::optional<TextEdit> edit = text_edit(finding, text, module)) {
+      edit->ids = {finding.id};
       edits.push_back(*edit);
     }
   }
-  if (std::optional<TextEdit> edit = new_middleware_list(to_new_list, text)) edits.push_back(*edit);
-  // Settings added at the end of the module go in one edit, in id order
-  // (other edits may come between them in the findings' order).
+  if (std::optional<TextEdit> edit = new_middleware_list(to_new_list, text, module)) {
+    for (const Finding* finding : to_new_list) edit->ids.push_back(finding->id);
+    edits.push_back(*edit);
+  }
+  // Settings added to the module go in one edit, in id order (other edits
+  // may come between them in the findings' order).
+  long place = added_settings_place(module, text).first;
   std::vector<TextEdit> merged;
   std::optional<size_t> at_end;
   for (const TextEdit& edit : edits) {
-    if (edit.start == static_cast<long>(text.size()) && edit.end == edit.start) {
+    if (edit.start == place && edit.end == edit.start) {
       if (at_end) {
         merged[*at_end].text += edit.text.substr(edit.text.find_first_not_of('\n'));
+        merged[*at_end].ids.insert(merged[*at_end].ids.end(), edit.ids.begin(), edit.ids.end());
         continue;
       }
       at_end = merged.size();
@@ -362,6 +470,28 @@ std::vector<TextEdit> settings_text_edits(const Node& module, const std::string&
     merged.push_back(edit);
   }
   return merged;
+}
+
+std::set<std::string> files_to_fix(const std::vector<std::string>& ids, const std::string& settings_modpath,
+                                   const std::string& django_version) {
+  fix_version() = django_version;
+  std::set<std::string> files;
+  Node named;
+  try {
+    named = Node(ast().manager.attr("ast_from_module_name")(settings_modpath));
+  } catch (py::error_already_set&) {
+    return files;
+  }
+  auto file_of = [](const Node& module) {
+    py::object file = py::getattr(module.obj(), "file", py::none());
+    return file.is_none() ? std::string() : path_bytes(file);
+  };
+  files.insert(file_of(named));
+  std::set<std::string> fixing(ids.begin(), ids.end());
+  for (const Finding& finding : settings_findings(named, fix_version(), Node(), &fixing))
+    if (fixing.count(finding.id) && !finding.node.is_none()) files.insert(file_of(finding.node.root()));
+  files.erase(std::string());
+  return files;
 }
 
 void bind_fixes(py::module_& m) {

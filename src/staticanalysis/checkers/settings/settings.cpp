@@ -400,7 +400,8 @@ py::dict arguments(std::initializer_list<std::pair<const char*, std::string>> it
 
 }  // namespace
 
-std::vector<Finding> settings_findings(const Node& module, const std::string& django_version, const Node& linted) {
+std::vector<Finding> settings_findings(const Node& module, const std::string& django_version, const Node& linted,
+                                       const std::set<std::string>* fixing) {
   std::vector<Finding> findings;
   std::vector<Node> modules = settings_modules(module, linted);
   View view = read_settings(modules, run_order(module, modules));
@@ -422,15 +423,20 @@ std::vector<Finding> settings_findings(const Node& module, const std::string& dj
     std::optional<bool> good = is_true(s, default_setting(django_version, name));
     if (good && !*good) findings.push_back({id, wrong_assignment(s), arguments({{"name", name}})});
   };
-  bool security = middleware && middleware->count(kSecurity);
+  // The middleware once the fixes being made are in.
+  std::optional<std::set<std::string>> installed = middleware;
+  auto fixed = [fixing](const char* id) { return fixing && fixing->count(id) > 0; };
+  if (installed)
+    for (auto [id, dotted] : {std::pair{"C4007", kSecurity}, {"C4008", kXFrame}, {"C4009", kCsrf}})
+      if (fixed(id)) installed->insert(dotted);
+  bool security = installed && installed->count(kSecurity);
   if (security) {
     Setting hsts = setting(view, "SECURE_HSTS_SECONDS");
     if (hsts.known) {
       bool on = std::any_of(hsts.assignments.begin(), hsts.assignments.end(),
                             [](const Assignment& x) { return py::bool_(*x.value).cast<bool>(); });
-      if (!on) {
-        findings.push_back({"C4010", wrong_assignment(hsts), arguments({{"name", "SECURE_HSTS_SECONDS"}})});
-      } else {
+      if (!on) findings.push_back({"C4010", wrong_assignment(hsts), arguments({{"name", "SECURE_HSTS_SECONDS"}})});
+      if (on || fixed("C4010")) {
         check_true("C4011", "SECURE_HSTS_INCLUDE_SUBDOMAINS");
         check_true("C4017", "SECURE_HSTS_PRELOAD");
       }
@@ -447,7 +453,7 @@ std::vector<Finding> settings_findings(const Node& module, const std::string& dj
       if (assignment.value && assignment.value->is(py::bool_(false)))
         findings.push_back({"C4015", assignment.statement, arguments({{"name", "SESSION_COOKIE_HTTPONLY"}})});
   }
-  if (middleware && middleware->count(kCsrf)) check_true("C4016", "CSRF_COOKIE_SECURE");
+  if (installed && installed->count(kCsrf)) check_true("C4016", "CSRF_COOKIE_SECURE");
   std::set<std::string> gone = obsolete_settings(django_version);
   for (const auto& [name, assignments] : view.assigned) {
     if (!gone.count(name)) continue;
