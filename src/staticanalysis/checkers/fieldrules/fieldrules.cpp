@@ -328,7 +328,9 @@ bool has_redundant_kwargs(FieldCall& call) {
 }
 
 bool may_declare_a_field(const Node& call) {
-  if (call.frame().isa(ast().ClassDef)) return true;
+  Node frame = call.frame();
+  if (frame.isa(ast().ClassDef)) return true;
+  if (!frame.isa(ast().Module)) return false;
   std::optional<std::string> callee = get_function_name(call);
   auto ends_with = [&](std::string_view suffix) {
     return callee && callee->size() >= suffix.size() &&

@@ -67,8 +67,11 @@ class FieldCall {
 };
 
 // Could this call declare a field? Fields are declared in class bodies;
-// outside one, only a call of a class named like a field (...Field,
-// ...Key) is worth inferring. The checks and the fixes ask it first.
+// at a module's top level, only a call of a class named like a field
+// (...Field, ...Key) is worth inferring. A field made in a function is
+// not a declaration: a library's field factory (whose columns live in
+// other projects' migrations) or a test's subject. The checks and the
+// fixes ask it first.
 bool may_declare_a_field(const Node& call);
 bool is_fragile_unique_for(const Node& keyword);
 bool is_non_unique_fk(FieldCall& call);
