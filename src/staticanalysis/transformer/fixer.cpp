@@ -363,6 +363,9 @@ FileFix fix_text(const std::string& original, const std::string& relative_path, 
   std::vector<Reformat> reformats;
   std::set<PyObject*> seen;
   const LinedText source_lines(source), spliced_lines(spliced.text);
+  // The file's own line length is looked for only when a fix made a line
+  // longer than the project's.
+  std::optional<py::dict> style;
   for (const SplicedText::Applied& edit : spliced.applied) {
     const py::object& statement = kept[edit.source].statement;
     if (!seen.insert(statement.ptr()).second) continue;
@@ -370,7 +373,10 @@ FileFix fix_text(const std::string& original, const std::string& relative_path, 
     long old_start = statement.attr("first_token").attr("startpos").cast<long>();
     long old_end = statement.attr("last_token").attr("endpos").cast<long>();
     StatementSpan span{old_start, old_end, spliced.moved(old_start, false), spliced.moved(old_end, true)};
-    if (std::optional<Reformat> reformat = reformat_statement(source_lines, spliced_lines, span, code_style, quotes))
+    if (!style && too_long(spliced_lines, span.start, span.end, code_style))
+      style = file_code_style(source_lines, code_style, quotes);
+    if (std::optional<Reformat> reformat =
+            reformat_statement(source_lines, spliced_lines, span, style ? *style : code_style, quotes))
       reformats.push_back(*reformat);
   }
   std::string fixed_text = apply_reformats(spliced.text, reformats);

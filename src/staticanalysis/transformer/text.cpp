@@ -214,6 +214,42 @@ std::optional<Reformat> reformat_statement(const LinedText& original_text, const
   return Reformat{first, last, formatted->substr(0, formatted->size() - 1) + suffix};
 }
 
+bool too_long(const LinedText& text, long start, long end, const py::dict& code_style) {
+  long length = code_style.contains("line_length") ? code_style["line_length"].cast<long>() : 88;
+  long first = line_at(text.starts, start), last = line_at(text.starts, std::max(start, end - 1));
+  return any_too_long(text.lines, first, last, length);
+}
+
+py::dict file_code_style(const LinedText& original, const py::dict& code_style,
+                         const formatting::QuoteTarget& quotes) {
+  long configured = code_style.contains("line_length") ? code_style["line_length"].cast<long>() : 88;
+  long longest = 0;
+  for (py::handle line : original.lines) longest = std::max(longest, display_width(py::str(line)) - 1);
+  if (longest <= configured) return code_style;
+  auto formatted_at = [&](long length) {
+    py::dict style = code_style.attr("copy")();
+    style["line_length"] = length;
+    try {
+      // (the formatted text comes without its last line end)
+      return formatting::format_code_stable(original.text.cast<std::string>(), "", style, quotes) + "\n" ==
+             original.text.cast<std::string>();
+    } catch (py::error_already_set&) {
+      return false;  // black cannot take the file: no evidence either way
+    }
+  };
+  if (formatted_at(configured)) return code_style;  // long strings or comments black leaves alone
+  for (long length : {99L, 100L, 110L, 119L, 120L}) {
+    if (length < longest || length <= configured) continue;
+    if (formatted_at(length)) {
+      py::dict style = code_style.attr("copy")();
+      style["line_length"] = length;
+      return style;
+    }
+    break;  // only the first length that fits every line is tried
+  }
+  return code_style;
+}
+
 py::str apply_reformats(const py::str& text, std::vector<Reformat> reformats) {
   py::list lines = text.attr("split")("\n");
   std::sort(reformats.begin(), reformats.end(), [](const Reformat& x, const Reformat& y) { return x.first > y.first; });

@@ -86,6 +86,15 @@ struct LinedText {
 };
 std::optional<Reformat> reformat_statement(const LinedText& original, const LinedText& text, const StatementSpan& span,
                                            const py::dict& code_style, const formatting::QuoteTarget& quotes);
+// Whether a line of the text from offset `start` to `end` is longer than
+// the style's line length.
+bool too_long(const LinedText& text, long start, long end, const py::dict& code_style);
+// The style a file is formatted in: the project's, or, when black at the
+// project's line length would change the file but at a longer common one
+// (99, 100, 110, 119 or 120, not below its longest line) would leave it
+// as it is, that one: a file kept at 120 columns is wrapped at 120.
+py::dict file_code_style(const LinedText& original, const py::dict& code_style,
+                         const formatting::QuoteTarget& quotes);
 // The text with each reformat's lines replaced.
 py::str apply_reformats(const py::str& text, std::vector<Reformat> reformats);
 
