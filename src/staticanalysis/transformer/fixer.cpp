@@ -253,9 +253,9 @@ FileFix fix_text(const std::string& original, const std::string& relative_path, 
   // The settings fixes judge the settings as they will be once they are
   // all in (installing a middleware makes Django check more settings), so
   // that one run makes the whole change. That takes every settings fix
-  // asked for, and the module the project runs with even when nothing was
-  // reported in it: the settings that fixes elsewhere bring in go there.
-  // Not when only some lines are fixed: those are the reported findings.
+  // asked for, in every settings module a fix edits, even one where
+  // nothing was reported (the caller says which). Not when only some
+  // lines are fixed: those are the reported findings.
   std::vector<std::string> settings_wanted(settings_found.begin(), settings_found.end());
   bool settings_module = linted && linted->settings_module;
   bool settings_as_fixed = !on_these_lines && (!settings_found.empty() || settings_module);
