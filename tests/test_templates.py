@@ -85,3 +85,29 @@ def test_only_html_a_template_loader_finds_is_checked(tmp_path):
         ("frontend/pages/home.html", "C7000", None), ("frontend/pages/home.html", "C7001", "/assets/i.png"),
         ("shop/templates/shop/page.html", "C7000", None), ("shop/templates/shop/page.html", "C7001", "/assets/i.png"),
     ]
+
+
+def test_a_static_path_is_fixable_only_where_the_fix_rewrites_it(tmp_path):
+    """Without a STATIC_URL the site serves, the static tag would write an
+    unknown prefix: check reports the path but does not call it fixable,
+    and fix leaves it; with one, both agree the other way."""
+    from tessary.staticanalysis import checker, transformer
+
+    for static_url, fixed in ((None, False), ('"/static/"', True)):
+        root = tmp_path / str(fixed) / "site"
+        (root / "conf").mkdir(parents=True)
+        (root / "manage.py").write_text('import os\nos.environ.setdefault("DJANGO_SETTINGS_MODULE", "conf.settings")\n')
+        (root / "conf" / "__init__.py").write_text("")
+        settings = 'INSTALLED_APPS = ["shop"]\n' + (f"STATIC_URL = {static_url}\n" if static_url else "")
+        (root / "conf" / "settings.py").write_text(settings)
+        page = root / "shop" / "templates" / "page.html"
+        page.parent.mkdir(parents=True)
+        page.write_text('<img src="/static/i.png">\n<img src="/static/{{ name }}.png">\n')
+        records = checker.get_html_messages(str(root), {"shop/templates/page.html": None})
+        # The second path holds template syntax the tag cannot take.
+        assert [(r["message-id"], r["fixable"]) for r in records] == [("C7001", fixed), ("C7001", False)]
+        unsaved = checker.lint_source(str(root), "shop/templates/page.html", page.read_text())
+        assert [r["fixable"] for r in unsaved] == [fixed, False]
+        result = transformer.fix_project(str(root), {"shop/templates/page.html": None}, "conf.settings",
+                                         {"line_length": 88})
+        assert result["fixed"] == ({"C7001": 1} if fixed else {})

@@ -529,38 +529,46 @@ def command_suggest(args):
     return EXIT_ERROR if any(e["message-id"].startswith("F") for e in entries) else EXIT_CLEAN
 
 
-def command_explain(args):
+def explanation(msgid, catalogue):
+    """What `tessary explain` prints of one rule, as lines."""
     from tessary import message_templates
 
-    catalogue = rule_catalogue()
-    (msgid,) = resolve_ids([args.rule], catalogue)
     rule = catalogue[msgid]
-    print(f"{msgid} {rule['symbol']}: {rule['description']}")
-    print()
-    print(f"What it finds: {rule['finds']}")
-    print(f"Why it matters: {rule['why']}")
+    lines = [f"{msgid} {rule['symbol']}: {rule['description']}", "",
+             f"What it finds: {rule['finds']}", f"Why it matters: {rule['why']}"]
     advice = getattr(message_templates, msgid, None)
     if advice:
-        print(f"Advice: {advice}")
+        lines.append(f"Advice: {advice}")
     if rule["example"]:
-        print()
-        print("Before:")
-        print("    " + rule["example"].replace("\n", "\n    "))
-        print("After:")
-        print("    " + rule["better"].replace("\n", "\n    "))
+        lines += ["", "Before:", "    " + rule["example"].replace("\n", "\n    "),
+                  "After:", "    " + rule["better"].replace("\n", "\n    ")]
     if not rule["default"]:
-        print()
-        print(f"Opt-in: {rule['opt_in_because']}. It runs only when selected "
-              f"(--select {msgid}, --extend-select {msgid}, or extend-select in [tool.tessary]).")
+        lines += ["", f"Opt-in: {rule['opt_in_because']}. It runs only when selected "
+                      f"(--select {msgid}, --extend-select {msgid}, or extend-select in [tool.tessary])."]
     if rule.get("fix") and msgid in fixable_ids():
-        print()
-        print(f"Automatic fix: {rule['fix']}")
+        lines += ["", f"Automatic fix: {rule['fix']}"]
         reason = unsafe_fix_reasons().get(msgid)
         if reason:
-            print(f"The fix is unsafe ('tessary fix' applies it only with --unsafe-fixes): {reason}.")
+            lines.append(f"The fix is unsafe ('tessary fix' applies it only with --unsafe-fixes): {reason}.")
         else:
-            print("The fix is safe: the program means the same after it.")
+            lines.append("The fix is safe: the program means the same after it.")
+    return lines
+
+
+def command_explain(args):
+    catalogue = rule_catalogue()
+    (msgid,) = resolve_ids([args.rule], catalogue)
+    print("\n".join(explanation(msgid, catalogue)))
     return EXIT_CLEAN
+
+
+def command_server(args):
+    try:
+        from tessary import server
+    except ImportError as error:
+        raise UsageError(f"'tessary server' needs the language-server packages ({error.name} is missing): "
+                         "pip install 'tessary[server]'") from None
+    return server.serve(args)
 
 
 CONFIG_HELP = ("read [tool.tessary] and [tool.black] line-length from this pyproject.toml instead of the project "
@@ -661,6 +669,13 @@ def build_parser():
     explain = commands.add_parser("explain", help="explain one rule, with an example")
     explain.add_argument("rule", metavar="RULE", help="an id such as C2000, or a symbol")
     explain.set_defaults(handler=command_explain)
+
+    server = commands.add_parser(
+        "server", help="a language server over stdin and stdout: findings and fixes in the editor")
+    server.add_argument("--python", type=pathlib.Path, metavar="PATH",
+                        help="the project's Python environment (as for 'tessary check'; the client's "
+                             "initialization option 'python' comes first)")
+    server.set_defaults(handler=command_server)
     return parser
 
 
@@ -696,7 +711,7 @@ def run():
     try:
         sys.stdout.flush()
         sys.stderr.flush()
-    except BrokenPipeError:
+    except (BrokenPipeError, ValueError):  # a closed pipe, or a stream the language server closed
         pass
     os._exit(int(code or 0))
 

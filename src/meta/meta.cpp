@@ -392,6 +392,10 @@ std::string get_root_urlconf(const std::vector<std::string>& settings_files, con
   return setting_value(settings_files, project_root, "ROOT_URLCONF").value_or("");
 }
 
+std::string static_url_of(const fs::path& project_root) {
+  return get_static_url_setting(project_root).value_or("/static/");
+}
+
 std::optional<std::string> get_static_url_setting(const fs::path& project_root) {
   return setting_value(get_settings_files(project_root), project_root, "STATIC_URL");
 }

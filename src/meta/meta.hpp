@@ -44,6 +44,11 @@ std::string get_settings_modpath(const fs::path& project_root);
 std::string get_root_urlconf(const std::vector<std::string>& settings_files, const fs::path& project_root);
 // The STATIC_URL literal of the project's settings, or nullopt.
 std::optional<std::string> get_static_url_setting(const fs::path& project_root);
+// The static prefix the template checks judge by: the STATIC_URL
+// literal, else "/static/" (the prefix a project's settings give it by
+// convention). Their fix takes the literal alone: without it, what the
+// static tag writes is unknown.
+std::string static_url_of(const fs::path& project_root);
 // The last folder name of each literal in the settings' TEMPLATES "DIRS"
 // lists ("pages" for BASE_DIR / "frontend" / "pages").
 std::vector<std::string> template_folder_names(const fs::path& project_root);

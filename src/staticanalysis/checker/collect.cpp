@@ -7,11 +7,18 @@
 #include <pybind11/stl.h>
 #include <pybind11/stl/filesystem.h>
 
+#include <algorithm>
+#include <functional>
+#include <map>
+#include <set>
 #include <filesystem>
 
 #include "staticanalysis/checker/fixable.hpp"
 #include "staticanalysis/checker/linters.hpp"
 #include "staticanalysis/dependencies/dependencies.hpp"
+#include "staticanalysis/checkers/templates/templates.hpp"
+#include "staticanalysis/helpers/facade.hpp"
+#include "staticanalysis/helpers/tokens.hpp"
 #include "staticanalysis/helpers/project_scope.hpp"
 
 namespace tessary::checker {
@@ -161,6 +168,28 @@ py::list get_python_messages(const py::object& project_root, const py::dict& fil
   return in_range;
 }
 
+namespace {
+
+// Marks each C7001 record fixable exactly when the fix rewrites its line:
+// the fix needs a STATIC_URL the site serves, and leaves out values the
+// tag could not say the same way.
+void mark_template_fixable(const py::list& records, const std::filesystem::path& root,
+                           const std::function<std::optional<std::string>(const std::string&)>& text_of) {
+  std::optional<std::string> static_url = meta::get_static_url_setting(root);
+  std::map<std::string, std::set<long>> rewritten;
+  for (py::handle record : records) {
+    if (py::str(record["message-id"]).cast<std::string>() != "C7001") continue;
+    std::string path = path_bytes(record["path"]);
+    if (!rewritten.count(path)) {
+      std::optional<std::string> text = text_of(path);
+      rewritten[path] = text ? templates::fix_static_urls(*text, static_url.value_or("")).lines : std::set<long>();
+    }
+    record["fixable"] = py::bool_(rewritten[path].count(record["line"].cast<long>()) > 0);
+  }
+}
+
+}  // namespace
+
 py::list get_html_messages(const py::object& project_root, const py::dict& files) {
   HtmlLinter linter;
   py::object parent = path_class()(project_root);
@@ -176,8 +205,13 @@ py::list get_html_messages(const py::object& project_root, const py::dict& files
   }
   if (py::len(targets) == 0) return py::list();
   // Django's own default where the settings name no STATIC_URL.
-  linter.static_url = meta::get_static_url_setting(root).value_or("/static/");
+  linter.static_url = meta::static_url_of(root);
   linter.check(targets);
+  mark_template_fixable(linter.messages, root, [](const std::string& path) -> std::optional<std::string> {
+    SourceText source = read_source_text(path, SourceKind::html);
+    if (!source.text) return std::nullopt;
+    return source.text->cast<std::string>();
+  });
   py::list out;
   for (py::handle handle : linter.messages) {
     py::dict record = py::reinterpret_borrow<py::dict>(handle);
@@ -235,7 +269,91 @@ py::list get_messages(const py::object& project_root, const py::dict& files, con
 }
 
 
+std::string linted_module_name(const std::filesystem::path& root, const std::string& relative_path) {
+  namespace fs = std::filesystem;
+  fs::path file = root / relative_path;
+  std::string dotted = file.filename() == "__init__.py" ? "" : file.stem().string();
+  std::error_code ec;
+  for (fs::path folder = file.parent_path(); !folder.empty() && folder != folder.root_path() &&
+                                             fs::is_regular_file(folder / "__init__.py", ec);
+       folder = folder.parent_path())
+    dotted = folder.filename().string() + (dotted.empty() ? "" : "." + dotted);
+  return dotted.empty() ? file.stem().string() : dotted;
+}
+
+py::list lint_source(const py::object& project_root, const std::string& relative_path, const std::string& text,
+                     const std::string& default_django_version, const py::object& search_paths) {
+  namespace fs = std::filesystem;
+  fs::path root = project_root.cast<fs::path>();
+  py::object absolute_path = py::str((root / relative_path).string());
+  py::list out;
+  if (ends_with(relative_path, ".html")) {
+    if (!meta::is_template_path(relative_path, meta::template_folder_names(root))) return out;
+    HtmlLinter linter;
+    linter.static_url = meta::static_url_of(root);
+    linter.unsaved[absolute_path] = py::str(text);
+    py::list targets;
+    targets.append(absolute_path);
+    linter.check(targets);
+    mark_template_fixable(linter.messages, root, [&text](const std::string&) { return std::optional<std::string>(text); });
+    for (py::handle record : linter.messages) {
+      record["path"] = py::str(relative_path);
+      out.append(record);
+    }
+    return out;
+  }
+  if (!ends_with(relative_path, ".py")) return out;
+  py::object meta = py::module_::import("tessary.meta");
+  py::dict config = meta.attr("get_toml_config")(project_root);
+  py::object details = dependencies::resolve_django_version(root);
+  std::string version = default_django_version;
+  if (!details.is_none() && py::len(details) > 0) version = py::str(details["version"]);
+  py::object linter = create_linter(driver().CodeLinter);
+  for (auto item : config) linter.attr("set_option")(item.first, item.second);
+  linter.attr("set_option")("django-version", version);
+  linter.attr("set_option")("settings-files", py::list(meta.attr("get_settings_files")(project_root)));
+  linter.attr("set_option")(
+      "root-urlconf", meta.attr("get_root_urlconf")(linter.attr("config").attr("settings_files"),
+                                                    py::arg("project_root") = project_root));
+  // The text is linted under its project-relative name, so the project's
+  // root is where its packages are found.
+  py::list paths;
+  paths.append(py::str(root.string()));
+  if (!search_paths.is_none())
+    for (py::handle entry : search_paths) paths.append(entry);
+  std::string dotted = linted_module_name(root, relative_path);
+  auto forget = [&] {
+    forget_modules_under(project_root);
+    // The text's own tree bears its relative path.
+    py::dict modules = ast().manager.attr("astroid_cache");
+    if (modules.contains(py::str(dotted))) modules.attr("pop")(py::str(dotted));
+  };
+  forget_other_modules_named_like(project_root);
+  try {
+    SearchPathScope environment(paths);
+    AnalysedProject project{root.string()};
+    linter.attr("tessary_modname") = py::str(dotted);
+    linter.attr("check")(py::str(text), py::arg("files_or_modules") = py::list(py::make_tuple(absolute_path)));
+    mark_fixable(linter.attr("reporter").attr("messages"));
+  } catch (...) {
+    forget();
+    throw;
+  }
+  forget();
+  py::list records = linter.attr("reporter").attr("messages");
+  log_fatal_records(records);
+  py::set codes(get_all_message_codes());
+  for (py::handle record : records) {
+    if (!codes.contains(record["message-id"])) continue;
+    record["path"] = py::str(relative_path);
+    out.append(record);
+  }
+  return out;
+}
+
 void bind_collect(py::module_& m) {
+  m.def("lint_source", &lint_source, py::arg("project_root"), py::arg("relative_path"), py::arg("text"),
+        py::arg("default_django_version") = "3.2", py::arg("search_paths") = py::none());
   m.def("get_messages", &get_messages, py::arg("project_root"), py::arg("files"),
         py::arg("default_django_version") = "3.2", py::arg("search_paths") = py::none(),
         py::arg("progress") = py::none());

@@ -4,6 +4,9 @@
 
 #include <pybind11/pybind11.h>
 
+#include <filesystem>
+#include <string>
+
 namespace tessary::checker {
 
 namespace py = pybind11;
@@ -18,6 +21,14 @@ py::list get_python_messages(const py::object& project_root, const py::dict& fil
                              const py::object& search_paths = py::none(), const py::object& progress = py::none());
 py::list get_html_messages(const py::object& project_root, const py::dict& files);
 py::list get_meta_messages(const py::object& project_root);
+// The dotted name the linter gives a project file: its packages, from the
+// highest folder with an __init__.py down.
+std::string linted_module_name(const std::filesystem::path& root, const std::string& relative_path);
+// The findings of `text`, an unsaved text of the project file
+// `relative_path` (a module or a template), linted as `check` lints the
+// file, with nothing written. Other modules are read from disk.
+py::list lint_source(const py::object& project_root, const std::string& relative_path, const std::string& text,
+                     const std::string& default_django_version = "3.2", const py::object& search_paths = py::none());
 py::list get_all_message_codes();
 // Drop astroid's cached modules that bear the dotted name of a package of
 // the project but are not its files.

@@ -274,12 +274,16 @@ py::object code_linter_get_ast(py::object self, py::object filepath, py::object 
   return tree;
 }
 
-py::iterator code_linter_iterate_file_descrs(py::object /*self*/, py::iterable files_or_modules) {
+py::iterator code_linter_iterate_file_descrs(py::object self, py::iterable files_or_modules) {
   py::object FileItem = import_attr("pylint.typing", "FileItem");
   py::list items;
+  // A caller that lints a text under its file's absolute path names its
+  // module; else the relative path spells it.
+  py::object given = py::getattr(self, "tessary_modname", py::none());
   for (py::handle entry : files_or_modules) {
     py::str filepath = py::reinterpret_borrow<py::str>(entry);
-    py::str modname = filepath.attr("replace")(".py", "").attr("replace")("/", ".");
+    py::str modname = !given.is_none() ? py::str(given)
+                                       : py::str(filepath.attr("replace")(".py", "").attr("replace")("/", "."));
     items.append(FileItem(modname, filepath, modname));
   }
   return py::iter(items);
@@ -502,6 +506,7 @@ void HtmlLinter::check(const py::list& files) {
   for (py::handle cls : driver().html_checker_classes) {
     py::object checker = cls();
     checker.attr("static_url") = static_url;
+    checker.attr("unsaved") = unsaved;
     checker.attr("check")(files);
     for (py::handle record : checker.attr("messages")) messages.append(record);
   }

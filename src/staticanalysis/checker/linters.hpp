@@ -57,6 +57,7 @@ class HtmlLinter {
   void check(const py::list& files);
   py::list messages;
   std::string static_url = "/static/";  // the project's STATIC_URL
+  py::dict unsaved;                     // {path: text} read instead of the file
 };
 
 void bind(py::module_& m);

@@ -432,6 +432,9 @@ void bind_fixer(py::module_& m) {
         return out;
       },
       py::arg("text"), py::arg("path"), py::arg("settings_modpath"), py::arg("code_style"), py::arg("ids") = py::none());
+  m.def("fix_source", &fix_source, py::arg("project_root"), py::arg("relative_path"), py::arg("text"),
+        py::arg("ids") = py::none(), py::arg("lines") = py::none(), py::arg("settings_modpath") = "",
+        py::arg("code_style") = py::dict(), py::arg("search_paths") = py::none(), py::arg("django_version") = "");
   m.def("fix_project", &fix_project, py::arg("project_root"), py::arg("whitelist"), py::arg("settings_modpath"),
         py::arg("code_style"), py::arg("search_paths") = py::none(), py::arg("unsafe_fixes") = true,
         py::arg("only_lines") = py::none(), py::arg("django_version") = "");

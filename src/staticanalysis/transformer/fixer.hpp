@@ -68,6 +68,17 @@ py::dict fix_project(const fs::path& project_root, const py::object& whitelist, 
                      bool unsafe_fixes = true, const py::object& only_lines = py::none(),
                      const std::string& django_version = "");
 
+// Fix `text`, an unsaved text of the project file `relative_path` (a module
+// or a template), for the findings of `ids` (None: every fixable id) on
+// `lines` (None: every line), as `fix` would fix the file, with nothing
+// written. Returns {"text": the fixed text (the same when nothing
+// changed), "fixed": {id: n}, "refused": why the text was left as it was,
+// or ""}.
+py::dict fix_source(const fs::path& project_root, const std::string& relative_path, const std::string& text,
+                    const py::object& ids, const py::object& lines, const std::string& settings_modpath,
+                    const py::dict& code_style, const py::object& search_paths = py::none(),
+                    const std::string& django_version = "");
+
 // The Django release the fixer's linters judge by ("" for their default);
 // fix_project sets it for its run.
 std::string& django_release();

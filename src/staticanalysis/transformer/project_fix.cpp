@@ -450,4 +450,95 @@ py::dict fix_project(const fs::path& project_root, const py::object& whitelist, 
   return out;
 }
 
+py::dict fix_source(const fs::path& project_root, const std::string& relative_path, const std::string& text,
+                    const py::object& ids, const py::object& lines, const std::string& settings_modpath,
+                    const py::dict& code_style, const py::object& search_paths, const std::string& django_version) {
+  py::dict out;
+  out["text"] = py::str(text);
+  out["fixed"] = py::dict();
+  out["refused"] = py::str("");
+  std::optional<std::set<long>> wanted_lines;
+  if (!lines.is_none()) {
+    wanted_lines.emplace();
+    for (py::handle line : lines) wanted_lines->insert(line.cast<long>());
+  }
+  std::optional<std::set<std::string>> wanted_ids;
+  if (!ids.is_none()) {
+    wanted_ids.emplace();
+    for (py::handle id : ids) wanted_ids->insert(py::str(id));
+  }
+  if (is_template(relative_path)) {
+    if (wanted_ids && !wanted_ids->count("C7001")) return out;
+    // Only a STATIC_URL the site serves says what the tag would write.
+    std::optional<std::string> static_url = meta::get_static_url_setting(project_root);
+    templates::StaticTagFix fix =
+        templates::fix_static_urls(text, static_url.value_or(""), wanted_lines ? &*wanted_lines : nullptr);
+    if (fix.rewritten == 0) return out;
+    out["text"] = py::str(fix.text);
+    py::dict fixed;
+    fixed["C7001"] = fix.rewritten;
+    out["fixed"] = fixed;
+    return out;
+  }
+  // The text is fixed under its project-relative name, with the project's
+  // root where its packages are found, as its lint was.
+  py::list paths;
+  paths.append(path_str(project_root.string()));
+  if (!search_paths.is_none())
+    for (py::handle entry : search_paths) paths.append(entry);
+  checker::SearchPathScope environment(paths);
+  django_release() = django_version;
+  struct OptionsScope {
+    explicit OptionsScope(py::dict options) { project_options() = std::move(options); }
+    ~OptionsScope() { project_options() = py::dict(); }
+  } options_scope(meta::get_toml_config(project_root));
+  AnalysedProject project(project_root.string());
+  checker::forget_other_modules_named_like(path_str(project_root.string()));
+  struct Forget {
+    const fs::path& root;
+    std::string dotted;
+    ~Forget() {
+      try {
+        checker::forget_modules_under(path_str(root.string()));
+        py::dict modules = ast().manager.attr("astroid_cache");
+        if (modules.contains(py::str(dotted))) modules.attr("pop")(py::str(dotted));
+      } catch (...) {
+        // A stale tree only costs a re-read.
+      }
+    }
+  } forget{project_root, checker::linted_module_name(project_root, relative_path)};
+  Spelling spelling;
+  std::string plain = to_plain(text, spelling);
+  // The text's findings and tree, under its file's own path and dotted
+  // name, as `check` lints the file: a fix changes only what was reported.
+  LintedText linted;
+  std::map<std::string, std::set<long>> reported;
+  for (py::handle record : checker::lint_source(path_str(project_root.string()), relative_path, plain,
+                                                django_version.empty() ? "3.2" : django_version, search_paths)) {
+    std::string id = py::str(record["message-id"]);
+    if (id == "E0001" || id == "F0001") {
+      out["refused"] = py::str("does not parse");
+      return out;
+    }
+    ++linted.findings[id];
+    if (py::isinstance<py::int_>(record["line"])) reported[id].insert(record["line"].cast<long>());
+  }
+  FileFix fix;
+  try {
+    linted.tree = build_token_tree(plain, forget.dotted, path_str((project_root / relative_path).string()))
+                      .attr("tree");
+    fix = fix_text(plain, relative_path, settings_modpath, code_style, wanted_ids, linted, wanted_lines, &reported);
+  } catch (py::error_already_set& err) {
+    if (!err.matches(py::module_::import("astroid").attr("AstroidSyntaxError"))) throw;
+    out["refused"] = py::str("does not parse");
+    return out;
+  }
+  out["refused"] = py::str(fix.refused);
+  if (fix.text != plain) out["text"] = py::str(from_plain(plain, fix.text, spelling));
+  py::dict fixed;
+  for (const auto& [id, n] : fix.fixed) fixed[py::str(id)] = n;
+  out["fixed"] = fixed;
+  return out;
+}
+
 }  // namespace tessary::transformer

@@ -28,7 +28,11 @@ void check(py::object self, py::list files) {
     self.attr("current_file_path") = path;
     // Templates are UTF-8 text, as Django reads them. One that cannot be
     // read is a finding of its own: its URLs are unknown.
-    SourceText source = read_source_text(py::str(path), SourceKind::html);
+    // A text handed in (an editor's unsaved buffer) stands for the file.
+    py::object unsaved = py::getattr(self, "unsaved", py::none());
+    SourceText source;
+    if (!unsaved.is_none() && py::dict(unsaved).contains(path)) source.text = py::str(py::dict(unsaved)[path]);
+    else source = read_source_text(py::str(path), SourceKind::html);
     if (!source.text) {
       py::dict arguments;
       arguments["reason"] = source.problem;
