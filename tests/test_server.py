@@ -48,6 +48,12 @@ def make_site(root):
 @pytest_lsp.fixture(config=ClientServerConfig(server_command=[TESSARY, "server"],
                                               server_env={**os.environ, "PYTHONUNBUFFERED": "1"}))
 async def client(lsp_client: LanguageClient):
+    lsp_client.registered = []
+
+    @lsp_client.feature(lsp.CLIENT_REGISTER_CAPABILITY)
+    def register(params: lsp.RegistrationParams):
+        lsp_client.registered.extend(params.registrations)
+
     await lsp_client.initialize_session(lsp.InitializeParams(capabilities=client_capabilities("visual-studio-code")))
     yield
     await lsp_client.shutdown_session()
@@ -126,6 +132,9 @@ async def test_an_importer_is_linted_afresh_when_a_module_it_imports_changes(cli
     root = make_site(tmp_path / "site")
     views = await opened(client, root / "shop" / "views.py")
     assert codes(client, views) == [(5, "C9002")]
+    # The server asked to be told of modules changed on disk.
+    (watching,) = [r for r in client.registered if r.method == lsp.WORKSPACE_DID_CHANGE_WATCHED_FILES]
+    assert "**/*.py" in [w["globPattern"] for w in watching.register_options["watchers"]]
     # Book is no longer a model: its objects are no queryset.
     (root / "shop" / "models.py").write_text("class Book:\n    objects = None\n")
     client.workspace_did_change_watched_files(lsp.DidChangeWatchedFilesParams(changes=[lsp.FileEvent(

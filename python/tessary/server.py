@@ -278,6 +278,21 @@ def initialize(ls: TessaryServer, params: lsp.InitializeParams):
     ls.options = dict(options) if isinstance(options, dict) else {}
 
 
+@server.feature(lsp.INITIALIZED)
+async def initialized(ls: TessaryServer, params: lsp.InitializedParams):
+    """Ask the client to tell of files changed on disk (a checkout, another
+    editor, a formatter), where it lets servers ask."""
+    workspace = ls.client_capabilities.workspace
+    watched = workspace and workspace.did_change_watched_files
+    if not (watched and watched.dynamic_registration):
+        return
+    watchers = [lsp.FileSystemWatcher(glob_pattern=pattern)
+                for pattern in ("**/*.py", "**/*.html", "**/pyproject.toml", "**/requirements*.txt")]
+    await ls.client_register_capability_async(lsp.RegistrationParams(registrations=[lsp.Registration(
+        id="tessary-watched-files", method=lsp.WORKSPACE_DID_CHANGE_WATCHED_FILES,
+        register_options=lsp.DidChangeWatchedFilesRegistrationOptions(watchers=watchers))]))
+
+
 @server.feature(lsp.TEXT_DOCUMENT_DID_OPEN)
 def did_open(ls: TessaryServer, params: lsp.DidOpenTextDocumentParams):
     ls.versions[params.text_document.uri] = params.text_document.version
