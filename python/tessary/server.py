@@ -272,10 +272,31 @@ def disable_edit(document, relative, line, msgid):
 server = TessaryServer()
 
 
+# Linted once while the client waits for the server to start: it builds
+# the modules of Django that inference needs, so that the first file opened
+# is linted as fast as any other.
+WARM_UP = """from django.db import models
+
+
+class WarmUp(models.Model):
+    name = models.CharField(max_length=10)
+"""
+
+
 @server.feature(lsp.INITIALIZE)
 def initialize(ls: TessaryServer, params: lsp.InitializeParams):
     options = params.initialization_options
     ls.options = dict(options) if isinstance(options, dict) else {}
+    folders = [to_fs_path(folder.uri) for folder in params.workspace_folders or []]
+    if not folders and params.root_uri:
+        folders = [to_fs_path(params.root_uri)]
+    for folder in filter(None, folders[:1]):
+        project = ls.project_of(os.path.join(folder, "__init__.py"))
+        if project is not None and project.environment["django"]:
+            try:
+                project.lint("tessary_warm_up.py", WARM_UP)
+            except Exception:  # only a head start: the first lint builds them anyway
+                logging.getLogger(__name__).exception("warming up failed")
 
 
 @server.feature(lsp.INITIALIZED)

@@ -269,6 +269,27 @@ py::list get_messages(const py::object& project_root, const py::dict& files, con
 }
 
 
+void forget_inference_caches() {
+  py::module_::import("astroid.inference_tip").attr("clear_inference_tip_cache")();
+  py::module_::import("astroid.context").attr("_invalidate_cache")();
+  py::module_::import("astroid._cache").attr("CACHE_MANAGER").attr("clear_all_caches")();
+  // Every memoised function of astroid and pylint (lookups, a checker's
+  // look-up of deprecated names, ...), found once: they are made when
+  // their modules are imported, which the first lint has done.
+  static py::list* memoised = nullptr;
+  if (!memoised) {
+    memoised = new py::list();
+    py::object wrapper = py::module_::import("functools").attr("_lru_cache_wrapper");
+    for (py::handle object : py::module_::import("gc").attr("get_objects")()) {
+      if (!py::isinstance(object, wrapper)) continue;
+      std::string module = py::str(py::getattr(object, "__module__", py::str("")));
+      if (module.rfind("astroid", 0) == 0 || module.rfind("pylint", 0) == 0)
+        memoised->append(py::reinterpret_borrow<py::object>(object));
+    }
+  }
+  for (py::handle cached : *memoised) cached.attr("cache_clear")();
+}
+
 std::string linted_module_name(const std::filesystem::path& root, const std::string& relative_path) {
   namespace fs = std::filesystem;
   fs::path file = root / relative_path;
@@ -324,6 +345,7 @@ py::list lint_source(const py::object& project_root, const std::string& relative
   std::string dotted = linted_module_name(root, relative_path);
   auto forget = [&] {
     forget_modules_under(project_root);
+    forget_inference_caches();
     // The text's own tree bears its relative path.
     py::dict modules = ast().manager.attr("astroid_cache");
     if (modules.contains(py::str(dotted))) modules.attr("pop")(py::str(dotted));

@@ -21,6 +21,10 @@ py::list get_python_messages(const py::object& project_root, const py::dict& fil
                              const py::object& search_paths = py::none(), const py::object& progress = py::none());
 py::list get_html_messages(const py::object& project_root, const py::dict& files);
 py::list get_meta_messages(const py::object& project_root);
+// Empty astroid's caches keyed by syntax-tree nodes (lookups, inference
+// tips, inference contexts), which would keep every tree of the project
+// ever linted alive in a long-lived process; the built modules stay.
+void forget_inference_caches();
 // The dotted name the linter gives a project file: its packages, from the
 // highest folder with an __init__.py down.
 std::string linted_module_name(const std::filesystem::path& root, const std::string& relative_path);

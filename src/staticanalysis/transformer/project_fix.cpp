@@ -502,6 +502,7 @@ py::dict fix_source(const fs::path& project_root, const std::string& relative_pa
         checker::forget_modules_under(path_str(root.string()));
         py::dict modules = ast().manager.attr("astroid_cache");
         if (modules.contains(py::str(dotted))) modules.attr("pop")(py::str(dotted));
+        checker::forget_inference_caches();
       } catch (...) {
         // A stale tree only costs a re-read.
       }
