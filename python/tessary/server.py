@@ -239,10 +239,12 @@ def whole_edit(document, new_text):
     return lsp.TextEdit(range=replaced, new_text="".join(new[head:len(new) - tail]))
 
 
-def workspace_edit(document, edit):
-    return lsp.WorkspaceEdit(document_changes=[lsp.TextDocumentEdit(
+def action(title, kind, document, edit, **fields):
+    """A code action that makes one edit of the document, at its version."""
+    change = lsp.TextDocumentEdit(
         text_document=lsp.OptionalVersionedTextDocumentIdentifier(uri=document.uri, version=document.version),
-        edits=[edit])])
+        edits=[edit])
+    return lsp.CodeAction(title=title, kind=kind, edit=lsp.WorkspaceEdit(document_changes=[change]), **fields)
 
 
 def disable_edit(document, relative, line, msgid):
@@ -391,22 +393,19 @@ def code_action(ls: TessaryServer, params: lsp.CodeActionParams):
                     title = f"Fix {msgid} ({diagnostic_.data.get('symbol')})"
                     if grade == "unsafe":
                         title += ": unsafe, it can change what the program does or stores"
-                    actions.append(lsp.CodeAction(
-                        title=title, kind=lsp.CodeActionKind.QuickFix, diagnostics=[diagnostic_],
-                        is_preferred=grade == "safe", edit=workspace_edit(document, whole_edit(document, fixed))))
+                    actions.append(action(title, lsp.CodeActionKind.QuickFix, document, whole_edit(document, fixed),
+                                          diagnostics=[diagnostic_], is_preferred=grade == "safe"))
             edit = disable_edit(document, relative, line - 1, msgid)
             if edit:
-                actions.append(lsp.CodeAction(
-                    title=f"Disable {msgid} for this line", kind=lsp.CodeActionKind.QuickFix,
-                    diagnostics=[diagnostic_], edit=workspace_edit(document, edit)))
+                actions.append(action(f"Disable {msgid} for this line", lsp.CodeActionKind.QuickFix, document, edit,
+                                      diagnostics=[diagnostic_]))
     if not wanted or any(FIX_ALL.startswith(kind) for kind in wanted):
         safe = {msgid for msgid in project.selection.select or project.catalogue
                 if project.catalogue.get(msgid, {}).get("fix_grade") == "safe"}
         safe -= project.selection.ignored_in(relative)
         fixed = project.fix(relative, document.source, safe) if safe else None
         if fixed is not None:
-            actions.append(lsp.CodeAction(title="Fix all safe tessary findings", kind=FIX_ALL,
-                                          edit=workspace_edit(document, whole_edit(document, fixed))))
+            actions.append(action("Fix all safe tessary findings", FIX_ALL, document, whole_edit(document, fixed)))
     return actions
 
 

@@ -110,16 +110,28 @@ py::list get_all_message_codes() {
   return codes;
 }
 
-py::list get_python_messages(const py::object& project_root, const py::dict& files, const std::string& django_version,
-                             const py::dict& config, const py::object& search_paths, const py::object& progress) {
+namespace {
+
+// A linter of `linter_class` set up for the project: its options, its
+// Django release, its settings modules and URL configuration.
+py::object project_linter(const py::object& linter_class, const py::object& project_root,
+                          const std::string& django_version, const py::dict& config) {
   py::object meta = py::module_::import("tessary.meta");
-  py::object linter = create_linter(driver().Linter);
+  py::object linter = create_linter(linter_class);
   for (auto item : config) linter.attr("set_option")(item.first, item.second);
   linter.attr("set_option")("django-version", django_version);
   linter.attr("set_option")("settings-files", py::list(meta.attr("get_settings_files")(project_root)));
   linter.attr("set_option")(
       "root-urlconf", meta.attr("get_root_urlconf")(linter.attr("config").attr("settings_files"),
                                                     py::arg("project_root") = project_root));
+  return linter;
+}
+
+}  // namespace
+
+py::list get_python_messages(const py::object& project_root, const py::dict& files, const std::string& django_version,
+                             const py::dict& config, const py::object& search_paths, const py::object& progress) {
+  py::object linter = project_linter(driver().Linter, project_root, django_version, config);
 
   py::object parent = path_class()(project_root);
   // Python entries of the filter, keyed by the path the linter is given and,
@@ -329,15 +341,9 @@ py::list lint_source(const py::object& project_root, const std::string& relative
   py::object details = dependencies::resolve_django_version(root);
   std::string version = default_django_version;
   if (!details.is_none() && py::len(details) > 0) version = py::str(details["version"]);
-  py::object linter = create_linter(driver().CodeLinter);
-  for (auto item : config) linter.attr("set_option")(item.first, item.second);
-  linter.attr("set_option")("django-version", version);
-  linter.attr("set_option")("settings-files", py::list(meta.attr("get_settings_files")(project_root)));
-  linter.attr("set_option")(
-      "root-urlconf", meta.attr("get_root_urlconf")(linter.attr("config").attr("settings_files"),
-                                                    py::arg("project_root") = project_root));
-  // The text is linted under its project-relative name, so the project's
-  // root is where its packages are found.
+  py::object linter = project_linter(driver().CodeLinter, project_root, version, config);
+  // The project's root is where its packages are found, as a lint of the
+  // project's files has it.
   py::list paths;
   paths.append(py::str(root.string()));
   if (!search_paths.is_none())

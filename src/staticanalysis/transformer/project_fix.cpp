@@ -166,16 +166,24 @@ void fix_templates(const fs::path& project_root, const TemplateTargets& paths, c
 
 }  // namespace
 
+namespace {
+
+// The project's options ([tool.tessary]) hold for one run only.
+struct OptionsScope {
+  explicit OptionsScope(py::dict options) { project_options() = std::move(options); }
+  ~OptionsScope() { project_options() = py::dict(); }
+  OptionsScope(const OptionsScope&) = delete;
+  OptionsScope& operator=(const OptionsScope&) = delete;
+};
+
+}  // namespace
+
 py::dict fix_project(const fs::path& project_root, const py::object& whitelist, const std::string& settings_modpath,
                      const py::dict& code_style, const py::object& search_paths, bool unsafe_fixes,
                      const py::object& only_lines, const std::string& django_version) {
   checker::SearchPathScope environment(search_paths);
   django_release() = django_version;
-  // The project's options hold for this run only.
-  struct OptionsScope {
-    explicit OptionsScope(py::dict options) { project_options() = std::move(options); }
-    ~OptionsScope() { project_options() = py::dict(); }
-  } options_scope(meta::get_toml_config(project_root));
+  OptionsScope options_scope(meta::get_toml_config(project_root));
   AnalysedProject project(project_root.string());
   std::vector<std::pair<std::string, std::optional<std::set<std::string>>>> targets;
   TemplateTargets template_targets;
@@ -488,10 +496,7 @@ py::dict fix_source(const fs::path& project_root, const std::string& relative_pa
     for (py::handle entry : search_paths) paths.append(entry);
   checker::SearchPathScope environment(paths);
   django_release() = django_version;
-  struct OptionsScope {
-    explicit OptionsScope(py::dict options) { project_options() = std::move(options); }
-    ~OptionsScope() { project_options() = py::dict(); }
-  } options_scope(meta::get_toml_config(project_root));
+  OptionsScope options_scope(meta::get_toml_config(project_root));
   AnalysedProject project(project_root.string());
   checker::forget_other_modules_named_like(path_str(project_root.string()));
   struct Forget {
