@@ -1,23 +1,30 @@
-"""End-to-end speed of `tessary check` beside the floor, in one run.
+"""End-to-end speed and memory of `tessary check` beside the floor, in one run.
 
 The floor is pylint with every check disabled: astroid's parse and the tree
 walk, which tessary pays anyway as a pylint linter. "pylint+plugin" is
 pylint with the common Django plugin's checks, when that plugin is
-installed. Every figure is the minimum of --runs fresh processes, so a
-slower machine reads the same ratios.
+installed. Every time is the minimum of --runs fresh processes, so a slower
+machine reads the same ratios; memory is the peak, over the runs, of the
+proportional set size summed over the process and its workers (pages the
+workers share with the parent counted once).
 
 Corpora: the installed Django's contrib packages, a synthetic project of
-the same size (models, querysets, migrations, templates), one models.py of
-the demo project, and any project folders given as arguments. For each:
-seconds at -j1 and -j2 for tessary and the floor, the ratio to the floor,
-the warm re-run from the results cache, and peak memory. Then the time per
-field of one module of 10 to 500 models.
+the same size (models, querysets, migrations, templates), a synthetic
+project of 20 files, one models.py of the demo project, and any project
+folders given as arguments. For each: seconds at -j1, -j2 and the default
+job count for tessary, at -j1 and -j2 for the floor, and their ratios; the
+warm re-run from the results cache; peak memory of both at -j1 and of
+tessary at -j2; the seconds of `tessary fix --diff` beside `check -j1`.
+With --before PYTHON, the -j1 and -j2 times and memory of the tessary
+installed for that interpreter, measured in the same run, as the "before"
+figures. Then the time per field of one module of 10 to 500 models.
 
-The findings of the cold run, the warm run and a run without the cache
-must be equal; with --baseline FILE they must also equal the findings kept
-in FILE (written when it does not exist). Any difference fails the run.
+The findings of the cold run, the warm run, and the runs at -j2 and the
+default job count must be equal; with --baseline FILE they must also equal
+the findings kept in FILE (written when it does not exist). Any difference
+fails the run.
 
-    python bench/bench_check.py [--runs N] [--baseline FILE] [PROJECT ...]
+    python bench/bench_check.py [--runs N] [--baseline FILE] [--before PYTHON] [PROJECT ...]
 """
 import argparse
 import json
@@ -28,6 +35,7 @@ import subprocess
 import sys
 import tempfile
 import textwrap
+import threading
 import time
 
 HERE = pathlib.Path(__file__).resolve().parent
@@ -102,15 +110,57 @@ def synthetic_project(root, apps, models_per_app=30):
     return root
 
 
+def tree_pss(pid):
+    """Proportional set size (MiB) of a process and its descendants."""
+    pids, total = [pid], 0
+    for parent in pids:
+        try:
+            with open(f"/proc/{parent}/task/{parent}/children") as children:
+                pids.extend(int(child) for child in children.read().split())
+        except OSError:
+            pass
+    for each in pids:
+        try:
+            with open(f"/proc/{each}/smaps_rollup") as rollup:
+                total += sum(int(line.split()[1]) for line in rollup if line.startswith("Pss:"))
+        except OSError:
+            pass
+    return total / 1024
+
+
+def twenty_file_project(root):
+    """Three apps of the synthetic project, without templates, and one data
+    migration: 20 files."""
+    synthetic_project(root, 3)
+    for path in [*root.glob("app*/templates/page.html"), root / "app1/migrations/0002_data.py",
+                 root / "app2/migrations/0002_data.py"]:
+        path.unlink()
+    return root
+
+
 def run_measured(command, cwd):
-    """Seconds and peak memory (MiB) of one fresh process."""
+    """Seconds and peak memory (MiB, summed over the process tree) of one
+    fresh process, and what it printed."""
     started = time.perf_counter()
     process = subprocess.Popen(command, cwd=cwd, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+    peak, done = [0.0], threading.Event()
+
+    def sample():
+        while not done.wait(0.02):
+            peak[0] = max(peak[0], tree_pss(process.pid))
+
+    sampler = threading.Thread(target=sample, daemon=True)
+    sampler.start()
     out = process.stdout.read()
-    _, status, usage = os.wait4(process.pid, 0)
+    process.wait()
     seconds = time.perf_counter() - started
-    process.returncode = os.waitstatus_to_exitcode(status)
-    return seconds, usage.ru_maxrss / 1024, out
+    done.set()
+    sampler.join()
+    if peak[0] == 0:  # no /proc: the largest single process
+        import resource
+
+        peak[0] = resource.getrusage(resource.RUSAGE_CHILDREN).ru_maxrss / 1024
+    return seconds, peak[0], out
 
 
 def best(command, cwd, runs, before=None):
@@ -133,11 +183,17 @@ def floor_command(paths, jobs, plugin=False):
     return [sys.executable, "-c", code]
 
 
-def tessary_command(paths, jobs, cache=None):
-    command = [sys.executable, "-c", "from tessary.cli import run; run()", "check",
-               "--no-progress", "--format", "json", f"--jobs={jobs}"]
+def tessary_command(paths, jobs, cache=None, python=None):
+    command = [python or sys.executable, "-c", "from tessary.cli import run; run()", "check",
+               "--no-progress", "--format", "json"]
+    command += [] if jobs is None else [f"--jobs={jobs}"]
     command += ["--no-cache"] if cache is None else ["--cache-dir", str(cache)]
     return command + [str(p) for p in paths]
+
+
+def fix_command(paths):
+    return [sys.executable, "-c", "from tessary.cli import run; run()", "fix", "--diff", "--quiet"] + [
+        str(p) for p in paths]
 
 
 def findings_of(out):
@@ -153,30 +209,66 @@ def plugin_installed():
     return True
 
 
-def bench_corpus(label, root, paths, runs, baseline, failures):
+ROWS = []  # the table printed at the end
+
+
+def bench_corpus(label, root, paths, runs, baseline, failures, before_python=None):
     cache = pathlib.Path(tempfile.mkdtemp(prefix="tessary-cache-"))
     floor1, floor_mem, _ = best(floor_command(paths, 1), root, runs)
     floor2, _, _ = best(floor_command(paths, 2), root, runs)
     clear = lambda: shutil.rmtree(cache, ignore_errors=True)  # noqa: E731
-    cold1, mem, out_cold = best(tessary_command(paths, 1, cache), root, runs, before=clear)
-    cold2, _, _ = best(tessary_command(paths, 2), root, runs)
+    cold1, mem1, out_cold = best(tessary_command(paths, 1, cache), root, runs, before=clear)
+    cold2, mem2, out_j2 = best(tessary_command(paths, 2), root, runs)
+    default, _, out_default = best(tessary_command(paths, None), root, runs)
     warm, _, out_warm = best(tessary_command(paths, 1, cache), root, runs)
-    _, _, out_plain = run_measured(tessary_command(paths, 2), root)
+    fix, _, _ = best(fix_command(paths), root, runs)
+    row = dict(label=label, floor1=floor1, cold1=cold1, floor2=floor2, cold2=cold2, default=default, warm=warm,
+               floor_mem=floor_mem, mem1=mem1, mem2=mem2, fix=fix)
     line = (f"{label:26} floor -j1 {floor1:6.2f}s  tessary -j1 {cold1:6.2f}s  ratio {cold1 / floor1:4.2f}  |  "
             f"floor -j2 {floor2:6.2f}s  tessary -j2 {cold2:6.2f}s  -j1/-j2 {cold1 / cold2:4.2f}  |  "
-            f"warm {warm:5.2f}s ({100 * warm / cold1:3.0f}%)  |  memory {mem:5.0f} MiB (floor {floor_mem:4.0f})")
+            f"default {default:6.2f}s ({default / cold1:4.2f} of -j1)  |  warm {warm:5.2f}s ({100 * warm / cold1:3.0f}%)  |  "
+            f"memory -j1 {mem1:5.0f} MiB (floor {floor_mem:4.0f})  -j2 {mem2:5.0f} MiB ({mem2 / mem1:4.2f}x)  |  "
+            f"fix {fix:6.2f}s ({fix / cold1:4.2f} of check -j1)")
+    if before_python:
+        old1, old_mem1, out_old = best(tessary_command(paths, 1, python=before_python), root, runs)
+        old2, old_mem2, _ = best(tessary_command(paths, 2, python=before_python), root, runs)
+        row.update(old1=old1, old2=old2, old_mem1=old_mem1, old_mem2=old_mem2)
+        line += (f"  |  before: -j1 {old1:6.2f}s  -j2 {old2:6.2f}s  memory -j1 {old_mem1:5.0f} MiB "
+                 f"-j2 {old_mem2:5.0f} MiB")
+        if findings_of(out_old) != findings_of(out_cold):
+            line += "  (findings differ from before)"
     if plugin_installed():
         plugin, _, _ = best(floor_command(paths, 1, plugin=True), root, runs)
         line += f"  |  pylint+plugin -j1 {plugin:6.2f}s (tessary {cold1 / plugin:4.2f}x)"
     print(line, flush=True)
+    ROWS.append(row)
     findings = findings_of(out_cold)
-    if findings != findings_of(out_warm) or findings != findings_of(out_plain):
-        failures.append(f"{label}: the cold, warm and uncached runs disagree")
+    if any(findings != findings_of(out) for out in (out_warm, out_j2, out_default)):
+        failures.append(f"{label}: the cold, warm, -j2 and default-jobs runs disagree")
     if baseline is not None:
         kept = baseline.setdefault(label, findings)
         if [list(f) for f in findings] != [list(f) for f in kept]:
             failures.append(f"{label}: findings differ from the baseline")
     shutil.rmtree(cache, ignore_errors=True)
+
+
+def print_table():
+    """The goals' figures as one Markdown table."""
+    before = any("old1" in row for row in ROWS)
+    head = ["corpus", "floor -j1", "-j1", "÷ floor", "-j2", "-j1 ÷ -j2", "default", "default ÷ -j1",
+            "MiB floor", "MiB -j1", "MiB -j2 (÷ -j1)", "fix ÷ check"]
+    if before:
+        head += ["before -j1", "before -j2", "before -j1 ÷ -j2", "before MiB -j1 / -j2"]
+    print("\n| " + " | ".join(head) + " |\n|" + "---|" * len(head))
+    for r in ROWS:
+        cells = [r["label"], f"{r['floor1']:.2f} s", f"{r['cold1']:.2f} s", f"{r['cold1'] / r['floor1']:.2f}",
+                 f"{r['cold2']:.2f} s", f"{r['cold1'] / r['cold2']:.2f}", f"{r['default']:.2f} s",
+                 f"{r['default'] / r['cold1']:.2f}", f"{r['floor_mem']:.0f}", f"{r['mem1']:.0f}",
+                 f"{r['mem2']:.0f} ({r['mem2'] / r['mem1']:.2f})", f"{r['fix'] / r['cold1']:.2f}"]
+        if "old1" in r:
+            cells += [f"{r['old1']:.2f} s", f"{r['old2']:.2f} s", f"{r['old1'] / r['old2']:.2f}",
+                      f"{r['old_mem1']:.0f} / {r['old_mem2']:.0f}"]
+        print("| " + " | ".join(cells) + " |")
 
 
 def bench_scaling(tmp, runs):
@@ -201,6 +293,7 @@ def main():
     parser.add_argument("--runs", type=int, default=3)
     parser.add_argument("--baseline", type=pathlib.Path)
     parser.add_argument("--no-scaling", action="store_true")
+    parser.add_argument("--before", metavar="PYTHON", help="an interpreter whose tessary gives the before figures")
     args = parser.parse_args()
     import django
 
@@ -213,13 +306,17 @@ def main():
         shutil.copytree(pathlib.Path(django.__file__).parent / "contrib", contrib / "contrib",
                         ignore=shutil.ignore_patterns("locale", "static", "*.mo", "*.po"))
         (contrib / "manage.py").write_text("")
-        bench_corpus("django contrib", contrib, [contrib], args.runs, baseline, failures)
+        before = args.before
+        bench_corpus("django contrib", contrib, [contrib], args.runs, baseline, failures, before)
         synthetic = synthetic_project(pathlib.Path(tmp) / "synthetic", 48)
-        bench_corpus("synthetic, contrib-sized", synthetic, [synthetic], args.runs, baseline, failures)
+        bench_corpus("synthetic, contrib-sized", synthetic, [synthetic], args.runs, baseline, failures, before)
+        small = twenty_file_project(pathlib.Path(tmp) / "small")
+        bench_corpus("synthetic, 20 files", small, [small], args.runs, baseline, failures, before)
         bench_corpus("demo catalog/models.py", DEMO, [DEMO / "catalog" / "models.py"], args.runs, baseline,
-                     failures)
+                     failures, before)
         for project in args.projects:
-            bench_corpus(str(project), project, [project.resolve()], args.runs, baseline, failures)
+            bench_corpus(str(project), project, [project.resolve()], args.runs, baseline, failures, before)
+        print_table()
         if not args.no_scaling:
             bench_scaling(tmp, args.runs)
     if args.baseline:

@@ -1,7 +1,6 @@
 """Linting a project's files: the work split into shares of about equal
 cost, the worker processes, the progress bar, the results cache's policy
 (which files to lint afresh, what to keep) and the order of the findings."""
-import concurrent.futures
 import json
 import multiprocessing
 import os
@@ -67,9 +66,21 @@ def sort_key(record):
 # What a file costs to lint beyond its bytes, in bytes of source: reading,
 # tokenizing and walking it.
 FILE_COST = 2048
+# A template is tokenized and matched, never built into a tree and
+# inferred: byte for byte, about a thirtieth of a module's work.
+TEMPLATE_DISCOUNT = 32
 
 
-def shares(root, line_filter, count):
+def work(root, key):
+    """What linting one file costs, in bytes of Python source."""
+    try:
+        weight = FILE_COST + os.path.getsize(os.path.join(root, key))
+    except OSError:
+        weight = FILE_COST
+    return weight / TEMPLATE_DISCOUNT if key.endswith(".html") else weight
+
+
+def shares(root, line_filter, count, weights=None):
     """The filter split into `count` contiguous parts of about equal work,
     reckoned from the files' sizes. Neighbouring files stay together, and a
     part ends between two packages (the first folders below the one all the
@@ -78,12 +89,10 @@ def shares(root, line_filter, count):
     keys = list(line_filter)
     if count <= 1 or len(keys) <= 1:
         return [line_filter] if keys else []
+    if weights is None:
+        weights = [work(root, key) for key in keys]
     before = [0]  # the work of the files before each index
-    for key in keys:
-        try:
-            weight = FILE_COST + os.path.getsize(os.path.join(root, key))
-        except OSError:
-            weight = FILE_COST
+    for weight in weights:
         before.append(before[-1] + weight)
     folders = [pathlib.PurePosixPath(key).parts[:-1] for key in keys]
     # Files beside the shared folder's packages (manage.py) do not narrow it.
@@ -104,29 +113,25 @@ def shares(root, line_filter, count):
     return [{key: line_filter[key] for key in keys[a:b]} for a, b in zip(edges, edges[1:])]
 
 
-# Below this many files per worker, starting workers costs more than it
-# saves.
-FILES_PER_WORKER = 8
+# The least work, in bytes of Python source, that pays for one more
+# worker: a worker builds for itself the trees of the Django modules its
+# files lead to, and below this its share of the project saves less time
+# than that and its start cost.
+WORK_PER_WORKER = 160 * 1024
+
+
+def worker_count(jobs, weights):
+    """How many workers the work pays for, at most `jobs`."""
+    return max(1, min(jobs, len(weights), int(sum(weights) // WORK_PER_WORKER)))
 
 
 def lint(root, line_filter, jobs, environment, counter=None, config=None):
-    workers = max(1, min(jobs, len(line_filter) // FILES_PER_WORKER))
-    parts = shares(root, line_filter, workers)
-    findings = []
+    weights = [work(root, key) for key in line_filter]
+    parts = shares(root, line_filter, worker_count(jobs, weights), weights)
+    share_counter(counter)
     if len(parts) > 1:
-        # Each worker reads the dependency files; read them here first, so
-        # that a file passed over is warned about once, not once a worker.
-        from tessary.staticanalysis import dependencies
-
-        dependencies.resolve_django_version(str(root))
-        context = multiprocessing.get_context("fork" if hasattr(os, "fork") else "spawn")
-        with concurrent.futures.ProcessPoolExecutor(max_workers=len(parts), mp_context=context,
-                                                    initializer=share_counter, initargs=(counter,)) as pool:
-            for result in pool.map(lint_batch, [root] * len(parts), parts, [environment] * len(parts),
-                                   [config] * len(parts)):
-                findings.extend(result)
+        findings = lint_in_parallel(root, parts, environment, config)
     else:
-        share_counter(counter)
         findings = lint_batch(root, line_filter, environment, config)
     relative = {}  # each file's findings share its path: resolved once
     for record in findings:
@@ -135,6 +140,66 @@ def lint(root, line_filter, jobs, environment, counter=None, config=None):
             relative[path] = relative_path(root, path)
         record["path"] = relative[path]
     return sorted(findings, key=sort_key)
+
+
+def prepare_workers(root, environment):
+    """Work every worker would otherwise do for itself, done once before
+    they start, so that forked workers share it: the checks loaded, the
+    dependency files read (a file passed over is warned about once), and
+    the trees of Django's model layer that inference of any model, manager
+    or queryset leads to. Then the collector is told to leave all of it
+    alone, so that no worker's collection copies those pages."""
+    import gc
+
+    import tessary.staticanalysis.shims  # noqa: F401
+    from tessary.staticanalysis import checker, dependencies
+
+    dependencies.resolve_django_version(str(root))
+    checker.build_framework_trees(str(root), environment["paths"])
+    gc.freeze()
+
+
+def lint_in_parallel(root, parts, environment, config):
+    """Findings of the parts, the first linted here and each other in a
+    worker process of its own."""
+    fork = hasattr(os, "fork")
+    if fork:
+        prepare_workers(root, environment)
+    context = multiprocessing.get_context("fork" if fork else "spawn")
+    workers = []
+    for part in parts[1:]:
+        receiver, sender = context.Pipe(duplex=False)
+        process = context.Process(target=worker_main, args=(sender, root, part, environment, config, _files_done),
+                                  daemon=True)
+        process.start()
+        sender.close()
+        workers.append((process, receiver))
+    findings = lint_batch(root, parts[0], environment, config)
+    for process, receiver in workers:
+        try:
+            outcome, value = receiver.recv()
+        except EOFError:
+            outcome, value = "error", None
+        process.join()
+        if outcome != "ok":
+            detail = f":\n{value}" if value else f" (exit code {process.exitcode})"
+            raise RuntimeError(f"a worker process ended without its findings{detail}")
+        findings.extend(value)
+    return findings
+
+
+def worker_main(sender, root, part, environment, config, counter):
+    """A worker's whole life: its part's findings, or what went wrong, sent
+    back to the parent."""
+    import traceback
+
+    share_counter(counter)
+    try:
+        result = ("ok", lint_batch(root, part, environment, config))
+    except BaseException:  # the parent reports it; nothing may end this silently
+        result = ("error", traceback.format_exc())
+    sender.send(result)
+    sender.close()
 
 
 def relative_path(root, path):

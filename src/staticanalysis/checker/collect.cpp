@@ -302,6 +302,23 @@ void forget_inference_caches() {
   for (py::handle cached : *memoised) cached.attr("cache_clear")();
 }
 
+void build_framework_trees(const py::object& project_root, const py::object& search_paths) {
+  forget_other_modules_named_like(project_root);
+  SearchPathScope environment(search_paths);
+  AnalysedProject project{path_bytes(project_root)};
+  py::object build = ast().manager.attr("ast_from_module_name");
+  for (const char* module : {"django.db.models.base", "django.db.models.manager", "django.db.models.query",
+                             "django.db.models.fields"}) {
+    try {
+      build(module);
+    } catch (py::error_already_set&) {
+      // Not there, or not analysable here: each worker meets it as a lint
+      // alone would, and says so.
+      return;
+    }
+  }
+}
+
 std::string linted_module_name(const std::filesystem::path& root, const std::string& relative_path) {
   namespace fs = std::filesystem;
   fs::path file = root / relative_path;
@@ -380,6 +397,8 @@ py::list lint_source(const py::object& project_root, const std::string& relative
 }
 
 void bind_collect(py::module_& m) {
+  m.def("build_framework_trees", &build_framework_trees, py::arg("project_root"),
+        py::arg("search_paths") = py::none());
   m.def("lint_source", &lint_source, py::arg("project_root"), py::arg("relative_path"), py::arg("text"),
         py::arg("default_django_version") = "3.2", py::arg("search_paths") = py::none());
   m.def("get_messages", &get_messages, py::arg("project_root"), py::arg("files"),

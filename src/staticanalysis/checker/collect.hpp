@@ -25,6 +25,11 @@ py::list get_meta_messages(const py::object& project_root);
 // tips, inference contexts), which would keep every tree of the project
 // ever linted alive in a long-lived process; the built modules stay.
 void forget_inference_caches();
+// Build the trees of Django's model layer (models, managers, querysets,
+// fields, and the modules their classes lead to) as a lint of the project
+// would, in the analysed environment: done once before worker processes
+// are forked, they share them. No Django there: nothing is built.
+void build_framework_trees(const py::object& project_root, const py::object& search_paths = py::none());
 // The dotted name the linter gives a project file: its packages, from the
 // highest folder with an __init__.py down.
 std::string linted_module_name(const std::filesystem::path& root, const std::string& relative_path);

@@ -119,69 +119,57 @@ Node make_queryset_node(const Node& instance) {
 
 bool looks_like_model(const Node& node) { return is_model(safe_infer(node)); }
 
-bool looks_like_model_manager(const Node& node) {
-  if (node.attrname() != std::optional<std::string>("objects")) return false;
-  if (in_library_module(node)) return false;
-  return is_model(safe_infer(node.expr()));
-}
+// Each shim below is split in two: the node's shape, cheap to ask of every
+// node astroid builds, and what its inference must show, asked only when
+// the node is first inferred (see deferred_tip).
 
-bool looks_like_model_manager_lookup(const Node& node) {
-  std::optional<Node> callee = queryset_method_callee(node);
-  if (!callee || !callee->expr().isa(ast().Attribute) || in_library_module(node)) return false;
-  return is_model_manager(safe_infer(callee->expr()));
-}
+namespace {
 
-bool looks_like_queryset_lookup(const Node& node) {
-  std::optional<Node> callee = queryset_method_callee(node);
-  if (!callee || in_library_module(node)) return false;
-  return is_queryset(safe_infer(callee->expr()));
+bool model_manager_shape(const Node& node) {
+  return node.attrname() == std::optional<std::string>("objects") && !in_library_module(node);
 }
+bool model_manager_holds(const Node& node) { return is_model(safe_infer(node.expr())); }
 
-bool looks_like_related_manager_lookup(const Node& node) {
+// `<expr>.<attr>.<queryset method>(...)` in a project module.
+bool attribute_lookup_shape(const Node& node) {
   std::optional<Node> callee = queryset_method_callee(node);
-  if (!callee || !callee->expr().isa(ast().Attribute) || in_library_module(node)) return false;
-  return is_related_manager(callee->expr());
+  return callee && callee->expr().isa(ast().Attribute) && !in_library_module(node);
 }
+bool model_manager_lookup_holds(const Node& node) { return is_model_manager(safe_infer(node.func().expr())); }
+
+bool queryset_lookup_shape(const Node& node) { return queryset_method_callee(node) && !in_library_module(node); }
+bool queryset_lookup_holds(const Node& node) { return is_queryset(safe_infer(node.func().expr())); }
+
+bool related_manager_lookup_holds(const Node& node) { return is_related_manager(node.func().expr()); }
 
 // `TicketQuerySet.as_manager()`: a manager with the queryset class's
 // methods, inferred as an instance of that class.
-bool looks_like_as_manager(const Node& node) {
+bool as_manager_shape(const Node& node) {
   Node func = node.func();
-  if (!func.isa(ast().Attribute) || func.attrname() != std::optional<std::string>("as_manager")) return false;
-  if (in_library_module(node)) return false;
-  Node cls = safe_infer(func.expr());
-  return cls.present() && cls.isa(ast().ClassDef) && is_queryset(cls);
+  return func.isa(ast().Attribute) && func.attrname() == std::optional<std::string>("as_manager") &&
+         !in_library_module(node);
 }
-
-py::iterator apply_as_manager_shim(const Node& node) {
+bool as_manager_holds(const Node& node) {
   Node cls = safe_infer(node.func().expr());
-  if (!cls.present()) raise_python(ast().use_inference_default);
-  return one(instantiate(cls).obj());
+  return cls.present() && cls.isa(ast().ClassDef) && is_queryset(cls);
 }
 
 // `self.get_queryset()` in a custom manager: a queryset (of a model the
 // manager does not name).
-bool looks_like_manager_get_queryset(const Node& node) {
+bool manager_get_queryset_shape(const Node& node) {
   Node func = node.func();
-  if (!func.isa(ast().Attribute) || func.attrname() != std::optional<std::string>("get_queryset")) return false;
-  if (in_library_module(node)) return false;
-  return is_model_manager(safe_infer(func.expr()));
+  return func.isa(ast().Attribute) && func.attrname() == std::optional<std::string>("get_queryset") &&
+         !in_library_module(node);
 }
+bool manager_get_queryset_holds(const Node& node) { return is_model_manager(safe_infer(node.func().expr())); }
 
-py::iterator apply_manager_get_queryset_shim(const Node& node) {
-  Node queryset = make_queryset_node(any_model_instance());
-  queryset.obj().attr("parent") = node.obj();
-  return one(queryset.obj());
-}
-
-bool looks_like_list_of_queryset(const Node& node) {
+bool list_of_queryset_shape(const Node& node) {
   const Astroid& a = ast();
   Node func = node.func();
   if (!func.isa(a.Name) || func.name() != std::optional<std::string>("list")) return false;
-  std::vector<Node> args = node.nodes(a.args);
-  if (args.size() != 1 || !node.nodes(a.keywords).empty() || in_library_module(node)) return false;
-  return is_queryset(safe_infer(args[0]));
+  return node.nodes(a.args).size() == 1 && node.nodes(a.keywords).empty() && !in_library_module(node);
 }
+bool list_of_queryset_holds(const Node& node) { return is_queryset(safe_infer(node.nodes(ast().args)[0])); }
 
 // Attributes that hold mappings throughout Django code (request.GET,
 // form.cleaned_data, ...): their .get() is a dictionary's, never worth
@@ -191,12 +179,45 @@ const std::initializer_list<std::string_view> kMappingAttributes = {
     "data",    "initial", "kwargs",      "environ", "attrs",  "fields",  "extra",   "context",
     "options", "params",  "query_params", "__dict__"};
 
-bool looks_like_model_get(const Node& node) {
+bool model_get_shape(const Node& node) {
   std::optional<Node> callee = method_callee(node, kSingleReads);
-  if (!callee || !callee->expr().isa(ast().Attribute) || in_library_module(node)) return false;
-  if (attr_in(callee->expr(), kMappingAttributes)) return false;
-  Node inferred = safe_infer(callee->expr());
+  return callee && callee->expr().isa(ast().Attribute) && !in_library_module(node) &&
+         !attr_in(callee->expr(), kMappingAttributes);
+}
+bool model_get_holds(const Node& node) {
+  Node inferred = safe_infer(node.func().expr());
   return is_model_manager(inferred) || is_queryset(inferred);
+}
+
+}  // namespace
+
+bool looks_like_model_manager(const Node& node) { return model_manager_shape(node) && model_manager_holds(node); }
+bool looks_like_model_manager_lookup(const Node& node) {
+  return attribute_lookup_shape(node) && model_manager_lookup_holds(node);
+}
+bool looks_like_queryset_lookup(const Node& node) { return queryset_lookup_shape(node) && queryset_lookup_holds(node); }
+bool looks_like_related_manager_lookup(const Node& node) {
+  return attribute_lookup_shape(node) && related_manager_lookup_holds(node);
+}
+bool looks_like_as_manager(const Node& node) { return as_manager_shape(node) && as_manager_holds(node); }
+bool looks_like_manager_get_queryset(const Node& node) {
+  return manager_get_queryset_shape(node) && manager_get_queryset_holds(node);
+}
+bool looks_like_list_of_queryset(const Node& node) {
+  return list_of_queryset_shape(node) && list_of_queryset_holds(node);
+}
+bool looks_like_model_get(const Node& node) { return model_get_shape(node) && model_get_holds(node); }
+
+py::iterator apply_as_manager_shim(const Node& node) {
+  Node cls = safe_infer(node.func().expr());
+  if (!cls.present()) raise_python(ast().use_inference_default);
+  return one(instantiate(cls).obj());
+}
+
+py::iterator apply_manager_get_queryset_shim(const Node& node) {
+  Node queryset = make_queryset_node(any_model_instance());
+  queryset.obj().attr("parent") = node.obj();
+  return one(queryset.obj());
 }
 
 // The manager class a model declares as `objects` itself (its own or an
@@ -390,6 +411,34 @@ Candidates builtin_candidates(const py::handle& node) {
 
 }  // namespace
 
+namespace {
+
+// A transform that gives a node of a shim's shape an inference tip which
+// asks, when the node is first inferred, whether the shim holds; when it
+// does not, the node's earlier tip (a brain's) or astroid's own inference
+// answers, as if the shim had never matched. Asking while the tree is
+// built would infer a receiver at every such call of every project module,
+// and build every module that inference reaches, for calls that few checks
+// ever infer.
+py::object deferred_tip(py::object apply, bool (*holds)(const Node&)) {
+  py::object cached = py::module_::import("astroid.inference_tip").attr("_inference_tip_cached");
+  return py::cpp_function([apply, holds, cached](py::object node) -> py::object {
+    const Astroid& a = ast();
+    py::object previous = node.attr(a.explicit_inference);
+    py::cpp_function infer(
+        [apply, holds, previous](py::object node, py::object context, py::kwargs kwargs) -> py::object {
+          if (holds(Node(node))) return apply(node, context, **kwargs);
+          if (!previous.is_none()) return previous(node, context, **kwargs);
+          raise_python(ast().use_inference_default);
+        },
+        py::arg("node"), py::arg("context") = py::none());
+    node.attr(a.explicit_inference) = cached(infer);
+    return node;
+  });
+}
+
+}  // namespace
+
 void install(py::module_& m) {
   const Astroid& a = ast();
   // Each predicate and shim is a module-level function; the manager keeps
@@ -445,20 +494,25 @@ void install(py::module_& m) {
                                         "The object-id field names of the model's GenericForeignKey fields."));
 
   py::object register_transform = a.manager.attr("register_transform");
-  register_transform(a.Call, a.inference_tip(m.attr("apply_model_manager_lookup_shim")),
-                     m.attr("looks_like_model_manager_lookup"));
-  register_transform(a.Call, a.inference_tip(m.attr("apply_queryset_lookup_shim")),
-                     m.attr("looks_like_queryset_lookup"));
-  register_transform(a.Call, a.inference_tip(m.attr("apply_model_get_shim")), m.attr("looks_like_model_get"));
-  register_transform(a.Call, a.inference_tip(m.attr("apply_related_manager_lookup_shim")),
-                     m.attr("looks_like_related_manager_lookup"));
-  register_transform(a.Call, a.inference_tip(m.attr("apply_list_of_queryset_shim")),
-                     m.attr("looks_like_list_of_queryset"));
-  register_transform(a.Attribute, a.inference_tip(m.attr("apply_model_manager_shim")),
-                     m.attr("looks_like_model_manager"));
-  register_transform(a.Call, a.inference_tip(m.attr("apply_as_manager_shim")), m.attr("looks_like_as_manager"));
-  register_transform(a.Call, a.inference_tip(m.attr("apply_manager_get_queryset_shim")),
-                     m.attr("looks_like_manager_get_queryset"));
+  auto shape = [](bool (*test)(const Node&)) {
+    return py::cpp_function([test](py::object node) { return test(Node(node)); });
+  };
+  register_transform(a.Call, deferred_tip(m.attr("apply_model_manager_lookup_shim"), &model_manager_lookup_holds),
+                     shape(&attribute_lookup_shape));
+  register_transform(a.Call, deferred_tip(m.attr("apply_queryset_lookup_shim"), &queryset_lookup_holds),
+                     shape(&queryset_lookup_shape));
+  register_transform(a.Call, deferred_tip(m.attr("apply_model_get_shim"), &model_get_holds), shape(&model_get_shape));
+  register_transform(a.Call,
+                     deferred_tip(m.attr("apply_related_manager_lookup_shim"), &related_manager_lookup_holds),
+                     shape(&attribute_lookup_shape));
+  register_transform(a.Call, deferred_tip(m.attr("apply_list_of_queryset_shim"), &list_of_queryset_holds),
+                     shape(&list_of_queryset_shape));
+  register_transform(a.Attribute, deferred_tip(m.attr("apply_model_manager_shim"), &model_manager_holds),
+                     shape(&model_manager_shape));
+  register_transform(a.Call, deferred_tip(m.attr("apply_as_manager_shim"), &as_manager_holds),
+                     shape(&as_manager_shape));
+  register_transform(a.Call, deferred_tip(m.attr("apply_manager_get_queryset_shim"), &manager_get_queryset_holds),
+                     shape(&manager_get_queryset_shape));
   merge_named_transforms(a.Attribute, "astroid.brain.brain_numpy_utils", "looks_like_numpy_member",
                          &numpy_member_name, &numpy_candidates);
   merge_named_transforms(a.Name, "astroid.brain.brain_numpy_utils", "looks_like_numpy_member", &numpy_member_name,
