@@ -25,8 +25,9 @@ def count_file():
             _files_done.value += 1
 
 
-def lint_batch(root, batch, environment, config=None):
-    """Findings of one batch of the line filter, in tessary's own order."""
+def lint_batch(root, batch, environment, config=None, claim=None):
+    """Findings of one batch of the line filter, in tessary's own order
+    (with `claim`, of the batch's modules it grants: see Claims)."""
     import tessary.staticanalysis.shims  # noqa: F401  (once per process)
     from tessary import meta
     from tessary.staticanalysis import checker
@@ -34,7 +35,7 @@ def lint_batch(root, batch, environment, config=None):
     meta.use_config_file(config)  # a spawned worker starts without --config
 
     return checker.get_messages(str(root), batch, default_django_version=django_minor(environment),
-                                search_paths=environment["paths"], progress=count_file)
+                                search_paths=environment["paths"], progress=count_file, claim=claim)
 
 
 def project_django_version(root, environment):
@@ -144,37 +145,72 @@ def lint(root, line_filter, jobs, environment, counter=None, config=None):
 
 def prepare_workers(root, environment):
     """Work every worker would otherwise do for itself, done once before
-    they start, so that forked workers share it: the checks loaded, the
-    dependency files read (a file passed over is warned about once), and
-    the trees of Django's model layer that inference of any model, manager
-    or queryset leads to. Then the collector is told to leave all of it
-    alone, so that no worker's collection copies those pages."""
+    they are forked, so that they share it: the checks loaded, the
+    project's configuration, dependency and settings files read (a file
+    passed over is warned about once), and the trees of Django's model
+    layer, which inference of any model, manager or queryset leads to. Then
+    the collector is told to leave all of it alone, so that no worker's
+    collection copies those pages."""
     import gc
 
     import tessary.staticanalysis.shims  # noqa: F401
-    from tessary.staticanalysis import checker, dependencies
+    from tessary.staticanalysis import checker
 
-    dependencies.resolve_django_version(str(root))
-    checker.build_framework_trees(str(root), environment["paths"])
+    checker.prepare_workers(str(root), django_minor(environment), environment["paths"])
     gc.freeze()
 
 
+class Claims:
+    """Which worker lints each module, settled as they go. Every worker is
+    handed all the modules: first its own share, in order, then the
+    others' from the far end back. Just before building a module's tree it
+    claims the module, and lints it only if no other worker has: a worker
+    whose share goes quickly takes over the tail of a slow one's, and
+    neighbouring modules still mostly go to one worker."""
+
+    def __init__(self, root, modules, context):
+        self.index = {str(pathlib.Path(root).joinpath(module)): n for n, module in enumerate(modules)}
+        self.taken = context.Array("b", len(modules))  # shared with the forked workers
+
+    def __call__(self, item):
+        n = self.index.get(item.filepath)
+        if n is None:
+            return True
+        with self.taken.get_lock():
+            if self.taken[n]:
+                return False
+            self.taken[n] = 1
+            return True
+
+
+def claim_order(parts, own):
+    """Part `own`'s modules, then the other parts' from the last back."""
+    others = [key for n, part in enumerate(parts) if n != own for key in part]
+    return [*parts[own], *reversed(others)]
+
+
 def lint_in_parallel(root, parts, environment, config):
-    """Findings of the parts, the first linted here and each other in a
-    worker process of its own."""
+    """Findings of the parts, linted by this process and a worker process
+    for each other part. Templates and the dependency advice stay here;
+    the modules go to whichever process claims them first."""
     fork = hasattr(os, "fork")
     if fork:
         prepare_workers(root, environment)
     context = multiprocessing.get_context("fork" if fork else "spawn")
+    modules = [[key for key in part if key.endswith(".py")] for part in parts]
+    everything = {key: value for part in parts for key, value in part.items()}
+    claims = Claims(root, [key for part in modules for key in part], context)
+    batches = [{key: everything[key] for key in claim_order(modules, n)} for n in range(len(parts))]
+    batches[0].update((key, value) for key, value in everything.items() if not key.endswith(".py"))
     workers = []
-    for part in parts[1:]:
+    for batch in batches[1:]:
         receiver, sender = context.Pipe(duplex=False)
-        process = context.Process(target=worker_main, args=(sender, root, part, environment, config, _files_done),
-                                  daemon=True)
+        process = context.Process(target=worker_main, daemon=True,
+                                  args=(sender, root, batch, environment, config, _files_done, claims))
         process.start()
         sender.close()
         workers.append((process, receiver))
-    findings = lint_batch(root, parts[0], environment, config)
+    findings = lint_batch(root, batches[0], environment, config, claims)
     for process, receiver in workers:
         try:
             outcome, value = receiver.recv()
@@ -188,14 +224,14 @@ def lint_in_parallel(root, parts, environment, config):
     return findings
 
 
-def worker_main(sender, root, part, environment, config, counter):
-    """A worker's whole life: its part's findings, or what went wrong, sent
-    back to the parent."""
+def worker_main(sender, root, batch, environment, config, counter, claims):
+    """A worker's whole life: the findings of the modules it claims, or
+    what went wrong, sent back to the parent."""
     import traceback
 
     share_counter(counter)
     try:
-        result = ("ok", lint_batch(root, part, environment, config))
+        result = ("ok", lint_batch(root, batch, environment, config, claims))
     except BaseException:  # the parent reports it; nothing may end this silently
         result = ("error", traceback.format_exc())
     sender.send(result)

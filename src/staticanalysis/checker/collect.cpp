@@ -130,7 +130,8 @@ py::object project_linter(const py::object& linter_class, const py::object& proj
 }  // namespace
 
 py::list get_python_messages(const py::object& project_root, const py::dict& files, const std::string& django_version,
-                             const py::dict& config, const py::object& search_paths, const py::object& progress) {
+                             const py::dict& config, const py::object& search_paths, const py::object& progress,
+                             const py::object& claim) {
   py::object linter = project_linter(driver().Linter, project_root, django_version, config);
 
   py::object parent = path_class()(project_root);
@@ -145,6 +146,7 @@ py::list get_python_messages(const py::object& project_root, const py::dict& fil
     wanted_by_absolute[absolute(target)] = item.second;
   }
   if (!progress.is_none()) linter.attr("tessary_progress") = progress;
+  if (!claim.is_none()) linter.attr("tessary_claim") = claim;
   forget_other_modules_named_like(project_root);
   try {
     SearchPathScope environment(search_paths);
@@ -259,7 +261,7 @@ py::list get_meta_messages(const py::object& project_root) {
 }
 
 py::list get_messages(const py::object& project_root, const py::dict& files, const std::string& default_django_version,
-                      const py::object& search_paths, const py::object& progress) {
+                      const py::object& search_paths, const py::object& progress, const py::object& claim) {
   py::object meta = py::module_::import("tessary.meta");
   py::dict config = meta.attr("get_toml_config")(project_root);
   py::object details = dependencies::resolve_django_version(project_root.cast<std::filesystem::path>());
@@ -270,7 +272,7 @@ py::list get_messages(const py::object& project_root, const py::dict& files, con
     for (auto item : files)
       if (ends_with(path_bytes(item.first), ".html")) progress();
   }
-  py::list python = get_python_messages(project_root, files, version, config, search_paths, progress);
+  py::list python = get_python_messages(project_root, files, version, config, search_paths, progress, claim);
   py::list messages;
   for (py::handle record : python) messages.append(record);
   for (py::handle record : html) messages.append(record);
@@ -302,7 +304,22 @@ void forget_inference_caches() {
   for (py::handle cached : *memoised) cached.attr("cache_clear")();
 }
 
-void build_framework_trees(const py::object& project_root, const py::object& search_paths) {
+void prepare_workers(const py::object& project_root, const std::string& default_django_version,
+                     const py::object& search_paths) {
+  namespace fs = std::filesystem;
+  fs::path root = project_root.cast<fs::path>();
+  // What every worker reads first: a file passed over is then warned about
+  // here, once, and the workers, forked from here, know it was.
+  py::object meta = py::module_::import("tessary.meta");
+  py::dict config = meta.attr("get_toml_config")(project_root);
+  py::object details = dependencies::resolve_django_version(root);
+  std::string version = default_django_version;
+  if (!details.is_none() && py::len(details) > 0) version = py::str(details["version"]);
+  project_linter(driver().Linter, project_root, version, config);
+  meta::template_folder_names(root);
+  meta::static_url_of(root);
+  meta::get_static_url_setting(root);
+
   forget_other_modules_named_like(project_root);
   SearchPathScope environment(search_paths);
   AnalysedProject project{path_bytes(project_root)};
@@ -397,16 +414,16 @@ py::list lint_source(const py::object& project_root, const std::string& relative
 }
 
 void bind_collect(py::module_& m) {
-  m.def("build_framework_trees", &build_framework_trees, py::arg("project_root"),
+  m.def("prepare_workers", &prepare_workers, py::arg("project_root"), py::arg("default_django_version"),
         py::arg("search_paths") = py::none());
   m.def("lint_source", &lint_source, py::arg("project_root"), py::arg("relative_path"), py::arg("text"),
         py::arg("default_django_version") = "3.2", py::arg("search_paths") = py::none());
   m.def("get_messages", &get_messages, py::arg("project_root"), py::arg("files"),
         py::arg("default_django_version") = "3.2", py::arg("search_paths") = py::none(),
-        py::arg("progress") = py::none());
+        py::arg("progress") = py::none(), py::arg("claim") = py::none());
   m.def("get_python_messages", &get_python_messages, py::arg("project_root"), py::arg("files"),
         py::arg("django_version"), py::arg("config") = py::dict(), py::arg("search_paths") = py::none(),
-        py::arg("progress") = py::none());
+        py::arg("progress") = py::none(), py::arg("claim") = py::none());
   m.def("get_html_messages", &get_html_messages, py::arg("project_root"), py::arg("files"));
   m.def("get_meta_messages", &get_meta_messages, py::arg("project_root"));
   m.def("get_all_message_codes", &get_all_message_codes);

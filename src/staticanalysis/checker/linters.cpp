@@ -289,6 +289,15 @@ py::iterator code_linter_iterate_file_descrs(py::object self, py::iterable files
   return py::iter(items);
 }
 
+// The modules to lint, as pylint finds them; with a claim set, only those
+// it grants, asked lazily as the trees are built one after another.
+py::object linter_iterate_file_descrs(py::object self, py::object files_or_modules) {
+  py::object items = import_attr("pylint.lint", "PyLinter").attr("_iterate_file_descrs")(self, files_or_modules);
+  py::object claim = py::getattr(self, "tessary_claim", py::none());
+  if (claim.is_none()) return items;
+  return py::module_::import("builtins").attr("filter")(claim, items);
+}
+
 void reporter_handle_message(py::object self, py::object msg) {
   py::dict record;
   record["type"] = msg.attr("category");
@@ -385,6 +394,7 @@ Driver load() {
              py::arg("data") = py::none());
   add_method(d.Linter, "check_astroid_module", &linter_check_astroid_module, py::arg("ast_node"),
              py::arg("walker"), py::arg("rawcheckers"), py::arg("tokencheckers"));
+  add_method(d.Linter, "_iterate_file_descrs", &linter_iterate_file_descrs, py::arg("files_or_modules"));
 
   d.CodeLinter = make_class("CodeLinter", py::make_tuple(d.Linter), py::dict(), module);
   add_method(d.CodeLinter, "check", &code_linter_check, py::arg("code"));

@@ -2,9 +2,11 @@
 // methods and model `get` for the rest of the process.
 #include "staticanalysis/shims/framework.hpp"
 #include "staticanalysis/shims/settings_builder.hpp"
+#include "staticanalysis/shims/transform_walk.hpp"
 
 PYBIND11_MODULE(shims, m) {
   m.doc() = "Inference shims for Django's run-time constructs, and the settings-aware builder.";
   tessary::shims::bind_settings_builder(m);
   tessary::shims::install(m);
+  tessary::shims::install_transform_walk();
 }

@@ -1,0 +1,109 @@
+#include "staticanalysis/shims/transform_walk.hpp"
+
+namespace tessary::shims {
+
+namespace {
+
+// One walk of one tree. As astroid's visitor does: each node's children
+// first (the nodes of its child fields, lists and tuples of them
+// included), a field whose children a transform replaced set anew, then
+// the node's own transforms in the order they were registered. A
+// transform that returns a node replaces the node; one that returns
+// another class of node (or nothing) ends the node's transforms.
+class Walk {
+ public:
+  Walk(py::object transforms, py::object invalidate)
+      : transforms_(std::move(transforms)), invalidate_(std::move(invalidate)) {}
+
+  py::object visit(const py::object& node) {
+    // The interpreter's own depth limit holds here as in a walk in Python.
+    if (Py_EnterRecursiveCall(" while walking a tree for its transforms")) throw py::error_already_set();
+    struct Leave {
+      ~Leave() { Py_LeaveRecursiveCall(); }
+    } leave;
+    static const py::str fields_name = intern("_astroid_fields");
+    if (PyObject_HasAttr(node.ptr(), fields_name.ptr())) {
+      py::object fields = node.attr(fields_name);
+      for (py::handle name : fields) {
+        py::object value = node.attr(name);
+        py::object visited = visit_value(value);
+        int differs = PyObject_RichCompareBool(visited.ptr(), value.ptr(), Py_NE);
+        if (differs < 0) throw py::error_already_set();
+        if (differs) py::setattr(node, name, visited);
+      }
+    }
+    return transform(node);
+  }
+
+ private:
+  py::object visit_value(const py::object& value) {
+    if (PyList_Check(value.ptr())) {
+      py::list out;
+      for (Py_ssize_t i = 0; i < PyList_GET_SIZE(value.ptr()); ++i)
+        out.append(visit_value(py::reinterpret_borrow<py::object>(PyList_GET_ITEM(value.ptr(), i))));
+      return out;
+    }
+    if (PyTuple_Check(value.ptr())) {
+      py::list out;
+      for (py::handle child : py::reinterpret_borrow<py::tuple>(value))
+        out.append(visit_value(py::reinterpret_borrow<py::object>(child)));
+      return py::tuple(out);
+    }
+    int truth = PyObject_IsTrue(value.ptr());
+    if (truth < 0) throw py::error_already_set();
+    if (!truth || PyUnicode_Check(value.ptr())) return value;
+    return visit(value);
+  }
+
+  py::object transform(py::object node) {
+    static const py::str class_name = intern("__class__");
+    py::object cls = node.attr(class_name);
+    PyObject* found = PyDict_GetItemWithError(transforms_.ptr(), cls.ptr());
+    if (!found) {
+      if (PyErr_Occurred()) throw py::error_already_set();
+      return node;
+    }
+    // The list as it is at each step: a transform may register another.
+    py::list entries = py::reinterpret_borrow<py::list>(found);
+    for (Py_ssize_t i = 0; i < PyList_GET_SIZE(entries.ptr()); ++i) {
+      py::sequence entry = py::reinterpret_borrow<py::sequence>(PyList_GET_ITEM(entries.ptr(), i));
+      py::object function = entry[0], predicate = entry[1];
+      if (!predicate.is_none()) {
+        int holds = PyObject_IsTrue(predicate(node).ptr());
+        if (holds < 0) throw py::error_already_set();
+        if (!holds) continue;
+      }
+      py::object replaced = function(node);
+      if (!replaced.is_none()) {
+        invalidate_();
+        node = replaced;
+      }
+      int other = PyObject_RichCompareBool(replaced.attr(class_name).ptr(), cls.ptr(), Py_NE);
+      if (other < 0) throw py::error_already_set();
+      if (other) break;
+    }
+    return node;
+  }
+
+  py::object transforms_;
+  py::object invalidate_;
+};
+
+}  // namespace
+
+void install_transform_walk() {
+  const Astroid& a = ast();
+  py::object visitor = a.manager.attr("_transform");
+  py::object own_visit = py::module_::import("astroid.transforms").attr("TransformVisitor").attr("visit");
+  // Another astroid's visitor (one with a walk of its own) is left alone.
+  py::object visit_method = py::type::of(visitor).attr("visit");
+  if (!visit_method.is(own_visit)) return;
+  py::object invalidate = py::module_::import("astroid.context").attr("_invalidate_cache");
+  py::setattr(visitor, "visit", py::cpp_function([visitor, invalidate](py::object module) {
+                // The registry is read anew for each tree: clearing astroid's
+                // caches replaces it.
+                return Walk(visitor.attr("transforms"), invalidate).visit(module);
+              }, py::arg("module")));
+}
+
+}  // namespace tessary::shims
