@@ -1,4 +1,7 @@
 #include "staticanalysis/helpers/project_scope.hpp"
+
+#include <algorithm>
+
 #include "staticanalysis/helpers/project_index.hpp"
 #include "staticanalysis/helpers/pathtext.hpp"
 
@@ -20,15 +23,23 @@ bool in_site_packages(const std::string& path) {
 }  // namespace
 
 // Allocations between collections of the youngest generation while a
-// project is analysed (Python's default is 700).
+// project is analysed (Python's default is 700), and collections of each
+// generation between two of the next older one (Python's default is 10):
+// almost everything that outlives a young collection is a tree or a fact
+// kept to the end, and each collection of the older generations walked up
+// to a million of them again, a tenth of a whole check.
 constexpr int kYoungCollectionThreshold = 50000;
+constexpr int kOlderCollectionThreshold = 1000;
 
 AnalysedProject::AnalysedProject(const std::string& project_root) : previous_(current_root()) {
   py::module_ gc = py::module_::import("gc");
   previous_thresholds_ = gc.attr("get_threshold")();
   py::tuple thresholds = previous_thresholds_;
-  if (thresholds[0].cast<long>() > 0 && thresholds[0].cast<long>() < kYoungCollectionThreshold) {
-    gc.attr("set_threshold")(kYoungCollectionThreshold, thresholds[1], thresholds[2]);
+  // A threshold of 0 is a collector turned off: it stays so.
+  if (thresholds[0].cast<long>() > 0) {
+    gc.attr("set_threshold")(std::max(thresholds[0].cast<long>(), long{kYoungCollectionThreshold}),
+                             std::max(thresholds[1].cast<long>(), long{kOlderCollectionThreshold}),
+                             std::max(thresholds[2].cast<long>(), long{kOlderCollectionThreshold}));
   }
   std::string root = py::str(py::module_::import("os.path").attr("abspath")(project_root));
   if (!root.empty() && root.back() != '/') root += '/';

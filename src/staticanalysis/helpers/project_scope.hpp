@@ -16,7 +16,7 @@ namespace tessary {
 //
 // The scope also makes Python's cyclic collector run less often: the syntax
 // trees astroid builds stay alive until the analysis ends, and every
-// collection of the oldest generation walks all of them again, which cost
+// collection of the older generations walks all of them again, which cost
 // a fifth of a whole check. Young garbage is still collected.
 class AnalysedProject {
  public:

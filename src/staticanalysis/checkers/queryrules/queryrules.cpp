@@ -90,10 +90,8 @@ bool rows_used_elsewhere(const Node& queryset) {
   return false;
 }
 
-// Whether the rows are used again is read off the code, which costs far
-// less than inferring the value: it is asked first.
 bool is_queryset_truth_test(const Node& tested) {
-  return !rows_used_elsewhere(tested) && queryrules::is_queryset(tested);
+  return queryrules::is_queryset(tested) && !rows_used_elsewhere(tested);
 }
 
 bool is_queryset_length(const Node& node) {
@@ -104,7 +102,7 @@ bool is_queryset_length(const Node& node) {
   std::vector<Node> args = node.nodes(a.args);
   if (args.size() != 1) return false;
   // len() fills the result cache that a later use of the rows reads.
-  return !rows_used_elsewhere(args[0]) && tessary::is_queryset(safe_infer(args[0]));
+  return tessary::is_queryset(safe_infer(args[0])) && !rows_used_elsewhere(args[0]);
 }
 
 bool is_queryset_count(const Node& node) {
