@@ -349,19 +349,24 @@ void merge_named_transforms(const py::object& node_class, const char* brain, con
     members->push_back({*name, pair[0], predicate});
   }
   if (members->empty()) return;
-  auto consulted = [candidates](const NamedTransform& member, const py::handle& node) {
-    Candidates which = candidates(node);
+  // Which members a node may match is worked out once per node.
+  auto consulted = [](const Candidates& which, const NamedTransform& member) {
     return which.all || member.name == which.name;
   };
-  py::cpp_function predicate([members, consulted](py::object node) {
+  auto names = std::make_shared<std::set<std::string>>();
+  for (const NamedTransform& member : *members) names->insert(member.name);
+  py::cpp_function predicate([members, names, consulted, candidates](py::object node) {
+    Candidates which = candidates(node);
+    if (!which.all && !names->count(which.name)) return false;
     for (const NamedTransform& member : *members)
-      if (consulted(member, node) && member.predicate(node).cast<bool>()) return true;
+      if (consulted(which, member) && member.predicate(node).cast<bool>()) return true;
     return false;
   });
-  py::cpp_function transform([members, consulted](py::object node) -> py::object {
+  py::cpp_function transform([members, consulted, candidates](py::object node) -> py::object {
     py::handle original_class = py::type::handle_of(node);
+    Candidates which = candidates(node);
     for (const NamedTransform& member : *members) {
-      if (!consulted(member, node) || !member.predicate(node).cast<bool>()) continue;
+      if (!consulted(which, member) || !member.predicate(node).cast<bool>()) continue;
       py::object replaced = member.transform(node);
       // As astroid's loop does: a returned node replaces the node, and a
       // node of another class (or none) ends the transforms.

@@ -22,8 +22,12 @@ class Walk {
       ~Leave() { Py_LeaveRecursiveCall(); }
     } leave;
     static const py::str fields_name = intern("_astroid_fields");
-    if (PyObject_HasAttr(node.ptr(), fields_name.ptr())) {
-      py::object fields = node.attr(fields_name);
+    PyObject* found = PyObject_GetAttr(node.ptr(), fields_name.ptr());
+    if (!found) {
+      if (!PyErr_ExceptionMatches(PyExc_AttributeError)) throw py::error_already_set();
+      PyErr_Clear();
+    } else {
+      py::object fields = py::reinterpret_steal<py::object>(found);
       for (py::handle name : fields) {
         py::object value = node.attr(name);
         py::object visited = visit_value(value);
@@ -69,11 +73,12 @@ class Walk {
       py::sequence entry = py::reinterpret_borrow<py::sequence>(PyList_GET_ITEM(entries.ptr(), i));
       py::object function = entry[0], predicate = entry[1];
       if (!predicate.is_none()) {
-        int holds = PyObject_IsTrue(predicate(node).ptr());
+        py::object answer = call(predicate, node);
+        int holds = PyObject_IsTrue(answer.ptr());
         if (holds < 0) throw py::error_already_set();
         if (!holds) continue;
       }
-      py::object replaced = function(node);
+      py::object replaced = call(function, node);
       if (!replaced.is_none()) {
         invalidate_();
         node = replaced;
@@ -83,6 +88,12 @@ class Walk {
       if (other) break;
     }
     return node;
+  }
+
+  static py::object call(const py::object& function, const py::object& node) {
+    PyObject* result = PyObject_CallOneArg(function.ptr(), node.ptr());
+    if (!result) throw py::error_already_set();
+    return py::reinterpret_steal<py::object>(result);
   }
 
   py::object transforms_;
