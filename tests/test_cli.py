@@ -1,5 +1,6 @@
 """The tessary command."""
 import json
+import os
 import pathlib
 import shutil
 import subprocess
@@ -136,10 +137,48 @@ def test_paths_narrow_the_files_and_ignored_folders_are_skipped(capsys, project)
     assert code == 0 and out.strip() == "No findings in 1 file."
 
 
-def test_jobs_give_identical_output(capsys):
-    _, one, _ = run(capsys, "check", "--no-progress", "--format", "json", "--jobs", "1", DEMO)
-    _, two, _ = run(capsys, "check", "--no-progress", "--format", "json", "--jobs", "2", DEMO)
-    assert one == two
+def test_jobs_give_identical_output(capsys, monkeypatch):
+    _, one, _ = run(capsys, "check", "--no-progress", "--no-cache", "--format", "json", "--jobs", "1", DEMO)
+    # The demo is too small to pay for a second worker: with any work
+    # enough, its modules are claimed by two and three processes, each once.
+    monkeypatch.setattr(runner, "WORK_PER_WORKER", 1)
+    started = []
+    monkeypatch.setattr(runner, "lint_in_parallel", lambda root, parts, *rest: started.append(len(parts)) or
+                        lint_in_parallel(root, parts, *rest))
+    for jobs in ("2", "3"):
+        _, many, _ = run(capsys, "check", "--no-progress", "--no-cache", "--format", "json", "--jobs", jobs, DEMO)
+        assert many == one
+    assert started == [2, 3]
+
+
+lint_in_parallel = runner.lint_in_parallel
+
+
+def test_the_worker_count_follows_the_work():
+    module, template = 10_000, 10_000 / runner.TEMPLATE_DISCOUNT
+    assert runner.worker_count(8, [module] * 20) == 1  # a small project: one process
+    assert runner.worker_count(2, [module] * 40) == 2
+    assert runner.worker_count(8, [module] * 40) == 40 * module // runner.WORK_PER_WORKER
+    # Templates weigh little: a hundred of them do not pay for a worker.
+    assert runner.worker_count(2, [template] * 100 + [module] * 20) == 1
+    assert runner.worker_count(4, [10**9]) == 1  # never more workers than files
+
+
+def test_a_worker_that_fails_is_an_error_not_fewer_findings(monkeypatch):
+    parent = os.getpid()
+    real = runner.lint_batch
+
+    def failing(*args, **kwargs):
+        if os.getpid() != parent:
+            raise MemoryError("the worker ran out")
+        return real(*args, **kwargs)
+
+    monkeypatch.setattr(runner, "lint_batch", failing)
+    monkeypatch.setattr(runner, "WORK_PER_WORKER", 1)
+    environment = cli.analysed_environment(DEMO, None)
+    files = {path: None for path in cli.project_files(DEMO)}
+    with pytest.raises(RuntimeError, match="a worker process ended without its findings(.|\n)*MemoryError"):
+        runner.lint(DEMO, files, 2, environment)
 
 
 @pytest.mark.parametrize(

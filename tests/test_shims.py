@@ -175,3 +175,65 @@ def test_named_brain_transforms_are_merged_and_infer_as_before():
     for text in ("np.zeros(3)", "np.array([1]).sum()", "np.linspace(0, 1)"):
         assert inferred[text].pytype() == ".ndarray", text
     assert inferred["linspace(0, 1)"] is astroid.Uninferable and inferred["np.random.rand(3)"] is astroid.Uninferable
+
+
+WALKED = MODELS + '''
+import collections, dataclasses, enum, functools, typing
+
+Point = collections.namedtuple("Point", "x y")
+
+class Colour(enum.Enum):
+    RED = 1
+    GREEN = 2
+
+@dataclasses.dataclass
+class Item:
+    name: str = "x"
+    tags: list = dataclasses.field(default_factory=list)
+
+class Loader(typing.NamedTuple):
+    path: str
+
+def view(request, rows=list(Book.objects.all())):
+    first = Book.objects.filter(title="x").first()
+    books = Book.objects.get(pk=1).title.upper()
+    partial = functools.partial(sorted, reverse=True)
+    return dict.fromkeys(rows), str.format("{}", first), [p.x for p in (Point(1, 2),)], partial, books
+'''
+
+
+def walked_tree(modname):
+    """The module's tree as text, with the nodes given an inference tip."""
+    module = astroid.MANAGER.ast_from_string(WALKED, modname)
+    tips = [node.as_string() for node in module.nodes_of_class(astroid.nodes.NodeNG)
+            if node._explicit_inference is not None]
+    return module.repr_tree(), tips
+
+
+def test_the_compiled_transform_walk_matches_astroids_own():
+    """Transforms replace nodes, end one another and set inference tips: the
+    walk that applies them must do exactly what astroid's visitor does."""
+    visitor = astroid.MANAGER._transform
+    assert "visit" in vars(visitor)  # the compiled walk is the one in use
+    ours = walked_tree("walked.ours")
+    compiled = vars(visitor).pop("visit")
+    try:
+        theirs = walked_tree("walked.theirs")
+    finally:
+        visitor.visit = compiled
+    assert ours[0].replace("walked.ours", "walked.theirs") == theirs[0]
+    assert ours[1] == theirs[1] and len(ours[1]) >= 5
+
+
+def test_a_shim_that_does_not_hold_leaves_the_node_to_what_answered_before():
+    """A shim of the right shape decides when the node is inferred; when it
+    does not hold, the brain's tip or astroid's own inference answers."""
+    # list() of a tuple: the builtins brain's tip, under the queryset shim's.
+    listed = infer("list((1, 2))")
+    assert isinstance(listed, astroid.nodes.List) and [e.value for e in listed.elts] == [1, 2]
+    assert not isinstance(listed, shims.QuerySetNode)
+    # .get() on a dictionary held by an attribute: the dictionary's.
+    got = infer('class Cache:\n    store = {"a": 1}\nCache.store.get("a")')
+    assert not helpers.is_model(got)
+    # .objects of a class that is not a model: no manager.
+    assert not helpers.is_model_manager(infer("NotAModel.objects"))

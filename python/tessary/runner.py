@@ -210,6 +210,10 @@ def lint_in_parallel(root, parts, environment, config):
         process.start()
         sender.close()
         workers.append((process, receiver))
+    if fork:  # the workers keep theirs frozen; this process collects as before
+        import gc
+
+        gc.unfreeze()
     findings = lint_batch(root, batches[0], environment, config, claims)
     for process, receiver in workers:
         try:
