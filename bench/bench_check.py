@@ -212,16 +212,40 @@ def plugin_installed():
 ROWS = []  # the table printed at the end
 
 
+def interleaved(commands, root, runs):
+    """Seconds (the minimum), peak memory (the maximum) and the last output
+    of each named command, run in rounds of one run each: a machine whose
+    speed drifts during the bench slows every command alike."""
+    results = {name: [] for name in commands}
+    for _ in range(runs):
+        for name, (command, before) in commands.items():
+            if before:
+                before()
+            results[name].append(run_measured(command, root))
+    return {name: (min(r[0] for r in runs_of), max(r[1] for r in runs_of), runs_of[-1][2])
+            for name, runs_of in results.items()}
+
+
 def bench_corpus(label, root, paths, runs, baseline, failures, before_python=None):
     cache = pathlib.Path(tempfile.mkdtemp(prefix="tessary-cache-"))
-    floor1, floor_mem, _ = best(floor_command(paths, 1), root, runs)
-    floor2, _, _ = best(floor_command(paths, 2), root, runs)
     clear = lambda: shutil.rmtree(cache, ignore_errors=True)  # noqa: E731
-    cold1, mem1, out_cold = best(tessary_command(paths, 1, cache), root, runs, before=clear)
-    cold2, mem2, out_j2 = best(tessary_command(paths, 2), root, runs)
-    default, _, out_default = best(tessary_command(paths, None), root, runs)
-    warm, _, out_warm = best(tessary_command(paths, 1, cache), root, runs)
-    fix, _, _ = best(fix_command(paths), root, runs)
+    commands = {
+        "floor1": (floor_command(paths, 1), None), "floor2": (floor_command(paths, 2), None),
+        "cold1": (tessary_command(paths, 1, cache), clear), "warm": (tessary_command(paths, 1, cache), None),
+        "cold2": (tessary_command(paths, 2), None), "default": (tessary_command(paths, None), None),
+        "fix": (fix_command(paths), None),
+    }
+    if before_python:
+        commands["old1"] = (tessary_command(paths, 1, python=before_python), None)
+        commands["old2"] = (tessary_command(paths, 2, python=before_python), None)
+    measured = interleaved(commands, root, runs)
+    floor1, floor_mem, _ = measured["floor1"]
+    floor2 = measured["floor2"][0]
+    cold1, mem1, out_cold = measured["cold1"]
+    cold2, mem2, out_j2 = measured["cold2"]
+    default, _, out_default = measured["default"]
+    warm, _, out_warm = measured["warm"]
+    fix = measured["fix"][0]
     row = dict(label=label, floor1=floor1, cold1=cold1, floor2=floor2, cold2=cold2, default=default, warm=warm,
                floor_mem=floor_mem, mem1=mem1, mem2=mem2, fix=fix)
     line = (f"{label:26} floor -j1 {floor1:6.2f}s  tessary -j1 {cold1:6.2f}s  ratio {cold1 / floor1:4.2f}  |  "
@@ -230,8 +254,8 @@ def bench_corpus(label, root, paths, runs, baseline, failures, before_python=Non
             f"memory -j1 {mem1:5.0f} MiB (floor {floor_mem:4.0f})  -j2 {mem2:5.0f} MiB ({mem2 / mem1:4.2f}x)  |  "
             f"fix {fix:6.2f}s ({fix / cold1:4.2f} of check -j1)")
     if before_python:
-        old1, old_mem1, out_old = best(tessary_command(paths, 1, python=before_python), root, runs)
-        old2, old_mem2, _ = best(tessary_command(paths, 2, python=before_python), root, runs)
+        old1, old_mem1, out_old = measured["old1"]
+        old2, old_mem2, _ = measured["old2"]
         row.update(old1=old1, old2=old2, old_mem1=old_mem1, old_mem2=old_mem2)
         line += (f"  |  before: -j1 {old1:6.2f}s  -j2 {old2:6.2f}s  memory -j1 {old_mem1:5.0f} MiB "
                  f"-j2 {old_mem2:5.0f} MiB")
