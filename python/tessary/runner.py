@@ -12,6 +12,10 @@ import time
 
 # Files done, shared with the worker processes for the progress bar.
 _files_done = None
+# Held by the progress bar while it writes, and while workers are forked: a
+# worker forked while the bar held the terminal stream's own lock would
+# wait for it forever the first time it wrote there.
+_writing = threading.Lock()
 
 
 def share_counter(counter):
@@ -207,7 +211,8 @@ def lint_in_parallel(root, parts, environment, config):
         receiver, sender = context.Pipe(duplex=False)
         process = context.Process(target=worker_main, daemon=True,
                                   args=(sender, root, batch, environment, config, _files_done, claims))
-        process.start()
+        with _writing:
+            process.start()
         sender.close()
         workers.append((process, receiver))
     if fork:  # the workers keep theirs frozen; this process collects as before
@@ -281,11 +286,13 @@ class Progress:
             done = min(self.counter.value, self.files)
             filled = self.WIDTH * done // self.files
             bar = "#" * filled + "-" * (self.WIDTH - filled)
-            sys.stderr.write(f"\rtessary: [{bar}] {done}/{self.files} files  {elapsed:.0f}s")
-            sys.stderr.flush()
+            with _writing:
+                sys.stderr.write(f"\rtessary: [{bar}] {done}/{self.files} files  {elapsed:.0f}s")
+                sys.stderr.flush()
         if shown:
-            sys.stderr.write("\r\033[K")
-            sys.stderr.flush()
+            with _writing:
+                sys.stderr.write("\r\033[K")
+                sys.stderr.flush()
 
     def __exit__(self, *exc):
         self.done.set()
