@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <optional>
 #include <regex>
+#include <string_view>
 #include <set>
 #include <pybind11/stl.h>
 
@@ -146,6 +147,49 @@ py::object process_tokens(py::object self, py::list tokens) {
                                        py::arg("line") = line.attr("replace")("tessary:", "pylint:"));
   }
   return import_attr("pylint.lint", "PyLinter").attr("process_tokens")(self, tokens);
+}
+
+// Whether a module's text may hold a comment its tokens must be read for:
+// a pragma of pylint's or ours, or a `# noqa`. Most modules hold none, and
+// tokenizing a module costs about as much as parsing it.
+bool may_hold_pragma(std::string_view text) {
+  if (text.find("pylint:") != std::string_view::npos || text.find("tessary:") != std::string_view::npos) return true;
+  for (std::size_t at = text.find_first_of("nN"); at != std::string_view::npos; at = text.find_first_of("nN", at + 1)) {
+    if (at + 4 > text.size()) break;
+    if ((text[at + 1] | 0x20) == 'o' && (text[at + 2] | 0x20) == 'q' && (text[at + 3] | 0x20) == 'a') return true;
+  }
+  return false;
+}
+
+// The text a module was built from, as its stream() would give it; nullopt
+// when it cannot be had the same way.
+std::optional<std::string> module_text(const py::object& node) {
+  py::object held = node.attr("file_bytes");
+  if (py::isinstance<py::bytes>(held)) return held.cast<std::string>();
+  if (!held.is_none()) return std::nullopt;
+  py::object file = node.attr("file");
+  if (!py::isinstance<py::str>(file)) return std::nullopt;
+  FileBytes read = read_regular_file(path_bytes(file), kSourceFileCap);
+  return read.bytes;
+}
+
+// pylint tokenizes every module to find its pragmas before the checkers
+// walk it. A module whose text names no pragma and no noqa has none to
+// find, and no checker of ours reads tokens: it is walked at once, with
+// the pragma state an empty comment list leaves.
+py::object linter_check_module_tree(py::object self, py::object node, py::object walker, py::list rawcheckers,
+                                    py::list tokencheckers) {
+  static const py::object base = import_attr("pylint.lint", "PyLinter").attr("_check_astroid_module");
+  if (rawcheckers.empty() && tokencheckers.empty() && node.attr("pure_python").cast<bool>()) {
+    std::optional<std::string> text = module_text(node);
+    if (text && !may_hold_pragma(*text)) {
+      self.attr("process_tokens")(py::list());
+      if (self.attr("_ignore_file").cast<bool>()) return py::bool_(false);
+      walker.attr("walk")(node);
+      return py::bool_(true);
+    }
+  }
+  return base(self, node, walker, rawcheckers, tokencheckers);
 }
 
 // The caller's progress callback, if any, after each file.
@@ -395,6 +439,8 @@ Driver load() {
   add_method(d.Linter, "check_astroid_module", &linter_check_astroid_module, py::arg("ast_node"),
              py::arg("walker"), py::arg("rawcheckers"), py::arg("tokencheckers"));
   add_method(d.Linter, "_iterate_file_descrs", &linter_iterate_file_descrs, py::arg("files_or_modules"));
+  add_method(d.Linter, "_check_astroid_module", &linter_check_module_tree, py::arg("node"), py::arg("walker"),
+             py::arg("rawcheckers"), py::arg("tokencheckers"));
 
   d.CodeLinter = make_class("CodeLinter", py::make_tuple(d.Linter), py::dict(), module);
   add_method(d.CodeLinter, "check", &code_linter_check, py::arg("code"));
