@@ -152,6 +152,29 @@ def test_jobs_give_identical_output(capsys, monkeypatch):
 
 
 lint_in_parallel = runner.lint_in_parallel
+merge_fix_results = runner.merge_fix_results
+
+
+def test_fix_in_several_processes_gives_what_one_gives(capsys, monkeypatch):
+    # The demo's settings module, migration, models, views and template all
+    # have fixes; any work pays for workers here, so the lint and then the
+    # modules with fixes are shared among processes.
+    one = run(capsys, "fix", "--diff", "--unsafe-fixes", "--jobs", "1", DEMO)
+    assert "+++ b/catalog/models.py" in one[1] and "+++ b/templates/catalog/book_list.html" in one[1]
+    monkeypatch.setattr(runner, "WORK_PER_WORKER", 1)
+    monkeypatch.setattr(runner, "FIX_WORK_PER_WORKER", 1)
+    merged = []
+    monkeypatch.setattr(runner, "merge_fix_results",
+                        lambda results, order: merged.append(len(results)) or merge_fix_results(results, order))
+    for jobs in ("2", "3"):
+        assert run(capsys, "fix", "--diff", "--unsafe-fixes", "--jobs", jobs, DEMO) == one
+    assert merged == [2, 3]
+    # Settings modules stay with the main process (their fixes weigh the
+    # settings as a whole): one with a settings finding, or a name like one.
+    found = [{"path": "conf/production.py", "message-id": "C4010"}, {"path": "catalog/models.py", "message-id": "C2000"},
+             {"path": "catalog/settings/models.py", "message-id": "C2000"}]
+    whitelist = dict.fromkeys(["conf/production.py", "catalog/models.py", "catalog/settings/models.py"])
+    assert runner.fixable_modules(whitelist, found) == ["catalog/models.py"]
 
 
 def test_the_worker_count_follows_the_work():

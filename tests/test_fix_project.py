@@ -324,3 +324,19 @@ def test_fixing_real_code_keeps_everything_else(tmp_path, corpus):
     again = transformer.fix_project(str(root), None, "", STYLE)
     assert again["files"] == []
     print("fixed per id:", dict(sorted(result["fixed"].items())))
+
+
+def test_findings_of_a_lint_elsewhere_are_fixed_as_its_own_would_be(project, tmp_path, monkeypatch):
+    # Another process linted the project; this one builds the file's tree
+    # again, from a working folder outside the project, and must still
+    # find the project's model to judge the fix and count what it fixed.
+    views = project / "shop" / "views.py"
+    views.write_text("from shop.models import Book\n\n\ndef view():\n"
+                     "    books = Book.objects.filter(title='x')\n    if books:\n        return 1\n")
+    monkeypatch.chdir(tmp_path)
+    found = [{"message-id": "C9003", "type": "convention", "path": "shop/views.py", "abspath": str(views),
+              "line": 6, "message": {}}]
+    result = transformer.fix_project(str(project), {"shop/views.py": None}, "s", STYLE, found=found)
+    ((text, _),) = result["files"]
+    assert "    if books.exists():\n" in text
+    assert result["fixed"] == {"C9003": 1} and result["unfixed"] == {}

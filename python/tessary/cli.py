@@ -423,9 +423,11 @@ def command_rules(args):
 
 
 def command_fix(args):
-    from tessary import meta
+    from tessary import meta, runner
     from tessary.staticanalysis import transformer
 
+    if args.jobs < 1:
+        raise UsageError("--jobs takes a number of processes, 1 or more")
     catalogue = rule_catalogue()
     root, _, selection, files = scope(args, catalogue)
     whitelist = {path: selection.fix_whitelist(path, catalogue) for path in files}
@@ -439,9 +441,22 @@ def command_fix(args):
     unsafe = args.unsafe_fixes
     if unsafe is None:
         unsafe = front_end_settings(root).get("unsafe-fixes", False)
-    result = transformer.fix_project(str(root), whitelist, meta.get_settings_modpath(str(root)),
-                                     meta.get_code_style(str(root)), search_paths=environment["paths"],
-                                     unsafe_fixes=unsafe, django_version=project_django_version(root, environment))
+    def fix(part, found=None, claim=None):
+        return transformer.fix_project(str(root), part, meta.get_settings_modpath(str(root)),
+                                       meta.get_code_style(str(root)), search_paths=environment["paths"],
+                                       unsafe_fixes=unsafe, django_version=project_django_version(root, environment),
+                                       found=found, claim=claim)
+
+    # A project large enough for several workers is linted by them, as
+    # `check` lints it, and the modules with findings are then fixed in as
+    # many processes as they pay for (each builds their trees again).
+    modules = {path: None for path in files if path.endswith(".py")}
+    if runner.worker_count(args.jobs, [runner.work(root, path) for path in modules]) > 1:
+        found = runner.lint(root, modules, args.jobs, environment, config=args.config)
+        result = runner.fix_in_parallel(root, whitelist, found, args.jobs,
+                                        lambda part, claim: fix(part, found, claim))
+    else:
+        result = fix(whitelist)
     changes = result["files"]
     if args.diff:
         for text, path in changes:
@@ -630,6 +645,8 @@ def build_parser():
     fix.add_argument("--extend-ignore", metavar="IDS", help="these ids or symbols as well as the ignored ones")
     fix.add_argument("--config", type=pathlib.Path, metavar="PATH", help=CONFIG_HELP)
     fix.add_argument("--quiet", "-q", action="store_true", help="print no summary lines")
+    fix.add_argument("--jobs", "-j", type=int, default=os.cpu_count() or 1, metavar="N",
+                     help="lint in N worker processes before fixing (default: the number of cores)")
     fix.add_argument("--unsafe-fixes", action="store_true", default=None,
                      help="apply the unsafe fixes too, which can change what the program does or stores "
                           "(default: [tool.tessary] unsafe-fixes, else false)")

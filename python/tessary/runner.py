@@ -177,7 +177,10 @@ class Claims:
         self.taken = context.Array("b", len(modules))  # shared with the forked workers
 
     def __call__(self, item):
-        n = self.index.get(item.filepath)
+        return self.take(item.filepath)
+
+    def take(self, filepath):
+        n = self.index.get(filepath)
         if n is None:
             return True
         with self.taken.get_lock():
@@ -221,30 +224,122 @@ def lint_in_parallel(root, parts, environment, config):
         gc.unfreeze()
     findings = lint_batch(root, batches[0], environment, config, claims)
     for process, receiver in workers:
-        try:
-            outcome, value = receiver.recv()
-        except EOFError:
-            outcome, value = "error", None
-        process.join()
-        if outcome != "ok":
-            detail = f":\n{value}" if value else f" (exit code {process.exitcode})"
-            raise RuntimeError(f"a worker process ended without its findings{detail}")
-        findings.extend(value)
+        findings.extend(outcome_of(process, receiver))
     return findings
 
 
 def worker_main(sender, root, batch, environment, config, counter, claims):
     """A worker's whole life: the findings of the modules it claims, or
     what went wrong, sent back to the parent."""
+    share_counter(counter)
+    send_outcome(sender, lambda: lint_batch(root, batch, environment, config, claims))
+
+
+def send_outcome(sender, work):
+    """What `work()` returns, or what went wrong, sent back to the parent."""
     import traceback
 
-    share_counter(counter)
     try:
-        result = ("ok", lint_batch(root, batch, environment, config, claims))
+        result = ("ok", work())
     except BaseException:  # the parent reports it; nothing may end this silently
         result = ("error", traceback.format_exc())
     sender.send(result)
     sender.close()
+
+
+def outcome_of(process, receiver):
+    """What a worker sent back; an error if it sent nothing or failed."""
+    try:
+        outcome, value = receiver.recv()
+    except EOFError:
+        outcome, value = "error", None
+    process.join()
+    if outcome != "ok":
+        detail = f":\n{value}" if value else f" (exit code {process.exitcode})"
+        raise RuntimeError(f"a worker process ended without its findings{detail}")
+    return value
+
+
+# Fixes whose findings any module may carry but which edit settings
+# modules as a whole stay in the main process, with the templates.
+SETTINGS = "settings"
+# The least work, in bytes of the modules to fix, that pays for a worker
+# forked to fix them: it starts with the trees the lint built here, and
+# fixing a module costs about two lints of it (its fixed text is linted
+# again to count what was fixed).
+FIX_WORK_PER_WORKER = 32 * 1024
+
+
+def fixable_modules(whitelist, found):
+    """The whitelist's modules with findings that have a fix, less those
+    that settings fixes may edit: the work that may go to other processes."""
+    from tessary.rules import registry
+
+    rules = registry()
+    fixable, settings_like = set(), set()
+    for record in found:
+        path = record["path"]
+        rule = rules.get(record["message-id"])
+        if rule is None or rule["module"] == SETTINGS:
+            settings_like.add(path)
+        elif rule["fix"]:
+            fixable.add(path)
+    return [path for path in whitelist
+            if path in fixable and path.endswith(".py") and path not in settings_like
+            and not any(SETTINGS in part for part in pathlib.PurePosixPath(path).parts)]
+
+
+def fix_in_parallel(root, whitelist, found, jobs, fix):
+    """`fix(whitelist, claim)` done by this process and, when the modules
+    to fix are enough to pay for them, forked workers, merged into one
+    result in the whitelist's order of files. This process keeps the
+    templates, the files without findings and every module that settings
+    fixes may edit; the modules with fixes go to whichever process claims
+    them first (see Claims), the workers taking them from the far end. The
+    workers start with the trees of the Django modules the lint built."""
+    movable = fixable_modules(whitelist, found)
+    weights = [work(root, path) for path in movable]
+    count = max(1, min(jobs, len(weights), int(sum(weights) // FIX_WORK_PER_WORKER)))
+    if count <= 1 or not hasattr(os, "fork"):
+        return fix(whitelist, None)
+    context = multiprocessing.get_context("fork")
+    claims = Claims(root, movable, context)
+
+    def claim(path):
+        return claims.take(str(pathlib.Path(root).joinpath(path)))
+
+    parts = [list(part) for part in shares(root, dict.fromkeys(movable), count, weights)]
+    workers = []
+    for n in range(1, len(parts)):
+        part = {path: whitelist[path] for path in claim_order(parts, n)}
+        receiver, sender = context.Pipe(duplex=False)
+        process = context.Process(target=send_outcome, daemon=True, args=(sender, lambda part=part: fix(part, claim)))
+        with _writing:
+            process.start()
+        sender.close()
+        workers.append((process, receiver))
+    results = [fix(whitelist, claim), *(outcome_of(process, receiver) for process, receiver in workers)]
+    return merge_fix_results(results, list(whitelist))
+
+
+def merge_fix_results(results, order):
+    """One fix result of several, the changed files in `order` (templates,
+    fixed after the modules, last)."""
+    merged = {key: {} for key in ("fixed", "unfixed", "uncovered", "held_back", "refused", "changed_models",
+                                  "originals", "read")}
+    files = []
+    for result in results:
+        files.extend(result["files"])
+        for key in ("fixed", "unfixed", "uncovered", "held_back"):
+            for name, count in result.get(key, {}).items():
+                merged[key][name] = merged[key].get(name, 0) + count
+        for key in ("refused", "originals", "read"):
+            merged[key].update(result[key])
+        for app, models in result["changed_models"].items():
+            merged["changed_models"].setdefault(app, []).extend(models)
+    place = {path: n for n, path in enumerate(order)}
+    merged["files"] = sorted(files, key=lambda change: (change[1].endswith(".html"), place.get(change[1], len(place))))
+    return merged
 
 
 def relative_path(root, path):

@@ -394,7 +394,7 @@ py::list lint_source(const py::object& project_root, const std::string& relative
   try {
     SearchPathScope environment(paths);
     AnalysedProject project{root.string()};
-    linter.attr("tessary_modname") = py::str(dotted);
+    linter.attr("tessary_modname") = path_str(dotted);
     linter.attr("check")(py::str(text), py::arg("files_or_modules") = py::list(py::make_tuple(absolute_path)));
     mark_fixable(linter.attr("reporter").attr("messages"));
   } catch (...) {

@@ -58,8 +58,9 @@ struct Edit {
 std::map<std::string, long> count_findings(const std::string& text, const std::string& path,
                                            const std::string& settings_modpath,
                                            const std::set<std::string>* owners_of = nullptr,
-                                           std::set<std::string>* counted = nullptr) {
+                                           std::set<std::string>* counted = nullptr, const std::string& module = "") {
   py::object linter = checker::create_linter(checker::driver().TextLinter);
+  if (!module.empty()) linter.attr("tessary_modname") = path_str(module);
   for (auto item : project_options()) linter.attr("set_option")(item.first, item.second);
   linter.attr("set_option")("settings-files", py::list(py::make_tuple(settings_modpath)));
   if (!django_release().empty()) linter.attr("set_option")("django-version", django_release());
@@ -236,8 +237,10 @@ FileFix fix_text(const std::string& original, const std::string& relative_path, 
                  const std::map<std::string, std::set<long>>* reported_lines) {
   FileFix result;
   result.text = original;
+  const std::string& where = linted && !linted->file.empty() ? linted->file : relative_path;
+  std::string dotted = linted && !linted->module.empty() ? linted->module : module_name(relative_path);
   std::map<std::string, long> before =
-      linted ? linted->findings : count_findings(original, relative_path, settings_modpath);
+      linted ? linted->findings : count_findings(original, where, settings_modpath, nullptr, nullptr, dotted);
   auto keep_unfixed = [&] {
     for (const auto& [id, count] : before)
       if (!ids || ids->count(id)) result.unfixed[id] += count;
@@ -274,7 +277,7 @@ FileFix fix_text(const std::string& original, const std::string& relative_path, 
   // are rendered, and comments are checked on the tokens.
   py::object atok = linted && !linted->tree.is_none()
                         ? py::module_::import("asttokens").attr("ASTTokens")(original, py::arg("tree") = linted->tree)
-                        : build_token_tree(original, module_name(relative_path), path_str(relative_path));
+                        : build_token_tree(original, dotted, path_str(where));
   // The fixes judge by the project's options, as its check did.
   fieldrules::use_options(Node(atok.attr("tree")), project_options());
   std::vector<Edit> edits;
@@ -390,7 +393,7 @@ FileFix fix_text(const std::string& original, const std::string& relative_path, 
   // reported, and leaves the other checkers' findings as they were.
   std::set<std::string> counted;
   std::map<std::string, long> after =
-      count_findings(fixed_text, relative_path, settings_modpath, &fixable_found, &counted);
+      count_findings(fixed_text, where, settings_modpath, &fixable_found, &counted, dotted);
   for (const auto& [id, count] : before) {
     if (ids && !ids->count(id)) continue;
     if (!fixable_found.count(id)) {
@@ -437,7 +440,8 @@ void bind_fixer(py::module_& m) {
         py::arg("code_style") = py::dict(), py::arg("search_paths") = py::none(), py::arg("django_version") = "");
   m.def("fix_project", &fix_project, py::arg("project_root"), py::arg("whitelist"), py::arg("settings_modpath"),
         py::arg("code_style"), py::arg("search_paths") = py::none(), py::arg("unsafe_fixes") = true,
-        py::arg("only_lines") = py::none(), py::arg("django_version") = "");
+        py::arg("only_lines") = py::none(), py::arg("django_version") = "", py::arg("found") = py::none(),
+        py::arg("claim") = py::none());
 }
 
 }  // namespace tessary::transformer

@@ -38,6 +38,12 @@ struct LintedText {
   // A settings module that the settings fixes may edit though nothing was
   // reported in it (they add what fixes elsewhere bring about).
   bool settings_module = false;
+  // The file's absolute path and the dotted name its lint gave it: its
+  // text, and the fixed text, are linted under these, so that inference
+  // finds the project's modules wherever tessary runs from. Empty: under
+  // the relative path.
+  std::string file;
+  std::string module;
 };
 
 // Fix `text` (the module `relative_path` of a project) for the ids in
@@ -62,11 +68,17 @@ FileFix fix_text(const std::string& text, const std::string& relative_path, cons
 // the text each changed file had, as read. Templates (".html") get the
 // fix of hard-coded static URLs. `only_lines` (a map from relative path to
 // line numbers; None for every line) keeps the fixes to the findings on
-// those lines.
+// those lines. `found`, when given, is what a lint of these files has just
+// reported (`check`'s records, from worker processes), and the files are
+// not linted here first: the trees of the files with findings are built
+// again as they are fixed. `claim`, when given, is asked of each module
+// (by its relative path) before it is fixed: one it answers false to is
+// another process's, and is neither fixed nor counted here.
 py::dict fix_project(const fs::path& project_root, const py::object& whitelist, const std::string& settings_modpath,
                      const py::dict& code_style, const py::object& search_paths = py::none(),
                      bool unsafe_fixes = true, const py::object& only_lines = py::none(),
-                     const std::string& django_version = "");
+                     const std::string& django_version = "", const py::object& found = py::none(),
+                     const py::object& claim = py::none());
 
 // Fix `text`, an unsaved text of the project file `relative_path` (a module
 // or a template), for the findings of `ids` (None: every fixable id) on

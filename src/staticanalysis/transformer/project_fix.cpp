@@ -180,8 +180,9 @@ struct OptionsScope {
 
 py::dict fix_project(const fs::path& project_root, const py::object& whitelist, const std::string& settings_modpath,
                      const py::dict& code_style, const py::object& search_paths, bool unsafe_fixes,
-                     const py::object& only_lines, const std::string& django_version) {
-  checker::SearchPathScope environment(search_paths);
+                     const py::object& only_lines, const std::string& django_version, const py::object& found,
+                     const py::object& claim) {
+  std::optional<checker::SearchPathScope> environment;
   django_release() = django_version;
   OptionsScope options_scope(meta::get_toml_config(project_root));
   AnalysedProject project(project_root.string());
@@ -240,6 +241,25 @@ py::dict fix_project(const fs::path& project_root, const py::object& whitelist, 
     targets.swap(unique);
   }
 
+  // The folders above the files' outermost packages come first on the
+  // module search path, as they do while pylint lints the files: a file's
+  // text built again (for a fix, or to count what it fixed) finds the
+  // project's modules as its lint did.
+  {
+    py::list paths;
+    for (const auto& entry : targets) {
+      fs::path folder = (project_root / entry.first).parent_path();
+      std::error_code ec;
+      while (!folder.empty() && folder != folder.root_path() && fs::is_regular_file(folder / "__init__.py", ec))
+        folder = folder.parent_path();
+      py::str text = path_str(folder.string());
+      if (!paths.contains(text)) paths.append(text);
+    }
+    if (!search_paths.is_none())
+      for (py::handle entry : search_paths) paths.append(entry);
+    environment.emplace(paths);
+  }
+
   // Modules built here from text are cached by astroid under their dotted
   // names; they must not stand in for same-named modules of another
   // project later in this process.
@@ -291,19 +311,24 @@ py::dict fix_project(const fs::path& project_root, const py::object& whitelist, 
   std::map<std::string, FileStamp> stamps;
   for (const auto& entry : targets) stamps[entry.first] = stamp_of(project_root / entry.first);
   {
-    py::list absolute;
-    for (const auto& entry : targets) absolute.append(path_str((project_root / entry.first).string()));
-    py::object linter = checker::create_linter(checker::driver().Linter);
-    for (auto item : project_options()) linter.attr("set_option")(item.first, item.second);
-    linter.attr("set_option")("settings-files", py::list(py::make_tuple(settings_modpath)));
-    if (!django_version.empty()) linter.attr("set_option")("django-version", django_version);
-    linter.attr("check")(absolute);
+    py::object records = found;
+    py::object linter = py::none();
+    if (found.is_none()) {
+      py::list absolute;
+      for (const auto& entry : targets) absolute.append(path_str((project_root / entry.first).string()));
+      linter = checker::create_linter(checker::driver().Linter);
+      for (auto item : project_options()) linter.attr("set_option")(item.first, item.second);
+      linter.attr("set_option")("settings-files", py::list(py::make_tuple(settings_modpath)));
+      if (!django_version.empty()) linter.attr("set_option")("django-version", django_version);
+      linter.attr("check")(absolute);
+      records = linter.attr("reporter").attr("messages");
+    }
     py::object realpath = py::module_::import("os.path").attr("realpath");
     // Only tessary's own findings count: pylint's remarks on the project's
     // pylint pragmas are not ours. A module that could not be analysed is
     // left as it is, with the reason.
     py::set codes(checker::get_all_message_codes());
-    for (py::handle record : linter.attr("reporter").attr("messages")) {
+    for (py::handle record : records) {
       if (!codes.contains(record["message-id"])) continue;
       if (py::str(record["type"]).cast<std::string>() == "fatal") {
         py::dict arguments = py::dict(record["message"]);
@@ -321,11 +346,13 @@ py::dict fix_project(const fs::path& project_root, const py::object& whitelist, 
       if (py::isinstance<py::int_>(line))
         found_lines[path_bytes(key)][py::str(record["message-id"])].insert(line.cast<long>());
     }
-    for (py::handle module : py::dict(ast().manager.attr("astroid_cache")).attr("values")()) {
-      py::object file = py::getattr(module, ast().file, py::none());
-      if (file.is_none()) continue;
-      py::object key = realpath(file);
-      if (found_per_file.contains(key)) trees[key] = module;
+    if (!linter.is_none()) {
+      for (py::handle module : py::dict(ast().manager.attr("astroid_cache")).attr("values")()) {
+        py::object file = py::getattr(module, ast().file, py::none());
+        if (file.is_none()) continue;
+        py::object key = realpath(file);
+        if (found_per_file.contains(key)) trees[key] = module;
+      }
     }
   }
   std::set<std::string> fixable_ids, unsafe_ids;
@@ -349,8 +376,8 @@ py::dict fix_project(const fs::path& project_root, const py::object& whitelist, 
                                                           settings_modpath, django_version))
       settings_files.insert(path_bytes(realpath(path_str(file))));
   // Their trees as the linter read them (it read them all for the settings
-  // checks), as for the files with findings.
-  if (!settings_files.empty()) {
+  // checks), as for the files with findings, when it ran here.
+  if (!settings_files.empty() && found.is_none()) {
     for (py::handle module : py::dict(ast().manager.attr("astroid_cache")).attr("values")()) {
       py::object file = py::getattr(module, ast().file, py::none());
       if (file.is_none()) continue;
@@ -360,6 +387,8 @@ py::dict fix_project(const fs::path& project_root, const py::object& whitelist, 
   }
 
   for (auto [path, ids] : targets) {
+    // Another process fixes (and counts) what it claimed first.
+    if (!claim.is_none() && !claim(path_str(path)).cast<bool>()) continue;
     py::object key = realpath(path_str((project_root / path).string()));
     // Unsafe fixes wait until they are asked for: their findings are
     // counted as held back, and the fixer never sees their ids.
@@ -414,6 +443,8 @@ py::dict fix_project(const fs::path& project_root, const py::object& whitelist, 
     if (found_per_file.contains(key))
       for (py::handle id : found_per_file[key]) ++linted.findings[py::str(id)];
     linted.settings_module = settings_files.count(path_bytes(key)) > 0;
+    linted.file = (project_root / path).string();
+    linted.module = checker::linted_module_name(project_root, path);
     // The linter read the file with universal newlines and without its
     // byte-order mark: its tree is of this very text unless the file
     // changed since, or holds a lone carriage return.
@@ -518,6 +549,8 @@ py::dict fix_source(const fs::path& project_root, const std::string& relative_pa
   // The text's findings and tree, under its file's own path and dotted
   // name, as `check` lints the file: a fix changes only what was reported.
   LintedText linted;
+  linted.file = (project_root / relative_path).string();
+  linted.module = forget.dotted;
   std::map<std::string, std::set<long>> reported;
   for (py::handle record : checker::lint_source(path_str(project_root.string()), relative_path, plain,
                                                 django_version.empty() ? "3.2" : django_version, search_paths)) {
