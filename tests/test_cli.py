@@ -282,3 +282,21 @@ def test_work_is_shared_by_size_in_contiguous_parts(tmp_path):
     one_package = {name: None for name in ("c/one.py", "c/two.py", "c/three.py", "c/four.py")}
     assert [list(part) for part in runner.shares(tmp_path, one_package, 2)] == [
         ["c/one.py", "c/two.py"], ["c/three.py", "c/four.py"]]
+
+
+def test_a_worker_claims_each_module_once_it_has_linted_the_one_before():
+    # Claimed while the trees are all built first, modules would be shared
+    # out by what building them costs, not by what linting them costs.
+    from tessary.staticanalysis import checker
+
+    environment = cli.analysed_environment(DEMO, None)
+    modules = [path for path in cli.project_files(DEMO) if path.endswith(".py")]
+    linted, seen = [], []
+
+    def claim(item):
+        seen.append(len(linted))
+        return True
+
+    checker.get_messages(str(DEMO), dict.fromkeys(modules), runner.django_minor(environment),
+                         search_paths=environment["paths"], progress=lambda: linted.append(1), claim=claim)
+    assert len(modules) > 3 and seen == list(range(len(modules)))

@@ -6,6 +6,7 @@
 #include <optional>
 #include <regex>
 #include <string_view>
+#include <utility>
 #include <set>
 #include <pybind11/stl.h>
 
@@ -333,6 +334,55 @@ py::iterator code_linter_iterate_file_descrs(py::object self, py::iterable files
   return py::iter(items);
 }
 
+// The trees of the modules a worker lints, each built just before it is
+// linted. pylint builds every tree first and lints them after; modules
+// claimed that way are shared out by what building them costs, while
+// linting costs far more and unevenly, so one worker could be left
+// linting long after the others ran out of modules to claim. Built one
+// by one, a module is claimed only once the one before it is linted.
+class TreesAsLinted {
+ public:
+  TreesAsLinted(py::object linter, py::object fileitems, py::object data)
+      : linter_(std::move(linter)), fileitems_(py::iter(fileitems)), data_(std::move(data)) {}
+
+  // (file item, tree or None) for the next module, as pylint's own
+  // mapping of trees would hold them.
+  py::tuple next() {
+    for (;;) {
+      PyObject* next = PyIter_Next(fileitems_.ptr());
+      if (!next) {
+        if (PyErr_Occurred()) throw py::error_already_set();
+        throw py::stop_iteration();
+      }
+      py::object item = py::reinterpret_steal<py::object>(next);
+      py::object filepath = item.attr("filepath"), name = item.attr("name");
+      linter_.attr("set_current_module")(name, filepath);
+      try {
+        return py::make_tuple(item, linter_.attr("get_ast")(filepath, name, data_));
+      } catch (py::error_already_set& err) {
+        if (!err.matches(import_attr("astroid", "AstroidBuildingError"))) throw;
+        py::module_ pylinter = py::module_::import("pylint.lint.pylinter");
+        py::object report = pylinter.attr("prepare_crash_report")(err.value(), filepath,
+                                                                    linter_.attr("crash_file_path"));
+        py::object message = pylinter.attr("get_fatal_error_message")(filepath, report);
+        linter_.attr("add_message")("astroid-error", py::arg("args") = py::make_tuple(filepath, message),
+                                    py::arg("confidence") = import_attr("pylint.interfaces", "HIGH"));
+      }
+    }
+  }
+
+ private:
+  py::object linter_, fileitems_, data_;
+};
+
+// With a claim set, the trees are built as they are linted (see
+// TreesAsLinted); else all first, as pylint does.
+py::object linter_get_asts(py::object self, py::object fileitems, py::object data) {
+  if (py::getattr(self, "tessary_claim", py::none()).is_none())
+    return import_attr("pylint.lint", "PyLinter").attr("_get_asts")(self, fileitems, data);
+  return py::cast(TreesAsLinted(self, fileitems, data));
+}
+
 // The modules to lint, as pylint finds them; with a claim set, only those
 // it grants, asked lazily as the trees are built one after another.
 py::object linter_iterate_file_descrs(py::object self, py::object files_or_modules) {
@@ -439,6 +489,7 @@ Driver load() {
   add_method(d.Linter, "check_astroid_module", &linter_check_astroid_module, py::arg("ast_node"),
              py::arg("walker"), py::arg("rawcheckers"), py::arg("tokencheckers"));
   add_method(d.Linter, "_iterate_file_descrs", &linter_iterate_file_descrs, py::arg("files_or_modules"));
+  add_method(d.Linter, "_get_asts", &linter_get_asts, py::arg("fileitems"), py::arg("data"));
   add_method(d.Linter, "_check_astroid_module", &linter_check_module_tree, py::arg("node"), py::arg("walker"),
              py::arg("rawcheckers"), py::arg("tokencheckers"));
 
@@ -569,6 +620,11 @@ void HtmlLinter::check(const py::list& files) {
 }
 
 void bind(py::module_& m) {
+  // pylint asks the mapping of trees for its items, once.
+  py::class_<TreesAsLinted>(m, "TreesAsLinted")
+      .def("items", [](py::object self) { return self; })
+      .def("__iter__", [](py::object self) { return self; })
+      .def("__next__", &TreesAsLinted::next);
   const Driver& d = driver();
   m.attr("Linter") = d.Linter;
   m.attr("CodeLinter") = d.CodeLinter;

@@ -148,9 +148,11 @@ bool is_indirect_fk_lookup(const Node& attribute) {
   if (!attr || (*attr != "pk" && *attr != "id")) return false;
   Node related = attribute.expr();
   if (!related.isa(ast().Attribute)) return false;
-  if (!instance_of(safe_infer(related), &is_related_field)) return false;
+  // The owner first: inferring `owner.field` infers the owner anyway, and
+  // most owners of a `.pk` chain are no model instance.
   Node owner = safe_infer(related.expr());
   if (!instance_of(owner, &is_model)) return false;
+  if (!instance_of(safe_infer(related), &is_related_field)) return false;
   // A relation to another column than the primary key stores that column:
   // <field>_id is not the related object's pk there.
   return !targets_other_column(owner, *related.attrname());
