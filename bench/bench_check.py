@@ -14,7 +14,8 @@ project of 20 files, one models.py of the demo project, and any project
 folders given as arguments. For each: seconds at -j1, -j2 and the default
 job count for tessary, at -j1 and -j2 for the floor, and their ratios; the
 warm re-run from the results cache; peak memory of both at -j1 and of
-tessary at -j2; the seconds of `tessary fix --diff` beside `check -j1`.
+tessary at -j2; the seconds of `tessary fix --diff` beside `check` (both at
+the default job count) and beside `check -j1`.
 With --before PYTHON, the -j1 and -j2 times and memory of the tessary
 installed for that interpreter, measured in the same run, as the "before"
 figures. Then the time per field of one module of 10 to 500 models.
@@ -252,7 +253,7 @@ def bench_corpus(label, root, paths, runs, baseline, failures, before_python=Non
             f"floor -j2 {floor2:6.2f}s  tessary -j2 {cold2:6.2f}s  -j1/-j2 {cold1 / cold2:4.2f}  |  "
             f"default {default:6.2f}s ({default / cold1:4.2f} of -j1)  |  warm {warm:5.2f}s ({100 * warm / cold1:3.0f}%)  |  "
             f"memory -j1 {mem1:5.0f} MiB (floor {floor_mem:4.0f})  -j2 {mem2:5.0f} MiB ({mem2 / mem1:4.2f}x)  |  "
-            f"fix {fix:6.2f}s ({fix / cold1:4.2f} of check -j1)")
+            f"fix {fix:6.2f}s ({fix / default:4.2f} of check, {fix / cold1:4.2f} of check -j1)")
     if before_python:
         old1, old_mem1, out_old = measured["old1"]
         old2, old_mem2, _ = measured["old2"]
@@ -280,7 +281,7 @@ def print_table():
     """The goals' figures as one Markdown table."""
     before = any("old1" in row for row in ROWS)
     head = ["corpus", "floor -j1", "-j1", "÷ floor", "-j2", "-j1 ÷ -j2", "default", "default ÷ -j1",
-            "MiB floor", "MiB -j1", "MiB -j2 (÷ -j1)", "fix ÷ check"]
+            "MiB floor", "MiB -j1", "MiB -j2 (÷ -j1)", "fix ÷ check", "fix ÷ check -j1"]
     if before:
         head += ["before -j1", "before -j2", "before -j1 ÷ -j2", "before MiB -j1 / -j2"]
     print("\n| " + " | ".join(head) + " |\n|" + "---|" * len(head))
@@ -288,7 +289,8 @@ def print_table():
         cells = [r["label"], f"{r['floor1']:.2f} s", f"{r['cold1']:.2f} s", f"{r['cold1'] / r['floor1']:.2f}",
                  f"{r['cold2']:.2f} s", f"{r['cold1'] / r['cold2']:.2f}", f"{r['default']:.2f} s",
                  f"{r['default'] / r['cold1']:.2f}", f"{r['floor_mem']:.0f}", f"{r['mem1']:.0f}",
-                 f"{r['mem2']:.0f} ({r['mem2'] / r['mem1']:.2f})", f"{r['fix'] / r['cold1']:.2f}"]
+                 f"{r['mem2']:.0f} ({r['mem2'] / r['mem1']:.2f})", f"{r['fix'] / r['default']:.2f}",
+                 f"{r['fix'] / r['cold1']:.2f}"]
         if "old1" in r:
             cells += [f"{r['old1']:.2f} s", f"{r['old2']:.2f} s", f"{r['old1'] / r['old2']:.2f}",
                       f"{r['old_mem1']:.0f} / {r['old_mem2']:.0f}"]
