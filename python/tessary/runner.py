@@ -247,7 +247,7 @@ def send_outcome(sender, work):
     sender.close()
 
 
-def outcome_of(process, receiver):
+def outcome_of(process, receiver, what="findings"):
     """What a worker sent back; an error if it sent nothing or failed."""
     try:
         outcome, value = receiver.recv()
@@ -256,7 +256,7 @@ def outcome_of(process, receiver):
     process.join()
     if outcome != "ok":
         detail = f":\n{value}" if value else f" (exit code {process.exitcode})"
-        raise RuntimeError(f"a worker process ended without its findings{detail}")
+        raise RuntimeError(f"a worker process ended without its {what}{detail}")
     return value
 
 
@@ -318,7 +318,7 @@ def fix_in_parallel(root, whitelist, found, jobs, fix):
             process.start()
         sender.close()
         workers.append((process, receiver))
-    results = [fix(whitelist, claim), *(outcome_of(process, receiver) for process, receiver in workers)]
+    results = [fix(whitelist, claim), *(outcome_of(process, receiver, "fixes") for process, receiver in workers)]
     return merge_fix_results(results, list(whitelist))
 
 
