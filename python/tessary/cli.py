@@ -441,11 +441,12 @@ def command_fix(args):
     unsafe = args.unsafe_fixes
     if unsafe is None:
         unsafe = front_end_settings(root).get("unsafe-fixes", False)
+    settings_modpath, code_style = meta.get_settings_modpath(str(root)), meta.get_code_style(str(root))
+    django_version = project_django_version(root, environment)
+
     def fix(part, found=None, claim=None):
-        return transformer.fix_project(str(root), part, meta.get_settings_modpath(str(root)),
-                                       meta.get_code_style(str(root)), search_paths=environment["paths"],
-                                       unsafe_fixes=unsafe, django_version=project_django_version(root, environment),
-                                       found=found, claim=claim)
+        return transformer.fix_project(str(root), part, settings_modpath, code_style, search_paths=environment["paths"],
+                                       unsafe_fixes=unsafe, django_version=django_version, found=found, claim=claim)
 
     # A project large enough for several workers is linted by them, as
     # `check` lints it, and the modules with findings are then fixed in as
