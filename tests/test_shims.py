@@ -237,3 +237,71 @@ def test_a_shim_that_does_not_hold_leaves_the_node_to_what_answered_before():
     assert not helpers.is_model(got)
     # .objects of a class that is not a model: no manager.
     assert not helpers.is_model_manager(infer("NotAModel.objects"))
+
+
+SHELF = """
+class Shelf:
+    def lend(item):
+        pass
+    if True:
+        lend = staticmethod(lend)
+    class Inner:
+        def count(cls):
+            pass
+        count = classmethod(count)
+    def stock(self, rows):
+        for row in rows:
+            self.last = kept = row
+        else:
+            with open(rows) as handle:
+                total = 2
+        try:
+            left = 1
+        except ValueError:
+            left = 0
+        finally:
+            done = True
+        return [name for name in rows]
+"""
+
+
+def astroids_gathering(klass):
+    """What astroid's own ClassDef gathering gives: each body statement's share."""
+    return [found for child in klass.body for found in child._get_assign_nodes()]
+
+
+def test_a_class_gathers_its_assignments_as_astroid_does_and_keeps_them_alone():
+    """A class's assignments (its methods' blocks included) decide which methods
+    are decorated by assignment: the same statements in the same order as
+    astroid gathers them, with no cache left on the statements passed."""
+    module = astroid.parse(SHELF, "shelf")
+    shelf = module.body[0]
+    gathered = shelf._get_assign_nodes()
+    assert [node.as_string() for node in gathered] == [
+        "lend = staticmethod(lend)", "count = classmethod(count)", "self.last = kept = row", "total = 2",
+        "left = 1", "left = 0", "done = True"]
+    assert not any("__cache" in vars(node) for node in shelf["stock"].nodes_of_class(astroid.nodes.NodeNG))
+    assert [id(node) for node in gathered] == [id(node) for node in astroids_gathering(shelf)]
+    assert shelf._get_assign_nodes() is gathered
+    assert shelf["lend"].type == "staticmethod" and shelf["Inner"]["count"].type == "classmethod"
+    assert shelf["stock"].type == "method"
+    # Every class of a large module of Django's: astroid's statements, in order.
+    for name in ("django.db.models.query", "django.db.models.fields", "django.forms.models"):
+        for klass in astroid.MANAGER.ast_from_module_name(name).nodes_of_class(astroid.nodes.ClassDef):
+            assert [id(node) for node in klass._get_assign_nodes()] == [id(node) for node in astroids_gathering(klass)]
+
+
+def test_line_numbers_are_shared_between_trees_and_stay_right():
+    """Nodes past line 256 of two modules share their line number objects, and
+    every node keeps the first and last lines the parser gave it."""
+    import ast
+
+    text = "\n" * 300 + "total = (\n    1 +\n    2)\nclass Shelf:\n    size = 3\n"
+    one = astroid.MANAGER.ast_from_string(text, "lines.one")
+    two = astroid.MANAGER.ast_from_string(text, "lines.two")
+    assert one.body[0].lineno is two.body[0].lineno and one.body[0].end_lineno is two.body[0].end_lineno
+    parsed = [(node.lineno, node.end_lineno) for node in ast.walk(ast.parse(text)) if hasattr(node, "lineno")]
+    built = [(node.lineno, node.end_lineno) for node in one.nodes_of_class(astroid.nodes.NodeNG)
+             if not isinstance(node, (astroid.nodes.Module, astroid.nodes.Arguments))]
+    assert sorted(built) == sorted(parsed)
+    assert (one.body[0].lineno, one.body[0].end_lineno, one.body[1].body[0].lineno) == (301, 303, 305)

@@ -41,16 +41,43 @@ const py::str& run_attribute() {
   return name;
 }
 
-}  // namespace
-
-py::object detail::facts_run(const Node& node) {
-  return py::getattr(node.root().obj(), run_attribute(), py::none());
+py::object new_table() {
+  return py::capsule(new detail::FactsTable(), [](void* p) { delete static_cast<detail::FactsTable*>(p); });
 }
 
-void new_facts_run(const Node& module) { py::setattr(module.obj(), run_attribute(), py::object(py::dict())); }
+detail::FactsTable* table_of(const py::object& run) {
+  if (!py::isinstance<py::capsule>(run)) return nullptr;
+  return static_cast<detail::FactsTable*>(py::reinterpret_borrow<py::capsule>(run).get_pointer());
+}
+
+}  // namespace
+
+void* detail::FactsTable::find(PyObject* node, const std::type_info& kind) const {
+  auto [first, last] = entries_.equal_range(node);
+  for (auto it = first; it != last; ++it)
+    if (*it->second.kind == kind) return it->second.facts.get();
+  return nullptr;
+}
+
+void detail::FactsTable::put(const py::handle& node, const std::type_info& kind, std::shared_ptr<void> facts) {
+  entries_.emplace(node.ptr(), Entry{py::reinterpret_borrow<py::object>(node), &kind, std::move(facts)});
+}
+
+void detail::FactsTable::forget(PyObject* node) { entries_.erase(node); }
+
+detail::FactsTable& detail::facts_table(const Node& node) {
+  py::object module = node.root().obj();
+  if (detail::FactsTable* table = table_of(py::getattr(module, run_attribute(), py::none()))) return *table;
+  py::object made = new_table();
+  py::setattr(module, run_attribute(), made);
+  return *table_of(made);
+}
+
+void new_facts_run(const Node& module) { py::setattr(module.obj(), run_attribute(), new_table()); }
 
 void forget_facts(const Node& node) {
-  if (py::hasattr(node.obj(), "_tessary_facts")) py::delattr(node.obj(), "_tessary_facts");
+  py::object run = py::getattr(node.root().obj(), run_attribute(), py::none());
+  if (detail::FactsTable* table = table_of(run)) table->forget(node.obj().ptr());
 }
 
 void def_transform(py::module_& m, const char* name, Transform fn) {

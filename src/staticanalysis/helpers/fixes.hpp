@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <memory>
 #include <typeinfo>
+#include <unordered_map>
 #include <span>
 #include <string>
 
@@ -42,10 +43,10 @@ void def_transformer_visitor(py::module_& m, const std::vector<FixRow>& (*rules)
 using Transform = py::object (*)(const Node&);
 void def_transform(py::module_& m, const char* name, Transform fn);
 
-// What a check learns about a node, kept on the node itself (so that the
-// check and the fix of a finding share it) for one lint run: a fix drops
-// the facts of the node it changes (def_transform does), and a new lint
-// run of the module (new_facts_run) drops them all.
+// What a check learns about a node, kept for one lint run of the node's
+// module (so that the check and the fix of a finding share it): a fix
+// drops the facts of the node it changes (def_transform does), and a new
+// lint run of the module (new_facts_run) drops them all.
 template <class Facts>
 Facts& facts_on(const Node& node);
 // Start a new lint run of `module`: facts learnt before no longer hold.
@@ -70,33 +71,36 @@ void set_keyword(const Node& call, const std::string& name, const py::object& va
 std::string receiver_text(const Node& expression);
 
 namespace detail {
-// The token of the module's current lint run (none before the first).
-py::object facts_run(const Node& node);
+// The facts of one lint run of a module, by node and kind. Kept in a table
+// of the run rather than on each node, so a node's own attributes stay as
+// astroid made them, and a new run frees the old run's facts at once.
+class FactsTable {
+ public:
+  void* find(PyObject* node, const std::type_info& kind) const;
+  void put(const py::handle& node, const std::type_info& kind, std::shared_ptr<void> facts);
+  void forget(PyObject* node);
+
+ private:
+  struct Entry {
+    py::object node;  // held, so its address names no other node meanwhile
+    const std::type_info* kind;
+    std::shared_ptr<void> facts;
+  };
+  std::unordered_multimap<PyObject*, Entry> entries_;
+};
+// The current run's table of the node's module (a first one is made for a
+// module no run has started on).
+FactsTable& facts_table(const Node& node);
 }  // namespace detail
 
 template <class Facts>
 Facts& facts_on(const Node& node) {
-  struct Held {
-    py::object run;
-    Facts facts;
-  };
-  // One entry per kind of facts, in a dictionary on the node.
-  static const py::str attribute("_tessary_facts");
-  static const py::str kind(typeid(Facts).name());
-  py::object run = detail::facts_run(node);
-  py::object table = py::getattr(node.obj(), attribute, py::none());
-  if (table.is_none()) {
-    table = py::dict();
-    py::setattr(node.obj(), attribute, table);
-  }
-  py::dict entries = py::reinterpret_borrow<py::dict>(table);
-  if (entries.contains(kind)) {
-    auto* entry = static_cast<Held*>(py::capsule(entries[kind]).get_pointer());
-    if (entry->run.is(run)) return entry->facts;
-  }
-  auto* entry = new Held{run, Facts{}};
-  entries[kind] = py::capsule(entry, [](void* p) { delete static_cast<Held*>(p); });
-  return entry->facts;
+  detail::FactsTable& table = detail::facts_table(node);
+  if (void* found = table.find(node.obj().ptr(), typeid(Facts))) return *static_cast<Facts*>(found);
+  auto made = std::make_shared<Facts>();
+  Facts& facts = *made;
+  table.put(node.obj(), typeid(Facts), std::move(made));
+  return facts;
 }
 
 }  // namespace tessary

@@ -1,5 +1,6 @@
 // Importing this module teaches astroid the framework's managers, queryset
 // methods and model `get` for the rest of the process.
+#include "staticanalysis/shims/class_assigns.hpp"
 #include "staticanalysis/shims/framework.hpp"
 #include "staticanalysis/shims/settings_builder.hpp"
 #include "staticanalysis/shims/transform_walk.hpp"
@@ -9,4 +10,5 @@ PYBIND11_MODULE(shims, m) {
   tessary::shims::bind_settings_builder(m);
   tessary::shims::install(m);
   tessary::shims::install_transform_walk();
+  tessary::shims::install_class_assigns();
 }

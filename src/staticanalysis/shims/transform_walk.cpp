@@ -1,8 +1,55 @@
 #include "staticanalysis/shims/transform_walk.hpp"
 
+#include <vector>
+
 namespace tessary::shims {
 
 namespace {
+
+// Line numbers past the interpreter's small integers are a number object
+// each, two on every node (its first and last line): a seventh of the
+// memory of a run's trees. Nodes of the same lines share one here; the
+// objects are held for the life of the process.
+class LineNumbers {
+ public:
+  void share(const py::handle& node) {
+    static const py::str first = intern("lineno");
+    static const py::str last = intern("end_lineno");
+    share(node, first);
+    share(node, last);
+  }
+
+ private:
+  static constexpr long kMost = 1L << 20;
+
+  void share(const py::handle& node, const py::str& name) {
+    PyObject* value = PyObject_GetAttr(node.ptr(), name.ptr());
+    if (!value) {
+      PyErr_Clear();
+      return;
+    }
+    py::object held = py::reinterpret_steal<py::object>(value);
+    if (!PyLong_CheckExact(value)) return;
+    int overflow = 0;
+    long line = PyLong_AsLongAndOverflow(value, &overflow);
+    if (overflow || line <= 256 || line >= kMost) return;
+    if (shared_.size() <= static_cast<size_t>(line)) shared_.resize(static_cast<size_t>(line) + 1, nullptr);
+    PyObject*& kept = shared_[static_cast<size_t>(line)];
+    if (!kept) {
+      kept = held.inc_ref().ptr();
+      return;
+    }
+    if (kept == value) return;
+    if (PyObject_SetAttr(node.ptr(), name.ptr(), kept) < 0) PyErr_Clear();
+  }
+
+  std::vector<PyObject*> shared_;
+};
+
+LineNumbers& line_numbers() {
+  static auto& numbers = *new LineNumbers();
+  return numbers;
+}
 
 // One walk of one tree. As astroid's visitor does: each node's children
 // first (the nodes of its child fields, lists and tuples of them
@@ -36,6 +83,7 @@ class Walk {
         if (differs) py::setattr(node, name, visited);
       }
     }
+    line_numbers().share(node);
     return transform(node);
   }
 
