@@ -41,43 +41,36 @@ const py::str& run_attribute() {
   return name;
 }
 
-py::object new_table() {
-  return py::capsule(new detail::FactsTable(), [](void* p) { delete static_cast<detail::FactsTable*>(p); });
-}
-
-detail::FactsTable* table_of(const py::object& run) {
-  if (!py::isinstance<py::capsule>(run)) return nullptr;
-  return static_cast<detail::FactsTable*>(py::reinterpret_borrow<py::capsule>(run).get_pointer());
+py::dict run_table(const Node& node) {
+  py::object module = node.root().obj();
+  py::object table = py::getattr(module, run_attribute(), py::none());
+  if (PyDict_CheckExact(table.ptr())) return py::reinterpret_borrow<py::dict>(table);
+  py::dict made;
+  py::setattr(module, run_attribute(), made);
+  return made;
 }
 
 }  // namespace
 
-void* detail::FactsTable::find(PyObject* node, const std::type_info& kind) const {
-  auto [first, last] = entries_.equal_range(node);
-  for (auto it = first; it != last; ++it)
-    if (*it->second.kind == kind) return it->second.facts.get();
-  return nullptr;
+detail::NodeFacts& detail::node_facts(const Node& node) {
+  py::dict table = run_table(node);
+  PyObject* found = PyDict_GetItemWithError(table.ptr(), node.obj().ptr());
+  if (found) return *static_cast<NodeFacts*>(py::reinterpret_borrow<py::capsule>(found).get_pointer());
+  if (PyErr_Occurred()) throw py::error_already_set();
+  auto* made = new NodeFacts();
+  table[node.obj()] = py::capsule(made, [](void* p) { delete static_cast<NodeFacts*>(p); });
+  return *made;
 }
 
-void detail::FactsTable::put(const py::handle& node, const std::type_info& kind, std::shared_ptr<void> facts) {
-  entries_.emplace(node.ptr(), Entry{py::reinterpret_borrow<py::object>(node), &kind, std::move(facts)});
-}
-
-void detail::FactsTable::forget(PyObject* node) { entries_.erase(node); }
-
-detail::FactsTable& detail::facts_table(const Node& node) {
-  py::object module = node.root().obj();
-  if (detail::FactsTable* table = table_of(py::getattr(module, run_attribute(), py::none()))) return *table;
-  py::object made = new_table();
-  py::setattr(module, run_attribute(), made);
-  return *table_of(made);
-}
-
-void new_facts_run(const Node& module) { py::setattr(module.obj(), run_attribute(), new_table()); }
+void new_facts_run(const Node& module) { py::setattr(module.obj(), run_attribute(), py::dict()); }
 
 void forget_facts(const Node& node) {
-  py::object run = py::getattr(node.root().obj(), run_attribute(), py::none());
-  if (detail::FactsTable* table = table_of(run)) table->forget(node.obj().ptr());
+  py::object table = py::getattr(node.root().obj(), run_attribute(), py::none());
+  if (!PyDict_CheckExact(table.ptr())) return;
+  if (PyDict_DelItem(table.ptr(), node.obj().ptr()) < 0) {
+    if (!PyErr_ExceptionMatches(PyExc_KeyError)) throw py::error_already_set();
+    PyErr_Clear();
+  }
 }
 
 void def_transform(py::module_& m, const char* name, Transform fn) {

@@ -5,7 +5,8 @@
 #include <cstdint>
 #include <memory>
 #include <typeinfo>
-#include <unordered_map>
+#include <utility>
+#include <vector>
 #include <span>
 #include <string>
 
@@ -71,35 +72,26 @@ void set_keyword(const Node& call, const std::string& name, const py::object& va
 std::string receiver_text(const Node& expression);
 
 namespace detail {
-// The facts of one lint run of a module, by node and kind. Kept in a table
-// of the run rather than on each node, so a node's own attributes stay as
-// astroid made them, and a new run frees the old run's facts at once.
-class FactsTable {
- public:
-  void* find(PyObject* node, const std::type_info& kind) const;
-  void put(const py::handle& node, const std::type_info& kind, std::shared_ptr<void> facts);
-  void forget(PyObject* node);
-
- private:
-  struct Entry {
-    py::object node;  // held, so its address names no other node meanwhile
-    const std::type_info* kind;
-    std::shared_ptr<void> facts;
-  };
-  std::unordered_multimap<PyObject*, Entry> entries_;
+// The facts of one node, by kind.
+struct NodeFacts {
+  std::vector<std::pair<const std::type_info*, std::shared_ptr<void>>> kinds;
 };
-// The current run's table of the node's module (a first one is made for a
-// module no run has started on).
-FactsTable& facts_table(const Node& node);
+// The facts of `node` in the current run of its module, made empty when it
+// has none. The run's table is a dictionary from node to facts, kept on the
+// module rather than on each node: a node's own attributes stay as astroid
+// made them, a new run frees the old run's facts at once, and the
+// collector can still follow the table when the tree is dropped.
+NodeFacts& node_facts(const Node& node);
 }  // namespace detail
 
 template <class Facts>
 Facts& facts_on(const Node& node) {
-  detail::FactsTable& table = detail::facts_table(node);
-  if (void* found = table.find(node.obj().ptr(), typeid(Facts))) return *static_cast<Facts*>(found);
+  detail::NodeFacts& held = detail::node_facts(node);
+  for (auto& [kind, facts] : held.kinds)
+    if (*kind == typeid(Facts)) return *static_cast<Facts*>(facts.get());
   auto made = std::make_shared<Facts>();
   Facts& facts = *made;
-  table.put(node.obj(), typeid(Facts), std::move(made));
+  held.kinds.emplace_back(&typeid(Facts), std::move(made));
   return facts;
 }
 
