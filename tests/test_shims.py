@@ -305,3 +305,70 @@ def test_line_numbers_are_shared_between_trees_and_stay_right():
              if not isinstance(node, (astroid.nodes.Module, astroid.nodes.Arguments))]
     assert sorted(built) == sorted(parsed)
     assert (one.body[0].lineno, one.body[0].end_lineno, one.body[1].body[0].lineno) == (301, 303, 305)
+
+
+BUILT = '''
+"""A module of every kind of name and constant."""
+import os
+from . import sibling
+
+LIMIT = 10 ** 3
+names = [os.sep, b"raw", u"text", 1.5, 2j, None, True, ..., -1]
+del LIMIT
+
+
+def read(path, *rest, size=-1, **options):
+    global names
+    names = path
+    with open(path) as handle, os.scandir(path) as (entries):
+        data = handle.read(size)
+    for index, (name, value) in enumerate(options.items()):
+        print(f"{index}: {name!r}={value:>{size}}", file=None)
+    return [item for item in rest if item is not None] or {key: 1 for key in "ab"}
+
+
+class Reader(sibling.Base, metaclass=type):
+    """Reads."""
+    kind: str = "plain"
+
+    def __init__(self):
+        self.kind = self.kind.upper()
+        try:
+            (first, *others) = self.kind
+        except ValueError as error:
+            del error
+        match self.kind:
+            case "PLAIN" | None:
+                pass
+            case [x, *_]:
+                x = type(self)(x)
+'''
+
+
+def built_tree(modname):
+    """The module's tree as text, with its positions and each scope's names."""
+    from astroid.builder import AstroidBuilder
+
+    module = AstroidBuilder(astroid.MANAGER, apply_transforms=False).string_build(BUILT, modname)
+    scopes = [module, *module.nodes_of_class((astroid.nodes.ClassDef, astroid.nodes.FunctionDef))]
+    names = [[(name, [(type(node).__name__, node.lineno, node.col_offset) for node in found])
+              for name, found in scope.locals.items()] for scope in scopes]
+    spans = [(type(node).__name__, node.lineno, node.col_offset, node.end_lineno, node.end_col_offset)
+             for node in module.nodes_of_class(astroid.nodes.NodeNG)]
+    return module.repr_tree(include_linenos=True).replace(modname, "built"), names, spans
+
+
+def test_the_compiled_rebuild_dispatch_matches_astroids_own():
+    """Names read and constants are made without astroid's own visits; every
+    node, position and scope's names must be what astroid's rebuilder gives."""
+    from astroid.rebuilder import TreeRebuilder
+
+    compiled = vars(TreeRebuilder)["visit"]
+    assert shims.astroids_own_visit is not None and compiled is not shims.astroids_own_visit
+    ours = built_tree("built.ours")
+    TreeRebuilder.visit = shims.astroids_own_visit
+    try:
+        theirs = built_tree("built.theirs")
+    finally:
+        TreeRebuilder.visit = compiled
+    assert ours == theirs and len(ours[2]) > 140

@@ -2,6 +2,7 @@
 // methods and model `get` for the rest of the process.
 #include "staticanalysis/shims/class_assigns.hpp"
 #include "staticanalysis/shims/framework.hpp"
+#include "staticanalysis/shims/rebuild_dispatch.hpp"
 #include "staticanalysis/shims/settings_builder.hpp"
 #include "staticanalysis/shims/transform_walk.hpp"
 
@@ -11,4 +12,5 @@ PYBIND11_MODULE(shims, m) {
   tessary::shims::install(m);
   tessary::shims::install_transform_walk();
   tessary::shims::install_class_assigns();
+  m.attr("astroids_own_visit") = tessary::shims::install_rebuild_dispatch();
 }
