@@ -308,7 +308,7 @@ def test_line_numbers_are_shared_between_trees_and_stay_right():
 
 
 BUILT = '''
-"""A module of every kind of name and constant."""
+"""A module of every kind of name, constant, attribute, call and assignment."""
 import os
 from . import sibling
 
@@ -331,8 +331,15 @@ class Reader(sibling.Base, metaclass=type):
     """Reads."""
     kind: str = "plain"
 
-    def __init__(self):
+    def __init__(self, *parts, **named):
         self.kind = self.kind.upper()
+        self.parts, self.named.inner = parts, dict(named)
+        for self.last in parts:
+            del self.last
+        total = 0  # type: int
+        read(*parts, sep=",", **named)
+        if not parts:
+            return
         try:
             (first, *others) = self.kind
         except ValueError as error:
@@ -346,21 +353,23 @@ class Reader(sibling.Base, metaclass=type):
 
 
 def built_tree(modname):
-    """The module's tree as text, with its positions and each scope's names."""
+    """The module's tree as text, with its positions and each scope's names
+    (a class's instance attributes included)."""
     from astroid.builder import AstroidBuilder
 
     module = AstroidBuilder(astroid.MANAGER, apply_transforms=False).string_build(BUILT, modname)
     scopes = [module, *module.nodes_of_class((astroid.nodes.ClassDef, astroid.nodes.FunctionDef))]
     names = [[(name, [(type(node).__name__, node.lineno, node.col_offset) for node in found])
-              for name, found in scope.locals.items()] for scope in scopes]
+              for name, found in [*scope.locals.items(), *getattr(scope, "instance_attrs", {}).items()]]
+             for scope in scopes]
     spans = [(type(node).__name__, node.lineno, node.col_offset, node.end_lineno, node.end_col_offset)
              for node in module.nodes_of_class(astroid.nodes.NodeNG)]
     return module.repr_tree(include_linenos=True).replace(modname, "built"), names, spans
 
 
 def test_the_compiled_rebuild_dispatch_matches_astroids_own():
-    """Names read and constants are made without astroid's own visits; every
-    node, position and scope's names must be what astroid's rebuilder gives."""
+    """The commonest nodes are made without astroid's own visits; every node,
+    position and scope's names must be what astroid's rebuilder gives."""
     from astroid.rebuilder import TreeRebuilder
 
     compiled = vars(TreeRebuilder)["visit"]
@@ -371,4 +380,31 @@ def test_the_compiled_rebuild_dispatch_matches_astroids_own():
         theirs = built_tree("built.theirs")
     finally:
         TreeRebuilder.visit = compiled
-    assert ours == theirs and len(ours[2]) > 140
+    assert ours == theirs and len(ours[2]) > 175
+    # The class's names, then the attributes its instances are given.
+    assert [name for name, _ in ours[1][2]][2:] == ["kind", "__init__", "kind", "parts", "last"]
+
+
+def test_a_deep_expression_builds_or_fails_as_with_astroids_own_visits():
+    """Chains of attributes recurse in compiled code: one astroid's own
+    rebuilder builds is built, one deeper than it allows fails with the
+    same error, never a crash."""
+    import sys
+
+    from astroid.rebuilder import TreeRebuilder
+
+    def outcome(depth):
+        try:
+            return astroid.parse("x" + ".a" * depth + "\n").body[0].value.attrname
+        except RecursionError:
+            return "too deep"
+
+    compiled = vars(TreeRebuilder)["visit"]
+    depths = (100, sys.getrecursionlimit())
+    ours = [outcome(depth) for depth in depths]
+    TreeRebuilder.visit = shims.astroids_own_visit
+    try:
+        theirs = [outcome(depth) for depth in depths]
+    finally:
+        TreeRebuilder.visit = compiled
+    assert ours == theirs == ["a", "too deep"]

@@ -2,6 +2,7 @@
 
 
 #include <array>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <set>
@@ -308,6 +309,34 @@ namespace {
 // per brain and node class stands for each group: it asks the group's own
 // predicates only of a node that bears one of their names, and applies the
 // matching transforms in their order, as astroid's loop would.
+// A predicate the transform walk asks of every node of its class: a plain
+// C function of the node, since pybind11's dispatch of a call costs more
+// than most of these tests. Kept for the life of the process, as the
+// manager keeps its transforms.
+using NodeTest = std::function<bool(const py::handle&)>;
+
+PyObject* ask_predicate(PyObject* self, PyObject* node) {
+  try {
+    const auto& test = *static_cast<const NodeTest*>(PyCapsule_GetPointer(self, nullptr));
+    return py::bool_(test(node)).release().ptr();
+  } catch (py::error_already_set& error) {
+    error.restore();
+    return nullptr;
+  } catch (const std::exception& error) {
+    PyErr_SetString(PyExc_RuntimeError, error.what());
+    return nullptr;
+  }
+}
+
+PyMethodDef predicate_definition = {"looks_like", &ask_predicate, METH_O, "Whether a node has a shim's shape."};
+
+py::object plain_predicate(NodeTest test) {
+  py::capsule held(new NodeTest(std::move(test)), [](void* test) { delete static_cast<NodeTest*>(test); });
+  PyObject* function = PyCFunction_New(&predicate_definition, held.ptr());
+  if (!function) throw py::error_already_set();
+  return py::reinterpret_steal<py::object>(function);
+}
+
 struct NamedTransform {
   std::string name;
   py::object transform;
@@ -355,7 +384,7 @@ void merge_named_transforms(const py::object& node_class, const char* brain, con
   };
   auto names = std::make_shared<std::set<std::string>>();
   for (const NamedTransform& member : *members) names->insert(member.name);
-  py::cpp_function predicate([members, names, consulted, candidates](py::object node) {
+  py::object predicate = plain_predicate([members, names, consulted, candidates](const py::handle& node) {
     Candidates which = candidates(node);
     if (!which.all && !names->count(which.name)) return false;
     for (const NamedTransform& member : *members)
@@ -500,7 +529,7 @@ void install(py::module_& m) {
 
   py::object register_transform = a.manager.attr("register_transform");
   auto shape = [](bool (*test)(const Node&)) {
-    return py::cpp_function([test](py::object node) { return test(Node(node)); });
+    return plain_predicate([test](const py::handle& node) { return test(Node::of(node)); });
   };
   register_transform(a.Call, deferred_tip(m.attr("apply_model_manager_lookup_shim"), &model_manager_lookup_holds),
                      shape(&attribute_lookup_shape));

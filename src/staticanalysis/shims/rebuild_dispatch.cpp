@@ -7,17 +7,33 @@ namespace tessary::shims {
 namespace {
 
 // A tree is built by one visit per parsed node. astroid looks the visit up
-// by the node's class, and a name read or a constant (half of all nodes)
-// then costs two more Python calls before its node is made. Here those two
-// are made at once, with the same arguments astroid's visits give; every
-// other node, a name assigned or deleted included, goes to astroid's own
-// visit as before.
+// by the node's class, and each visit is a Python call or two more (the
+// positions read one by one, a list comprehension per list of children)
+// before its node is made. The commonest nodes are made here at once
+// instead, with the same arguments, the same order of visits and the same
+// side effects (an assigned name saved in its scope, an attribute assigned
+// kept for the builder's later pass) as astroid's visits; every other node
+// goes to astroid's own visit as before.
+
+// The visits this dispatch stands in for, and what they call. A rebuilder
+// whose class replaces any of them is served by astroid's lookup alone.
+constexpr std::array kOwnMethods = {"visit_name",  "visit_constant",   "visit_attribute", "visit_call",
+                                    "visit_expr",  "visit_keyword",    "visit_assign",    "visit_return",
+                                    "visit_arg",   "_save_assignment", "check_type_comment"};
+
+enum class Made { Other, Name, Constant, Attribute, Call, Expr, Keyword, Assign, Return, Arg };
+
 struct Rebuild {
-  py::object rebuilder_class;  // astroid's TreeRebuilder
-  py::object own_name_visit, own_constant_visit;
-  py::object ast_name, ast_constant, ast_load;
-  py::object name_node, const_node;
-  py::tuple name_keywords, const_keywords;
+  std::vector<py::object> own_methods;  // astroid's functions, in kOwnMethods' order
+  // parsed classes, by the kind of node made of them
+  std::vector<std::pair<PyObject*, Made>> parsed;
+  py::object ast_store, ast_param, ast_del;
+  // astroid's node classes
+  py::object name_node, assign_name_node, del_name_node, const_node, attribute_node, assign_attr_node,
+      del_attr_node, call_node, expr_node, keyword_node, assign_node, return_node, except_handler_node;
+  // keyword names of the calls made
+  py::tuple named_keywords, const_keywords, attribute_keywords, keyword_keywords, placed_keywords, call_parts,
+      assign_parts;
 };
 
 // Keyword names as the interpreter's own: interned, so each call matches
@@ -31,36 +47,73 @@ py::tuple keyword_names(std::initializer_list<const char*> names) {
 const Rebuild& rebuild() {
   return made_once([] {
     py::object rebuilder = py::module_::import("astroid.rebuilder").attr("TreeRebuilder");
+    py::object methods = rebuilder.attr("__dict__");
     py::object ast_module = py::module_::import("ast");
     py::object nodes = py::module_::import("astroid.nodes");
-    return Rebuild{rebuilder,
-                   rebuilder.attr("__dict__")["visit_name"],
-                   rebuilder.attr("__dict__")["visit_constant"],
-                   ast_module.attr("Name"),
-                   ast_module.attr("Constant"),
-                   ast_module.attr("Load"),
-                   nodes.attr("Name"),
-                   nodes.attr("Const"),
-                   keyword_names({"name", "lineno", "col_offset", "end_lineno", "end_col_offset", "parent"}),
-                   keyword_names({"value", "kind", "lineno", "col_offset", "end_lineno", "end_col_offset", "parent"})};
+    Rebuild r;
+    for (const char* name : kOwnMethods) r.own_methods.push_back(methods[name]);
+    for (auto [name, made] : {std::pair{"Name", Made::Name}, {"Constant", Made::Constant},
+                              {"Attribute", Made::Attribute}, {"Call", Made::Call}, {"Expr", Made::Expr},
+                              {"keyword", Made::Keyword}, {"Assign", Made::Assign}, {"Return", Made::Return},
+                              {"arg", Made::Arg}})
+      r.parsed.emplace_back(py::object(ast_module.attr(name)).release().ptr(), made);
+    r.ast_store = ast_module.attr("Store");
+    r.ast_param = ast_module.attr("Param");
+    r.ast_del = ast_module.attr("Del");
+    r.name_node = nodes.attr("Name");
+    r.assign_name_node = nodes.attr("AssignName");
+    r.del_name_node = nodes.attr("DelName");
+    r.const_node = nodes.attr("Const");
+    r.attribute_node = nodes.attr("Attribute");
+    r.assign_attr_node = nodes.attr("AssignAttr");
+    r.del_attr_node = nodes.attr("DelAttr");
+    r.call_node = nodes.attr("Call");
+    r.expr_node = nodes.attr("Expr");
+    r.keyword_node = nodes.attr("Keyword");
+    r.assign_node = nodes.attr("Assign");
+    r.return_node = nodes.attr("Return");
+    r.except_handler_node = nodes.attr("ExceptHandler");
+    r.named_keywords = keyword_names({"name", "lineno", "col_offset", "end_lineno", "end_col_offset", "parent"});
+    r.const_keywords =
+        keyword_names({"value", "kind", "lineno", "col_offset", "end_lineno", "end_col_offset", "parent"});
+    r.attribute_keywords =
+        keyword_names({"attrname", "lineno", "col_offset", "end_lineno", "end_col_offset", "parent"});
+    r.keyword_keywords = keyword_names({"arg", "lineno", "col_offset", "end_lineno", "end_col_offset", "parent"});
+    r.placed_keywords = keyword_names({"lineno", "col_offset", "end_lineno", "end_col_offset", "parent"});
+    r.call_parts = keyword_names({"func", "args", "keywords"});
+    r.assign_parts = keyword_names({"targets", "value", "type_annotation"});
+    return r;
   });
 }
 
-// Whether the rebuilder's class still builds names and constants with
-// astroid's own visits (a subclass may not).
+// Whether the rebuilder's class is astroid's own in every visit made here,
+// and in the dispatch itself (a subclass may replace any of them).
 bool own_visits(const py::handle& self) {
   static PyTypeObject* checked = nullptr;
+  static unsigned int checked_version = 0;
   static bool answer = false;
   PyTypeObject* type = Py_TYPE(self.ptr());
-  if (type == checked) return answer;
+  // A class's version changes with anything set on it or its bases.
+  if (type == checked && type->tp_version_tag == checked_version && checked_version != 0) return answer;
   const Rebuild& r = rebuild();
-  auto same = [&](const char* name, const py::object& own) {
-    PyObject* found = _PyType_Lookup(type, py::str(name).ptr());
-    return found == own.ptr();
-  };
-  answer = same("visit_name", r.own_name_visit) && same("visit_constant", r.own_constant_visit);
+  static PyObject* dispatch = nullptr;
+  if (!dispatch) {
+    // The class this dispatch was installed on holds it.
+    py::object rebuilder = py::module_::import("astroid.rebuilder").attr("TreeRebuilder");
+    dispatch = _PyType_Lookup(reinterpret_cast<PyTypeObject*>(rebuilder.ptr()), py::str("visit").ptr());
+  }
+  answer = _PyType_Lookup(type, py::str("visit").ptr()) == dispatch;
+  for (size_t i = 0; answer && i < kOwnMethods.size(); ++i)
+    answer = _PyType_Lookup(type, py::str(kOwnMethods[i]).ptr()) == r.own_methods[i].ptr();
   checked = type;
+  checked_version = type->tp_version_tag;
   return answer;
+}
+
+Made made_of(PyObject* cls) {
+  for (const auto& [parsed, made] : rebuild().parsed)
+    if (parsed == cls) return made;
+  return Made::Other;
 }
 
 py::object attribute_or_none(const py::handle& node, const py::str& name) {
@@ -72,35 +125,217 @@ py::object attribute_or_none(const py::handle& node, const py::str& name) {
 }
 
 template <size_t N>
-py::object make(const py::object& cls, const std::array<py::object, N>& args, const py::tuple& keywords) {
+py::object call(PyObject* callable, const std::array<py::object, N>& args, const py::tuple& keywords,
+                 size_t positional = 0) {
   std::array<PyObject*, N> raw;
   for (size_t i = 0; i < N; ++i) raw[i] = args[i].ptr();
-  PyObject* made = PyObject_Vectorcall(cls.ptr(), raw.data(), 0, keywords.ptr());
+  PyObject* made = PyObject_Vectorcall(callable, raw.data(), positional, keywords ? keywords.ptr() : nullptr);
   if (!made) throw py::error_already_set();
   return py::reinterpret_steal<py::object>(made);
 }
 
+// `owner.name(*args)`, as a method call.
+template <size_t N>
+py::object call_method(const py::object& owner, const py::str& name, const std::array<py::object, N>& args,
+                       const py::tuple& keywords = py::tuple()) {
+  std::array<PyObject*, N + 1> raw;
+  raw[0] = owner.ptr();
+  for (size_t i = 0; i < N; ++i) raw[i + 1] = args[i].ptr();
+  size_t positional = 1 + N - (keywords ? static_cast<size_t>(PyTuple_GET_SIZE(keywords.ptr())) : 0);
+  PyObject* result = PyObject_VectorcallMethod(name.ptr(), raw.data(), positional | PY_VECTORCALL_ARGUMENTS_OFFSET,
+                                               keywords && PyTuple_GET_SIZE(keywords.ptr()) ? keywords.ptr() : nullptr);
+  if (!result) throw py::error_already_set();
+  return py::reinterpret_steal<py::object>(result);
+}
+
+enum class Context { Load, Store, Del };
+
+// The context astroid gives a parsed node's `ctx`: Store and Param are
+// stores, Del deletes, anything else reads.
+Context context_of(const py::handle& node) {
+  static const py::str ctx = intern("ctx");
+  const Rebuild& r = rebuild();
+  PyObject* cls = reinterpret_cast<PyObject*>(Py_TYPE(node.attr(ctx).ptr()));
+  if (cls == r.ast_store.ptr() || cls == r.ast_param.ptr()) return Context::Store;
+  if (cls == r.ast_del.ptr()) return Context::Del;
+  return Context::Load;
+}
+
+py::object visit(const py::handle& self, const py::handle& node, const py::handle& parent);
+
+struct Builder {
+  const py::handle& self;
+  const py::handle& node;
+  const py::object parent;
+  const Rebuild& r = rebuild();
+
+  // The positions astroid reads: a statement or expression always has its
+  // start; a keyword argument's may be missing.
+  std::array<py::object, 4> position(bool all_optional = false) const {
+    static const py::str lineno = intern("lineno"), col_offset = intern("col_offset"),
+                         end_lineno = intern("end_lineno"), end_col_offset = intern("end_col_offset");
+    if (all_optional)
+      return {attribute_or_none(node, lineno), attribute_or_none(node, col_offset),
+              attribute_or_none(node, end_lineno), attribute_or_none(node, end_col_offset)};
+    return {node.attr(lineno), node.attr(col_offset), attribute_or_none(node, end_lineno),
+            attribute_or_none(node, end_col_offset)};
+  }
+
+  // A node of `cls` at the parsed node's place, with one more leading
+  // keyword argument (`first`, named first in `keywords`) or none.
+  py::object placed(const py::object& cls, const py::tuple& keywords, bool all_optional = false) const {
+    auto [lineno, col, end_lineno, end_col] = position(all_optional);
+    return call<5>(cls.ptr(), {lineno, col, end_lineno, end_col, parent}, keywords);
+  }
+  py::object placed(const py::object& cls, const py::object& first, const py::tuple& keywords) const {
+    auto [lineno, col, end_lineno, end_col] = position();
+    return call<6>(cls.ptr(), {first, lineno, col, end_lineno, end_col, parent}, keywords);
+  }
+
+  py::object child(const py::str& field, const py::object& newnode) const {
+    return visit(self, node.attr(field), newnode);
+  }
+  py::list children(const py::str& field, const py::object& newnode) const {
+    py::object parsed = node.attr(field);
+    py::list out;
+    for (py::handle each : parsed) out.append(visit(self, each, newnode));
+    return out;
+  }
+
+  // An assigned or deleted name kept in its scope's names, as astroid does.
+  py::object saved(py::object newnode) const {
+    static const py::str save = intern("_save_assignment");
+    call_method<1>(py::reinterpret_borrow<py::object>(self), save, {newnode});
+    return newnode;
+  }
+
+  py::object name() const {
+    static const py::str id = intern("id");
+    switch (context_of(node)) {
+      case Context::Load:
+        return placed(r.name_node, node.attr(id), r.named_keywords);
+      case Context::Store:
+        return saved(placed(r.assign_name_node, node.attr(id), r.named_keywords));
+      case Context::Del:
+        return saved(placed(r.del_name_node, node.attr(id), r.named_keywords));
+    }
+    return py::none();
+  }
+
+  py::object constant() const {
+    static const py::str value = intern("value"), kind = intern("kind");
+    auto [lineno, col, end_lineno, end_col] = position();
+    return call<7>(r.const_node.ptr(), {node.attr(value), node.attr(kind), lineno, col, end_lineno, end_col, parent},
+                   r.const_keywords);
+  }
+
+  py::object attribute() const {
+    static const py::str attr = intern("attr"), value = intern("value"), postinit = intern("postinit"),
+                         delayed = intern("_delayed_assattr");
+    Context context = context_of(node);
+    const py::object& cls = context == Context::Del     ? r.del_attr_node
+                            : context == Context::Store ? r.assign_attr_node
+                                                        : r.attribute_node;
+    py::object newnode = placed(cls, node.attr(attr), r.attribute_keywords);
+    // Attributes assigned are given to their instances after the build;
+    // not from an exception handler's name.
+    if (context == Context::Store) {
+      int in_handler = PyObject_IsInstance(parent.ptr(), r.except_handler_node.ptr());
+      if (in_handler < 0) throw py::error_already_set();
+      if (!in_handler) py::object(self.attr(delayed)).attr("append")(newnode);
+    }
+    call_method<1>(newnode, postinit, {child(value, newnode)});
+    return newnode;
+  }
+
+  py::object call_of() const {
+    static const py::str func = intern("func"), args = intern("args"), keywords = intern("keywords"),
+                         postinit = intern("postinit");
+    py::object newnode = placed(r.call_node, r.placed_keywords);
+    py::object callee = child(func, newnode);
+    py::list positional = children(args, newnode);
+    py::list named = children(keywords, newnode);
+    call_method<3>(newnode, postinit, {callee, positional, named}, r.call_parts);
+    return newnode;
+  }
+
+  // A node whose one child is its parsed node's `value`, given to
+  // postinit when there is one (a bare `return` has none).
+  py::object valued(const py::object& cls, bool all_optional = false) const {
+    static const py::str value = intern("value"), postinit = intern("postinit");
+    py::object newnode = placed(cls, r.placed_keywords, all_optional);
+    py::object parsed = node.attr(value);
+    if (cls.is(r.return_node) && parsed.is_none()) return newnode;
+    call_method<1>(newnode, postinit, {visit(self, parsed, newnode)});
+    return newnode;
+  }
+
+  py::object keyword() const {
+    static const py::str arg = intern("arg"), value = intern("value"), postinit = intern("postinit");
+    auto [lineno, col, end_lineno, end_col] = position(true);
+    py::object newnode =
+        call<6>(r.keyword_node.ptr(), {node.attr(arg), lineno, col, end_lineno, end_col, parent}, r.keyword_keywords);
+    call_method<1>(newnode, postinit, {child(value, newnode)});
+    return newnode;
+  }
+
+  py::object assign() const {
+    static const py::str targets = intern("targets"), value = intern("value"), postinit = intern("postinit"),
+                         type_comment = intern("check_type_comment");
+    static const py::str comment = intern("type_comment");
+    py::object newnode = placed(r.assign_node, r.placed_keywords);
+    // astroid's check reads a type comment only when there is one.
+    py::object annotation = py::none();
+    int commented = PyObject_IsTrue(attribute_or_none(node, comment).ptr());
+    if (commented < 0) throw py::error_already_set();
+    if (commented)
+      annotation = call_method<2>(py::reinterpret_borrow<py::object>(self), type_comment,
+                                  {py::reinterpret_borrow<py::object>(node), newnode});
+    py::list assigned = children(targets, newnode);
+    py::object assigned_value = child(value, newnode);
+    call_method<3>(newnode, postinit, {assigned, assigned_value, annotation}, r.assign_parts);
+    return newnode;
+  }
+
+  // A parameter: the name it assigns in the function's scope.
+  py::object argument() const {
+    static const py::str arg = intern("arg");
+    return saved(placed(r.assign_name_node, node.attr(arg), r.named_keywords));
+  }
+};
+
 py::object visit(const py::handle& self, const py::handle& node, const py::handle& parent) {
   if (node.is_none()) return py::none();
-  static const py::str id = intern("id"), ctx = intern("ctx"), value = intern("value"), kind = intern("kind"),
-                       lineno = intern("lineno"), col_offset = intern("col_offset"),
-                       end_lineno = intern("end_lineno"), end_col_offset = intern("end_col_offset"),
-                       meths = intern("_visit_meths");
-  const Rebuild& r = rebuild();
+  static const py::str meths = intern("_visit_meths");
   PyObject* cls = reinterpret_cast<PyObject*>(Py_TYPE(node.ptr()));
-  auto parent_object = py::reinterpret_borrow<py::object>(parent);
-  if (cls == r.ast_name.ptr() && own_visits(self) &&
-      reinterpret_cast<PyObject*>(Py_TYPE(node.attr(ctx).ptr())) == r.ast_load.ptr()) {
-    return make<6>(r.name_node,
-                   {node.attr(id), node.attr(lineno), node.attr(col_offset), attribute_or_none(node, end_lineno),
-                    attribute_or_none(node, end_col_offset), parent_object},
-                   r.name_keywords);
-  }
-  if (cls == r.ast_constant.ptr() && own_visits(self)) {
-    return make<7>(r.const_node,
-                   {node.attr(value), node.attr(kind), node.attr(lineno), node.attr(col_offset),
-                    attribute_or_none(node, end_lineno), attribute_or_none(node, end_col_offset), parent_object},
-                   r.const_keywords);
+  Made made = made_of(cls);
+  if (made != Made::Other && own_visits(self)) {
+    // Deep expressions recurse here rather than through Python calls: the
+    // interpreter's depth limit holds all the same, counted as astroid's
+    // two calls a node (its dispatch and its visit).
+    if (Py_EnterRecursiveCall(" while building a tree")) throw py::error_already_set();
+    struct Leave {
+      int depth = 1;
+      ~Leave() {
+        while (depth--) Py_LeaveRecursiveCall();
+      }
+    } leave;
+    if (Py_EnterRecursiveCall(" while building a tree")) throw py::error_already_set();
+    leave.depth = 2;
+    const Rebuild& r = rebuild();
+    Builder build{self, node, py::reinterpret_borrow<py::object>(parent)};
+    switch (made) {
+      case Made::Name: return build.name();
+      case Made::Constant: return build.constant();
+      case Made::Attribute: return build.attribute();
+      case Made::Call: return build.call_of();
+      case Made::Expr: return build.valued(r.expr_node);
+      case Made::Keyword: return build.keyword();
+      case Made::Assign: return build.assign();
+      case Made::Return: return build.valued(r.return_node);
+      case Made::Arg: return build.argument();
+      case Made::Other: break;
+    }
   }
   // As astroid looks a visit up: once per class of node and rebuilder.
   py::object known = self.attr(meths);

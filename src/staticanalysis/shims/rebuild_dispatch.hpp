@@ -1,5 +1,5 @@
 // astroid's rebuilder, dispatching each parsed node to its visit in C++,
-// with the two commonest nodes built here directly.
+// with the commonest nodes built here directly.
 #pragma once
 
 #include "staticanalysis/helpers/facade.hpp"
