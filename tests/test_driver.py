@@ -170,3 +170,83 @@ def test_html_linter_collects_per_checker():
     linter = checker.HtmlLinter()
     linter.check([])
     assert linter.messages == []
+
+
+WALKED = '''
+"""Walked."""
+import os
+
+
+@staticmethod
+def first(a, *rest, key=None, **named):
+    """Doc."""
+    for x in rest:
+        if x:
+            yield [y for y in a if y] or {k: v for k, v in named.items()}
+    while key:
+        key = None
+    else:
+        return os.sep
+
+
+class Second(object):
+    size: int = 0
+
+    def method(self):
+        try:
+            self.size = lambda: 1
+        except (ValueError, TypeError) as error:
+            raise RuntimeError("no") from error
+        finally:
+            del self.size
+'''
+
+
+def walk_log(walk, fail_on=None):
+    """Each visit and leave pylint's walker makes of a module, by node; its
+    statement count; and what it wrote when a visit of `fail_on` failed."""
+    import contextlib
+    import io
+    import re
+
+    import astroid
+    from pylint.lint import PyLinter
+    from pylint.utils.ast_walker import ASTWalker
+
+    module = astroid.parse(WALKED)
+    log = []
+    walker = ASTWalker(PyLinter())
+
+    def event(kind, node):
+        if type(node).__name__ == fail_on:
+            raise ValueError(f"failed at {node.lineno}")
+        log.append((kind, type(node).__name__, node.lineno, node.col_offset))
+
+    for cls in astroid.nodes.ALL_NODE_CLASSES:
+        cid = cls.__name__.lower()
+        walker.visit_events[cid].append(lambda node: event("visit", node))
+        if cid != "name":  # a class of node with no leave
+            walker.leave_events[cid].append(lambda node: event("leave", node))
+    told = io.StringIO()
+    with contextlib.redirect_stderr(told):
+        try:
+            walk(walker, module)
+        except ValueError as error:
+            log.append(("raised", str(error)))
+    first_line = [re.sub(" at 0x[0-9a-f]+", "", line) for line in told.getvalue().splitlines()[:1]]
+    return log, walker.nbstatements, first_line, walker.exception_msg
+
+
+@pytest.mark.parametrize("fail_on", [None, "Lambda"])
+def test_the_compiled_walk_calls_the_checkers_as_pylints_own(fail_on):
+    """Same visits and leaves in the same order, the same statement count,
+    and a checker's error passed on after the same one line about it."""
+    from pylint.utils.ast_walker import ASTWalker
+
+    assert checker.pylints_own_walk is not None and ASTWalker.walk is not checker.pylints_own_walk
+    ours = walk_log(ASTWalker.walk, fail_on)
+    theirs = walk_log(checker.pylints_own_walk, fail_on)
+    assert ours == theirs and ours[1] >= 14 and len(ours[0]) > 80
+    if fail_on:
+        assert ours[0][-1] == ("raised", "failed at 23") and ours[3] is True
+        assert ours[2] == ["Exception on node <Lambda.<lambda> l.23> in file '<?>'"]

@@ -327,6 +327,15 @@ def read(path, *rest, size=-1, **options):
     return [item for item in rest if item is not None] or {key: 1 for key in "ab"}
 
 
+async def \\
+        fetch(): return [await read(x) async for x in names]
+
+
+@sibling.wrap(
+    "header")
+class Écrit: pass  # a name not in ASCII
+
+
 class Reader(sibling.Base, metaclass=type):
     """Reads."""
     kind: str = "plain"
@@ -359,30 +368,35 @@ def built_tree(modname):
 
     module = AstroidBuilder(astroid.MANAGER, apply_transforms=False).string_build(BUILT, modname)
     scopes = [module, *module.nodes_of_class((astroid.nodes.ClassDef, astroid.nodes.FunctionDef))]
-    names = [[(name, [(type(node).__name__, node.lineno, node.col_offset) for node in found])
-              for name, found in [*scope.locals.items(), *getattr(scope, "instance_attrs", {}).items()]]
-             for scope in scopes]
-    spans = [(type(node).__name__, node.lineno, node.col_offset, node.end_lineno, node.end_col_offset)
-             for node in module.nodes_of_class(astroid.nodes.NodeNG)]
+    names = {(scope.name if scope is not module else None): [(name, [(type(node).__name__, node.lineno, node.col_offset) for node in found])
+                          for name, found in [*scope.locals.items(), *getattr(scope, "instance_attrs", {}).items()]]
+             for scope in scopes}
+    spans = [(type(node).__name__, node.lineno, node.col_offset, node.end_lineno, node.end_col_offset,
+              getattr(node, "position", None)) for node in module.nodes_of_class(astroid.nodes.NodeNG)]
     return module.repr_tree(include_linenos=True).replace(modname, "built"), names, spans
 
 
 def test_the_compiled_rebuild_dispatch_matches_astroids_own():
-    """The commonest nodes are made without astroid's own visits; every node,
-    position and scope's names must be what astroid's rebuilder gives."""
+    """The commonest nodes are made without astroid's own visits, and
+    headers' positions read without its tokenizing; every node, position
+    and scope's names must be what astroid's rebuilder gives."""
     from astroid.rebuilder import TreeRebuilder
 
-    compiled = vars(TreeRebuilder)["visit"]
-    assert shims.astroids_own_visit is not None and compiled is not shims.astroids_own_visit
+    compiled = vars(TreeRebuilder)["visit"], vars(TreeRebuilder)["_get_position_info"]
+    own = shims.astroids_own_visit, shims.astroids_own_position_info
+    assert None not in own and not set(compiled) & set(own)
     ours = built_tree("built.ours")
-    TreeRebuilder.visit = shims.astroids_own_visit
+    TreeRebuilder.visit, TreeRebuilder._get_position_info = own
     try:
         theirs = built_tree("built.theirs")
     finally:
-        TreeRebuilder.visit = compiled
+        TreeRebuilder.visit, TreeRebuilder._get_position_info = compiled
     assert ours == theirs and len(ours[2]) > 175
+    headers = {node.name: tuple(node.position) for node in
+               astroid.parse(BUILT).nodes_of_class((astroid.nodes.ClassDef, astroid.nodes.FunctionDef))}
+    assert headers["fetch"] == (21, 0, 22, 13) and headers["Écrit"] == (27, 0, 27, 11)
     # The class's names, then the attributes its instances are given.
-    assert [name for name, _ in ours[1][2]][2:] == ["kind", "__init__", "kind", "parts", "last"]
+    assert [name for name, _ in ours[1]["Reader"]][2:] == ["kind", "__init__", "kind", "parts", "last"]
 
 
 def test_a_deep_expression_builds_or_fails_as_with_astroids_own_visits():

@@ -12,5 +12,7 @@ PYBIND11_MODULE(shims, m) {
   tessary::shims::install(m);
   tessary::shims::install_transform_walk();
   tessary::shims::install_class_assigns();
-  m.attr("astroids_own_visit") = tessary::shims::install_rebuild_dispatch();
+  pybind11::dict replaced = tessary::shims::install_rebuild_dispatch();
+  m.attr("astroids_own_visit") = replaced.attr("get")("visit");
+  m.attr("astroids_own_position_info") = replaced.attr("get")("_get_position_info");
 }

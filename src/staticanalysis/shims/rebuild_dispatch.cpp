@@ -1,6 +1,9 @@
 #include "staticanalysis/shims/rebuild_dispatch.hpp"
 
 #include <array>
+#include <cctype>
+#include <optional>
+#include <string_view>
 
 namespace tessary::shims {
 
@@ -392,18 +395,129 @@ PyObject* visit_method(PyObject* self, PyObject* const* args, Py_ssize_t count, 
 PyMethodDef visit_definition = {"visit", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&visit_method)),
                                 METH_FASTCALL | METH_KEYWORDS, "Build the astroid node of a parsed node."};
 
+// Where a class's or function's header names it, from its keyword (`class`,
+// `def`, or `async` of `async def`) to the end of its name: what astroid
+// finds by tokenizing the source from the header's line to the body's.
+// The header's keywords are the first tokens of its line, so a header of
+// plain ASCII is read here directly; any other (a name not in ASCII, text
+// before the keyword) is left to astroid's tokenizing.
+PyObject* own_position_info = nullptr;  // held for the life of the process
+
+bool blank(char c) { return c == ' ' || c == '\t' || c == '\f'; }
+bool name_character(char c) {
+  return std::isalnum(static_cast<unsigned char>(c)) || c == '_' || static_cast<unsigned char>(c) >= 0x80;
+}
+
+std::optional<std::array<long, 4>> header_position(const py::handle& lines, long lineno, long col,
+                                                   std::string_view name,
+                                                   std::initializer_list<std::string_view> keywords) {
+  if (!PyList_Check(lines.ptr()) || lineno < 1) return std::nullopt;
+  long row = lineno - 1;
+  std::string_view line;
+  auto load = [&](long index) {
+    if (index >= PyList_GET_SIZE(lines.ptr())) return false;
+    PyObject* text = PyList_GET_ITEM(lines.ptr(), index);
+    // Code points and bytes count alike only in ASCII.
+    if (!PyUnicode_Check(text) || !PyUnicode_IS_ASCII(text)) return false;
+    line = std::string_view(static_cast<const char*>(PyUnicode_DATA(text)),
+                            static_cast<size_t>(PyUnicode_GET_LENGTH(text)));
+    return true;
+  };
+  if (!load(row) || col < 0 || static_cast<size_t>(col) > line.size()) return std::nullopt;
+  for (size_t i = 0; i < static_cast<size_t>(col); ++i)
+    if (!blank(line[i])) return std::nullopt;
+  size_t at = static_cast<size_t>(col);
+  // Blanks and backslash continuations between tokens; at least one.
+  auto gap = [&]() {
+    size_t started = at;
+    long started_row = row;
+    while (true) {
+      if (at < line.size() && blank(line[at])) {
+        ++at;
+      } else if (at < line.size() && line[at] == '\\' && (at + 1 == line.size() || line.substr(at + 1) == "\r")) {
+        if (!load(++row)) return false;
+        at = 0;
+      } else {
+        break;
+      }
+    }
+    return at != started || row != started_row;
+  };
+  auto word = [&](std::string_view expected) {
+    if (line.substr(at, expected.size()) != expected) return false;
+    at += expected.size();
+    return at >= line.size() || !name_character(line[at]);
+  };
+  for (std::string_view keyword : keywords)
+    if (!word(keyword) || !gap()) return std::nullopt;
+  if (name.empty() || !word(name)) return std::nullopt;
+  return std::array<long, 4>{lineno, col, row + 1, static_cast<long>(at)};
+}
+
+PyObject* position_info_method(PyObject* self, PyObject* const* args, Py_ssize_t count) {
+  try {
+    if (count != 2) throw py::type_error("_get_position_info() takes a node and its parent");
+    struct Classes {
+      py::object async_function, function, position;
+    };
+    const Classes& classes = made_once([] {
+      py::object nodes = py::module_::import("astroid.nodes");
+      return Classes{nodes.attr("AsyncFunctionDef"), nodes.attr("FunctionDef"),
+                     py::module_::import("astroid.nodes.utils").attr("Position")};
+    });
+    const py::object &async_function = classes.async_function, &function = classes.function,
+                     &position = classes.position;
+    static const py::str data = intern("_data"), lineno = intern("lineno"), col_offset = intern("col_offset"),
+                         name = intern("name");
+    py::handle node(args[0]), parent(args[1]);
+    std::initializer_list<std::string_view> keywords = {"class"};
+    if (py::isinstance(parent, async_function)) keywords = {"async", "def"};
+    else if (py::isinstance(parent, function)) keywords = {"def"};
+    py::object lines = py::getattr(self, data, py::none());
+    py::object first = py::getattr(node, lineno, py::none()), column = py::getattr(node, col_offset, py::none());
+    py::object named = py::getattr(node, name, py::none());
+    if (PyLong_CheckExact(first.ptr()) && PyLong_CheckExact(column.ptr()) && PyUnicode_Check(named.ptr()) &&
+        PyUnicode_IS_ASCII(named.ptr())) {
+      std::string_view text(static_cast<const char*>(PyUnicode_DATA(named.ptr())),
+                            static_cast<size_t>(PyUnicode_GET_LENGTH(named.ptr())));
+      if (auto found = header_position(lines, first.cast<long>(), column.cast<long>(), text, keywords))
+        return position((*found)[0], (*found)[1], (*found)[2], (*found)[3]).release().ptr();
+    }
+    PyObject* forwarded[] = {self, args[0], args[1]};
+    return PyObject_Vectorcall(own_position_info, forwarded, 3, nullptr);
+  } catch (py::error_already_set& error) {
+    error.restore();
+    return nullptr;
+  } catch (const std::exception& error) {
+    PyErr_SetString(PyExc_RuntimeError, error.what());
+    return nullptr;
+  }
+}
+
+PyMethodDef position_info_definition = {
+    "_get_position_info",
+    reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&position_info_method)), METH_FASTCALL,
+    "Where a class's or function's header names it."};
+
 }  // namespace
 
-py::object install_rebuild_dispatch() {
+py::dict install_rebuild_dispatch() {
   py::object rebuilder = py::module_::import("astroid.rebuilder").attr("TreeRebuilder");
-  py::object own = rebuilder.attr("__dict__")["visit"];
+  py::dict own;
   // Another astroid's rebuilder is left alone: the visits copied above are
   // those of this one.
   py::object version = py::module_::import("astroid.__pkginfo__").attr("__version__");
-  if (version.cast<std::string>() != "2.15.8") return py::none();
+  if (version.cast<std::string>() != "2.15.8") return own;
+  own["visit"] = rebuilder.attr("__dict__")["visit"];
   PyObject* method = PyDescr_NewMethod(reinterpret_cast<PyTypeObject*>(rebuilder.ptr()), &visit_definition);
   if (!method) throw py::error_already_set();
   py::setattr(rebuilder, "visit", py::reinterpret_steal<py::object>(method));
+  py::object own_position = rebuilder.attr("__dict__")["_get_position_info"];
+  own_position_info = own_position.inc_ref().ptr();
+  own["_get_position_info"] = own_position;
+  PyObject* position = PyDescr_NewMethod(reinterpret_cast<PyTypeObject*>(rebuilder.ptr()), &position_info_definition);
+  if (!position) throw py::error_already_set();
+  py::setattr(rebuilder, "_get_position_info", py::reinterpret_steal<py::object>(position));
   return own;
 }
 
