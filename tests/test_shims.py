@@ -376,7 +376,7 @@ def built_tree(modname):
     return module.repr_tree(include_linenos=True).replace(modname, "built"), names, spans
 
 
-def test_the_compiled_rebuild_dispatch_matches_astroids_own():
+def test_the_compiled_rebuild_dispatch_matches_astroids_own(monkeypatch):
     """The commonest nodes are made without astroid's own visits, and
     headers' positions read without its tokenizing; every node, position
     and scope's names must be what astroid's rebuilder gives."""
@@ -385,7 +385,13 @@ def test_the_compiled_rebuild_dispatch_matches_astroids_own():
     compiled = vars(TreeRebuilder)["visit"], vars(TreeRebuilder)["_get_position_info"]
     own = shims.astroids_own_visit, shims.astroids_own_position_info
     assert None not in own and not set(compiled) & set(own)
+    import astroid.rebuilder
+
+    tokenized = []  # the headers astroid tokenizes: only the one not in ASCII
+    tokenize = astroid.rebuilder.generate_tokens
+    monkeypatch.setattr(astroid.rebuilder, "generate_tokens", lambda read: tokenized.append(1) or tokenize(read))
     ours = built_tree("built.ours")
+    assert len(tokenized) == 1
     TreeRebuilder.visit, TreeRebuilder._get_position_info = own
     try:
         theirs = built_tree("built.theirs")

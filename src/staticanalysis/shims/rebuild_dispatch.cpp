@@ -4,6 +4,7 @@
 #include <cctype>
 #include <optional>
 #include <string_view>
+#include <vector>
 
 namespace tessary::shims {
 
@@ -410,7 +411,7 @@ bool name_character(char c) {
 
 std::optional<std::array<long, 4>> header_position(const py::handle& lines, long lineno, long col,
                                                    std::string_view name,
-                                                   std::initializer_list<std::string_view> keywords) {
+                                                   const std::vector<std::string_view>& keywords) {
   if (!PyList_Check(lines.ptr()) || lineno < 1) return std::nullopt;
   long row = lineno - 1;
   std::string_view line;
@@ -470,9 +471,11 @@ PyObject* position_info_method(PyObject* self, PyObject* const* args, Py_ssize_t
     static const py::str data = intern("_data"), lineno = intern("lineno"), col_offset = intern("col_offset"),
                          name = intern("name");
     py::handle node(args[0]), parent(args[1]);
-    std::initializer_list<std::string_view> keywords = {"class"};
-    if (py::isinstance(parent, async_function)) keywords = {"async", "def"};
-    else if (py::isinstance(parent, function)) keywords = {"def"};
+    static const std::vector<std::string_view> class_header{"class"}, function_header{"def"},
+        async_header{"async", "def"};
+    const std::vector<std::string_view>& keywords = py::isinstance(parent, async_function) ? async_header
+                                                    : py::isinstance(parent, function)     ? function_header
+                                                                                           : class_header;
     py::object lines = py::getattr(self, data, py::none());
     py::object first = py::getattr(node, lineno, py::none()), column = py::getattr(node, col_offset, py::none());
     py::object named = py::getattr(node, name, py::none());
