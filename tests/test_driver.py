@@ -250,3 +250,59 @@ def test_the_compiled_walk_calls_the_checkers_as_pylints_own(fail_on):
     if fail_on:
         assert ours[0][-1] == ("raised", "failed at 23") and ours[3] is True
         assert ours[2] == ["Exception on node <Lambda.<lambda> l.23> in file '<?>'"]
+
+
+COMMENTED = [
+    b"x = 1  # noqa\n",
+    b'x = """a\n# not a comment\nb"""  # pylint: disable=foo\ny = 2\n',
+    b"value = (1,  # first\n         # alone, in brackets\n         2)\n",
+    b"total = 1 + \\\n    2  # tessary: disable=C2000\n",
+    b"s = 'one \\\n# still the string' # after\n",
+    b"def f():\n    # pylint: disable=bar\n\n    return rb'\\'' + f\"{x['k']}\"  # noqa: C2000\n",
+    b"# -*- coding: utf-8 -*-\n# caf\xc3\xa9 # pylint: skip-file\n",
+    b"x = 1\r\n# noqa\r\ny = [\r\n  2]  # done\r\n",
+    b"x = 1\n# last comment, no end of line",
+    b"x = 1  # noqa",
+    b"if x:\n    y = 1\n   ",
+    b"''''''  # empty\nu'''it''s'''\n",
+]
+
+
+def reduced(tokens):
+    """What the pragma and noqa readers see of tokens: comments and line
+    ends as they are, any other run of tokens on a line as one."""
+    import tokenize
+
+    kept, out, last_other = {tokenize.COMMENT, tokenize.NL, tokenize.NEWLINE, tokenize.ENCODING}, [], None
+    for token in tokens:
+        if token.type in (tokenize.INDENT, tokenize.DEDENT):
+            continue
+        if token.type in kept:
+            last_other = None
+            comment = token.type == tokenize.COMMENT
+            out.append((token.type, token.string if comment else "", token.start[0], token.line if comment else ""))
+        elif last_other != token.start[0]:
+            last_other = token.start[0]
+            out.append(("other", token.start[0]))
+    return out
+
+
+@pytest.mark.parametrize("text", COMMENTED)
+def test_comments_are_read_as_pythons_tokenizer_reads_them(text):
+    import io
+    import tokenize
+
+    found = checker.comment_tokens(text)
+    assert found is not None
+    assert reduced(found) == reduced(tokenize.tokenize(io.BytesIO(text).readline))
+
+
+@pytest.mark.parametrize("text", [
+    b"if x:\n\ty = 1  # noqa\n",  # a tab: the tokenizer's own rules of indentation
+    b"\xef\xbb\xbfx = 1  # noqa\n",  # a byte order mark
+    b"# -*- coding: latin-1 -*-\nx = '\xe9'  # noqa\n",
+    b"x = 1\ry = 2  # noqa\n",  # a lone carriage return
+    b"x = (1,  # noqa\n",  # not a whole module
+])
+def test_texts_read_otherwise_are_left_to_the_tokenizer(text):
+    assert checker.comment_tokens(text) is None

@@ -10,6 +10,7 @@
 #include <set>
 #include <pybind11/stl.h>
 
+#include "staticanalysis/checker/comment_tokens.hpp"
 #include "staticanalysis/checkers/admin/admin.hpp"
 #include "staticanalysis/helpers/pathtext.hpp"
 #include "staticanalysis/helpers/read_file.hpp"
@@ -175,16 +176,20 @@ std::optional<std::string> module_text(const py::object& node) {
 }
 
 // pylint tokenizes every module to find its pragmas before the checkers
-// walk it. A module whose text names no pragma and no noqa has none to
-// find, and no checker of ours reads tokens: it is walked at once, with
-// the pragma state an empty comment list leaves.
+// walk it, and no checker of ours reads tokens. A module whose text names
+// no pragma and no noqa has none to find: it is walked at once, with the
+// pragma state an empty comment list leaves. Any other is given the
+// comments and line ends its pragmas and noqa comments are read from,
+// found without Python's tokenizer where that can be done.
 py::object linter_check_module_tree(py::object self, py::object node, py::object walker, py::list rawcheckers,
                                     py::list tokencheckers) {
   static const py::object base = import_attr("pylint.lint", "PyLinter").attr("_check_astroid_module");
   if (rawcheckers.empty() && tokencheckers.empty() && node.attr("pure_python").cast<bool>()) {
     std::optional<std::string> text = module_text(node);
-    if (text && !may_hold_pragma(*text)) {
-      self.attr("process_tokens")(py::list());
+    std::optional<py::list> comments;
+    if (text) comments = may_hold_pragma(*text) ? comment_tokens(*text) : py::list();
+    if (comments) {
+      self.attr("process_tokens")(*comments);
       if (self.attr("_ignore_file").cast<bool>()) return py::bool_(false);
       walker.attr("walk")(node);
       return py::bool_(true);
