@@ -405,26 +405,34 @@ def test_the_compiled_rebuild_dispatch_matches_astroids_own(monkeypatch):
     assert [name for name, _ in ours[1]["Reader"]][2:] == ["kind", "__init__", "kind", "parts", "last"]
 
 
-def test_a_deep_expression_builds_or_fails_as_with_astroids_own_visits():
-    """Chains of attributes recurse in compiled code: one astroid's own
-    rebuilder builds is built, one deeper than it allows fails with the
-    same error, never a crash."""
-    import sys
-
+def test_a_deep_expression_builds_exactly_as_deep_as_with_astroids_own_walks():
+    """Chains of attributes and calls are built and walked for transforms by
+    recursion in compiled code; the deepest chain each builds, before the
+    interpreter's depth limit refuses it with a RecursionError (never a
+    crash), is the one astroid's own visits and walk build."""
+    from astroid.builder import AstroidBuilder
     from astroid.rebuilder import TreeRebuilder
 
-    def outcome(depth):
-        try:
-            return astroid.parse("x" + ".a" * depth + "\n").body[0].value.attrname
-        except RecursionError:
-            return "too deep"
+    def deepest(link, transforms):
+        low, high = 1, 1500
+        while low < high:
+            middle = (low + high + 1) // 2
+            try:
+                AstroidBuilder(astroid.MANAGER, apply_transforms=transforms).string_build("v = x" + link * middle, "deep")
+                low = middle
+            except RecursionError:
+                high = middle - 1
+        return low
 
-    compiled = vars(TreeRebuilder)["visit"]
-    depths = (100, sys.getrecursionlimit())
-    ours = [outcome(depth) for depth in depths]
+    links = [".a", ".a(b.c, *d, k=1)", " + y.z"]
+    rebuilt = [deepest(link, False) for link in links]
+    walked = [deepest(link, True) for link in links]
+    compiled, visitor = vars(TreeRebuilder)["visit"], astroid.MANAGER._transform
+    compiled_walk = vars(visitor).pop("visit")
     TreeRebuilder.visit = shims.astroids_own_visit
     try:
-        theirs = [outcome(depth) for depth in depths]
+        assert [deepest(link, False) for link in links] == rebuilt
+        assert [deepest(link, True) for link in links] == walked
     finally:
-        TreeRebuilder.visit = compiled
-    assert ours == theirs == ["a", "too deep"]
+        TreeRebuilder.visit, visitor.visit = compiled, compiled_walk
+    assert all(50 < depth < 1500 for depth in rebuilt + walked) and walked != rebuilt

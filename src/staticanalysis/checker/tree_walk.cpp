@@ -34,10 +34,7 @@ class Walk {
   }
 
   void walk(const py::handle& node) {
-    if (Py_EnterRecursiveCall(" while walking a tree")) throw py::error_already_set();
-    struct Leave {
-      ~Leave() { Py_LeaveRecursiveCall(); }
-    } leave;
+    PythonDepth walking;  // a level, as pylint's walk is a call a node
     static const py::str is_statement = intern("is_statement"), get_children = intern("get_children");
     const Events& events = events_of(Py_TYPE(node.ptr()));
     try {

@@ -151,4 +151,18 @@ bool has_ancestor(const Node& node, std::string_view qname);
 // Interned Python text, made once per call site owner.
 py::str intern(const char* text);
 
+// One level of the interpreter's depth limit, for as long as it lives:
+// where C++ recurses in place of Python calls, one for each call Python
+// would have made, so that what is too deep there is too deep here, and
+// fails with the same RecursionError rather than overflowing the stack.
+class PythonDepth {
+ public:
+  explicit PythonDepth(const char* where = " while walking a tree") {
+    if (Py_EnterRecursiveCall(where)) throw py::error_already_set();
+  }
+  ~PythonDepth() { Py_LeaveRecursiveCall(); }
+  PythonDepth(const PythonDepth&) = delete;
+  PythonDepth& operator=(const PythonDepth&) = delete;
+};
+
 }  // namespace tessary

@@ -167,6 +167,14 @@ Context context_of(const py::handle& node) {
 
 py::object visit(const py::handle& self, const py::handle& node, const py::handle& parent);
 
+// Nodes are made here by recursion in C++ where astroid recurses through
+// Python calls; each call astroid would make is counted, so that a tree
+// too deep for astroid's own visits is too deep here as well, and one
+// that they build is built.
+struct Depth : PythonDepth {
+  Depth() : PythonDepth(" while building a tree") {}
+};
+
 struct Builder {
   const py::handle& self;
   const py::handle& node;
@@ -200,6 +208,7 @@ struct Builder {
     return visit(self, node.attr(field), newnode);
   }
   py::list children(const py::str& field, const py::object& newnode) const {
+    Depth comprehension;  // astroid visits a list of children in a comprehension
     py::object parsed = node.attr(field);
     py::list out;
     for (py::handle each : parsed) out.append(visit(self, each, newnode));
@@ -313,19 +322,9 @@ py::object visit(const py::handle& self, const py::handle& node, const py::handl
   static const py::str meths = intern("_visit_meths");
   PyObject* cls = reinterpret_cast<PyObject*>(Py_TYPE(node.ptr()));
   Made made = made_of(cls);
+  Depth dispatch;  // astroid's own dispatch is a call of its own
   if (made != Made::Other && own_visits(self)) {
-    // Deep expressions recurse here rather than through Python calls: the
-    // interpreter's depth limit holds all the same, counted as astroid's
-    // two calls a node (its dispatch and its visit).
-    if (Py_EnterRecursiveCall(" while building a tree")) throw py::error_already_set();
-    struct Leave {
-      int depth = 1;
-      ~Leave() {
-        while (depth--) Py_LeaveRecursiveCall();
-      }
-    } leave;
-    if (Py_EnterRecursiveCall(" while building a tree")) throw py::error_already_set();
-    leave.depth = 2;
+    Depth visiting;  // and so is the visit it dispatches to
     const Rebuild& r = rebuild();
     Builder build{self, node, py::reinterpret_borrow<py::object>(parent)};
     switch (made) {

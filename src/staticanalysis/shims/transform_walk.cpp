@@ -62,12 +62,12 @@ class Walk {
   Walk(py::object transforms, py::object invalidate)
       : transforms_(std::move(transforms)), invalidate_(std::move(invalidate)) {}
 
+  // The interpreter's depth limit holds here as in astroid's walk, a
+  // level for each of its calls: its visit of a node, its visit of each
+  // field's value, the comprehension over a list, the call of a node's
+  // transforms.
   py::object visit(const py::object& node) {
-    // The interpreter's own depth limit holds here as in a walk in Python.
-    if (Py_EnterRecursiveCall(" while walking a tree for its transforms")) throw py::error_already_set();
-    struct Leave {
-      ~Leave() { Py_LeaveRecursiveCall(); }
-    } leave;
+    PythonDepth visiting;
     static const py::str fields_name = intern("_astroid_fields");
     PyObject* found = PyObject_GetAttr(node.ptr(), fields_name.ptr());
     if (!found) {
@@ -89,13 +89,16 @@ class Walk {
 
  private:
   py::object visit_value(const py::object& value) {
+    PythonDepth generic;
     if (PyList_Check(value.ptr())) {
+      PythonDepth comprehension;
       py::list out;
       for (Py_ssize_t i = 0; i < PyList_GET_SIZE(value.ptr()); ++i)
         out.append(visit_value(py::reinterpret_borrow<py::object>(PyList_GET_ITEM(value.ptr(), i))));
       return out;
     }
     if (PyTuple_Check(value.ptr())) {
+      PythonDepth comprehension;
       py::list out;
       for (py::handle child : py::reinterpret_borrow<py::tuple>(value))
         out.append(visit_value(py::reinterpret_borrow<py::object>(child)));
@@ -108,6 +111,7 @@ class Walk {
   }
 
   py::object transform(py::object node) {
+    PythonDepth transforming;
     static const py::str class_name = intern("__class__");
     py::object cls = node.attr(class_name);
     PyObject* found = PyDict_GetItemWithError(transforms_.ptr(), cls.ptr());
