@@ -74,9 +74,14 @@ class Lexer {
     return first != std::string_view::npos && line[first] == '#';
   }
 
+  // Another token starting on the line: one stands for all of a run.
+  void other(long line, std::string_view text, size_t at) {
+    if (last_other_line_ == line) return;
+    emit(kinds().other, "", line, column(text, at), "");
+  }
+
   void emit(int type, std::string_view string, long line, long column, std::string_view physical) {
     const Kinds& k = kinds();
-    if (type == k.other && last_other_line_ == line) return;
     last_other_line_ = type == k.other ? line : -1;
     py::str text(string.data(), string.size());
     tokens_.append(k.token_info(type, text, py::make_tuple(line, column),
@@ -147,12 +152,12 @@ class Lexer {
           if (!open_string(line, start, at, number)) return false;
           if (in_string_) return true;
         } else {
-          emit(k.other, "", number, column(line, start), "");
+          other(number, line, start);
         }
       } else {
         if (c == '(' || c == '[' || c == '{') ++depth_;
         if (c == ')' || c == ']' || c == '}') --depth_;
-        emit(k.other, "", number, column(line, at), "");
+        other(number, line, at);
         ++at;
       }
     }
@@ -162,7 +167,7 @@ class Lexer {
   // A string literal starting at `start` (its prefix) with its quote at
   // `quote`; it may end on a later line.
   bool open_string(std::string_view line, size_t start, size_t& at, long number) {
-    emit(kinds().other, "", number, column(line, start), "");
+    other(number, line, start);
     char q = line[at];
     triple_ = line.substr(at, 3) == std::string(3, q);
     quote_ = q;

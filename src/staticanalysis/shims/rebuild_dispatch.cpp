@@ -90,6 +90,8 @@ const Rebuild& rebuild() {
   });
 }
 
+PyObject* installed_visit = nullptr;  // this dispatch, held for the life of the process
+
 // Whether the rebuilder's class is astroid's own in every visit made here,
 // and in the dispatch itself (a subclass may replace any of them).
 bool own_visits(const py::handle& self) {
@@ -100,13 +102,7 @@ bool own_visits(const py::handle& self) {
   // A class's version changes with anything set on it or its bases.
   if (type == checked && type->tp_version_tag == checked_version && checked_version != 0) return answer;
   const Rebuild& r = rebuild();
-  static PyObject* dispatch = nullptr;
-  if (!dispatch) {
-    // The class this dispatch was installed on holds it.
-    py::object rebuilder = py::module_::import("astroid.rebuilder").attr("TreeRebuilder");
-    dispatch = _PyType_Lookup(reinterpret_cast<PyTypeObject*>(rebuilder.ptr()), py::str("visit").ptr());
-  }
-  answer = _PyType_Lookup(type, py::str("visit").ptr()) == dispatch;
+  answer = _PyType_Lookup(type, py::str("visit").ptr()) == installed_visit;
   for (size_t i = 0; answer && i < kOwnMethods.size(); ++i)
     answer = _PyType_Lookup(type, py::str(kOwnMethods[i]).ptr()) == r.own_methods[i].ptr();
   checked = type;
@@ -318,11 +314,11 @@ struct Builder {
 };
 
 py::object visit(const py::handle& self, const py::handle& node, const py::handle& parent) {
+  Depth dispatch;  // astroid's own dispatch is a call of its own, even of None
   if (node.is_none()) return py::none();
   static const py::str meths = intern("_visit_meths");
   PyObject* cls = reinterpret_cast<PyObject*>(Py_TYPE(node.ptr()));
   Made made = made_of(cls);
-  Depth dispatch;  // astroid's own dispatch is a call of its own
   if (made != Made::Other && own_visits(self)) {
     Depth visiting;  // and so is the visit it dispatches to
     const Rebuild& r = rebuild();
@@ -513,7 +509,8 @@ py::dict install_rebuild_dispatch() {
   own["visit"] = rebuilder.attr("__dict__")["visit"];
   PyObject* method = PyDescr_NewMethod(reinterpret_cast<PyTypeObject*>(rebuilder.ptr()), &visit_definition);
   if (!method) throw py::error_already_set();
-  py::setattr(rebuilder, "visit", py::reinterpret_steal<py::object>(method));
+  installed_visit = method;  // the class's reference is set below; this one is kept
+  py::setattr(rebuilder, "visit", py::reinterpret_borrow<py::object>(method));
   py::object own_position = rebuilder.attr("__dict__")["_get_position_info"];
   own_position_info = own_position.inc_ref().ptr();
   own["_get_position_info"] = own_position;
