@@ -97,16 +97,10 @@ class Walk {
 };
 
 PyObject* walk_method(PyObject* self, PyObject* node) {
-  try {
+  return called_from_python([&]() -> PyObject* {
     Walk(self).walk(node);
     Py_RETURN_NONE;
-  } catch (py::error_already_set& error) {
-    error.restore();
-    return nullptr;
-  } catch (const std::exception& error) {
-    PyErr_SetString(PyExc_RuntimeError, error.what());
-    return nullptr;
-  }
+  });
 }
 
 PyMethodDef walk_definition = {"walk", &walk_method, METH_O,

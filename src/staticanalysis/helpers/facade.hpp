@@ -151,6 +151,25 @@ bool has_ancestor(const Node& node, std::string_view qname);
 // Interned Python text, made once per call site owner.
 py::str intern(const char* text);
 
+// What a function the interpreter calls directly (a C method, not a
+// pybind11 one) returns: `body()`, or nullptr with the Python error set
+// from whatever it threw.
+template <class Body>
+PyObject* called_from_python(Body&& body) noexcept {
+  try {
+    return body();
+  } catch (py::error_already_set& error) {
+    error.restore();
+    return nullptr;
+  } catch (const py::builtin_exception& error) {
+    error.set_error();  // py::type_error as a TypeError, and so on
+    return nullptr;
+  } catch (const std::exception& error) {
+    PyErr_SetString(PyExc_RuntimeError, error.what());
+    return nullptr;
+  }
+}
+
 // One level of the interpreter's depth limit, for as long as it lives:
 // where C++ recurses in place of Python calls, one for each call Python
 // would have made, so that what is too deep there is too deep here, and

@@ -316,16 +316,10 @@ namespace {
 using NodeTest = std::function<bool(const py::handle&)>;
 
 PyObject* ask_predicate(PyObject* self, PyObject* node) {
-  try {
+  return called_from_python([&] {
     const auto& test = *static_cast<const NodeTest*>(PyCapsule_GetPointer(self, nullptr));
     return py::bool_(test(node)).release().ptr();
-  } catch (py::error_already_set& error) {
-    error.restore();
-    return nullptr;
-  } catch (const std::exception& error) {
-    PyErr_SetString(PyExc_RuntimeError, error.what());
-    return nullptr;
-  }
+  });
 }
 
 PyMethodDef predicate_definition = {"looks_like", &ask_predicate, METH_O, "Whether a node has a shim's shape."};

@@ -377,15 +377,7 @@ PyObject* visit_method(PyObject* self, PyObject* const* args, Py_ssize_t count, 
     PyErr_SetString(PyExc_TypeError, "visit() takes a node and its parent");
     return nullptr;
   }
-  try {
-    return visit(self, node, parent).release().ptr();
-  } catch (py::error_already_set& error) {
-    error.restore();
-    return nullptr;
-  } catch (const std::exception& error) {
-    PyErr_SetString(PyExc_RuntimeError, error.what());
-    return nullptr;
-  }
+  return called_from_python([&] { return visit(self, node, parent).release().ptr(); });
 }
 
 PyMethodDef visit_definition = {"visit", reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(&visit_method)),
@@ -451,7 +443,7 @@ std::optional<std::array<long, 4>> header_position(const py::handle& lines, long
 }
 
 PyObject* position_info_method(PyObject* self, PyObject* const* args, Py_ssize_t count) {
-  try {
+  return called_from_python([&]() -> PyObject* {
     if (count != 2) throw py::type_error("_get_position_info() takes a node and its parent");
     struct Classes {
       py::object async_function, function, position;
@@ -482,14 +474,10 @@ PyObject* position_info_method(PyObject* self, PyObject* const* args, Py_ssize_t
         return position((*found)[0], (*found)[1], (*found)[2], (*found)[3]).release().ptr();
     }
     PyObject* forwarded[] = {self, args[0], args[1]};
-    return PyObject_Vectorcall(own_position_info, forwarded, 3, nullptr);
-  } catch (py::error_already_set& error) {
-    error.restore();
-    return nullptr;
-  } catch (const std::exception& error) {
-    PyErr_SetString(PyExc_RuntimeError, error.what());
-    return nullptr;
-  }
+    PyObject* own = PyObject_Vectorcall(own_position_info, forwarded, 3, nullptr);
+    if (!own) throw py::error_already_set();
+    return own;
+  });
 }
 
 PyMethodDef position_info_definition = {
