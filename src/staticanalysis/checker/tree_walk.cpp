@@ -86,7 +86,9 @@ class Walk {
     py::module_ sys = py::module_::import("sys");
     py::print(py::str("Exception on node {} in file '{}'").format(py::repr(node), file),
               py::arg("file") = sys.attr("stderr"));
-    py::module_::import("traceback").attr("print_exception")(error.type(), error.value(), error.trace());
+    // An error raised in C and never passed through Python has no traceback.
+    py::object trace = error.trace() ? py::reinterpret_borrow<py::object>(error.trace()) : py::none();
+    py::module_::import("traceback").attr("print_exception")(error.type(), error.value(), trace);
     walker_.attr(told) = py::bool_(true);
   }
 
