@@ -125,11 +125,10 @@ py::object attribute_or_none(const py::handle& node, const py::str& name) {
 }
 
 template <size_t N>
-py::object call(PyObject* callable, const std::array<py::object, N>& args, const py::tuple& keywords,
-                 size_t positional = 0) {
+py::object call(PyObject* callable, const std::array<py::object, N>& args, const py::tuple& keywords) {
   std::array<PyObject*, N> raw;
   for (size_t i = 0; i < N; ++i) raw[i] = args[i].ptr();
-  PyObject* made = PyObject_Vectorcall(callable, raw.data(), positional, keywords ? keywords.ptr() : nullptr);
+  PyObject* made = PyObject_Vectorcall(callable, raw.data(), 0, keywords.ptr());
   if (!made) throw py::error_already_set();
   return py::reinterpret_steal<py::object>(made);
 }
@@ -146,6 +145,130 @@ py::object call_method(const py::object& owner, const py::str& name, const std::
                                                keywords && PyTuple_GET_SIZE(keywords.ptr()) ? keywords.ptr() : nullptr);
   if (!result) throw py::error_already_set();
   return py::reinterpret_steal<py::object>(result);
+}
+
+// Nodes made without their Python constructor: astroid's constructors
+// and postinits of the classes made here only set attributes, so they are
+// set here, the same ones in the same order (the instances then share
+// their class's layout of attributes as before). Only while each class,
+// and the classes it inherits them from, has astroid's own constructor and
+// postinit: anything set on a class or its bases changes its version, and
+// the classes are then looked at again.
+struct Owned {
+  PyTypeObject* owner;
+  PyObject* name;
+  PyObject* function;  // astroid's, as `owner` finds it, or none
+};
+
+struct Construction {
+  PyTypeObject* type = nullptr;
+  std::vector<Owned> own;
+  // astroid wraps some constructors in a check that warns of missing
+  // arguments when deprecation warnings are shown; such a class is always
+  // called.
+  bool wrapped = false;
+  unsigned int version = 0;
+  bool plain = false;
+};
+
+std::vector<Construction>& constructions() {
+  return made_once([] {
+    py::object nodes = py::module_::import("astroid.nodes");
+    py::object bases = py::module_::import("astroid.bases");
+    auto type_of = [](const py::object& cls) { return reinterpret_cast<PyTypeObject*>(cls.inc_ref().ptr()); };
+    std::vector<Construction> all;
+    for (const char* name : {"Name", "AssignName", "DelName", "Const", "Attribute", "AssignAttr", "DelAttr", "Call",
+                             "Expr", "Keyword", "Assign", "Return"}) {
+      Construction made;
+      made.type = type_of(nodes.attr(name));
+      // Its constructor and postinit, NodeNG's constructor that the former
+      // calls, and for Const the two it calls by name.
+      std::vector<std::pair<PyTypeObject*, const char*>> asked = {
+          {made.type, "__init__"}, {made.type, "postinit"}, {type_of(nodes.attr("NodeNG")), "__init__"}};
+      if (std::string_view(name) == "Const")
+        for (const char* base : {"Instance", "Proxy"}) asked.emplace_back(type_of(bases.attr(base)), "__init__");
+      for (auto [owner, method] : asked) {
+        PyObject* key = intern(method).release().ptr();
+        PyObject* function = _PyType_Lookup(owner, key);  // a name has no postinit
+        made.own.push_back({owner, key, Py_XNewRef(function)});
+        if (function && PyObject_HasAttrString(function, "__wrapped__")) made.wrapped = true;
+      }
+      all.push_back(std::move(made));
+    }
+    return all;
+  });
+}
+
+// Whether `cls` is made here without its constructor.
+bool plainly_made(const py::object& cls) {
+  PyTypeObject* type = reinterpret_cast<PyTypeObject*>(cls.ptr());
+  for (Construction& made : constructions()) {
+    if (made.type != type) continue;
+    if (made.version != 0 && type->tp_version_tag == made.version) return made.plain;
+    bool plain = !made.wrapped && Py_TYPE(type) == &PyType_Type && type->tp_new == PyBaseObject_Type.tp_new &&
+                 type->tp_setattro == PyObject_GenericSetAttr;
+    for (const Owned& own : made.own) plain = plain && _PyType_Lookup(own.owner, own.name) == own.function;
+    made.plain = plain;
+    made.version = type->tp_version_tag;
+    return plain;
+  }
+  return false;
+}
+
+void set(const py::object& node, const py::str& name, PyObject* value) {
+  if (PyObject_SetAttr(node.ptr(), name.ptr(), value) < 0) throw py::error_already_set();
+}
+
+// Levels of the interpreter's depth limit, held at once: a call of a
+// class counts one, its constructor's frame another, and each constructor
+// that one calls in turn one more: three deep. Const's calls NodeNG's,
+// then Instance's, which calls Proxy's, whose assertion asks isinstance
+// of a tuple (one more, unless assertions are off): five deep.
+class Levels {
+ public:
+  explicit Levels(int levels) {
+    for (; held_ < levels; ++held_) {
+      if (Py_EnterRecursiveCall(" while building a tree")) {
+        release();
+        throw py::error_already_set();
+      }
+    }
+  }
+  ~Levels() { release(); }
+  Levels(const Levels&) = delete;
+  Levels& operator=(const Levels&) = delete;
+
+ private:
+  void release() {
+    for (; held_ > 0; --held_) Py_LeaveRecursiveCall();
+  }
+  int held_ = 0;
+};
+
+// A new node of `cls` with the attributes its constructor sets: the
+// class's own (`leading`, in order), then NodeNG's; as deep as a call of
+// the class goes.
+py::object constructed(const py::object& cls, std::initializer_list<std::pair<const py::str*, PyObject*>> leading,
+                       const std::array<py::object, 4>& place, const py::object& parent) {
+  static const py::str lineno = intern("lineno"), col_offset = intern("col_offset"), parent_name = intern("parent"),
+                       end_lineno = intern("end_lineno"), end_col_offset = intern("end_col_offset"),
+                       position = intern("position");
+  static const int const_levels =
+      py::module_::import("sys").attr("flags").attr("optimize").cast<int>() > 0 ? 4 : 5;
+  Levels constructor(cls.is(rebuild().const_node) ? const_levels : 3);
+  static PyObject* nothing = PyTuple_New(0);
+  PyTypeObject* type = reinterpret_cast<PyTypeObject*>(cls.ptr());
+  PyObject* made = type->tp_new(type, nothing, nullptr);
+  if (!made) throw py::error_already_set();
+  py::object node = py::reinterpret_steal<py::object>(made);
+  for (auto [name, value] : leading) set(node, *name, value);
+  set(node, lineno, place[0].ptr());
+  set(node, col_offset, place[1].ptr());
+  set(node, parent_name, parent.ptr());
+  set(node, end_lineno, place[2].ptr());
+  set(node, end_col_offset, place[3].ptr());
+  set(node, position, Py_None);
+  return node;
 }
 
 enum class Context { Load, Store, Del };
@@ -189,15 +312,36 @@ struct Builder {
             attribute_or_none(node, end_col_offset)};
   }
 
-  // A node of `cls` at the parsed node's place, with one more leading
-  // keyword argument (`first`, named first in `keywords`) or none.
-  py::object placed(const py::object& cls, const py::tuple& keywords, bool all_optional = false) const {
-    auto [lineno, col, end_lineno, end_col] = position(all_optional);
-    return call<5>(cls.ptr(), {lineno, col, end_lineno, end_col, parent}, keywords);
+  // A node of `cls` at the parsed node's place: made by its constructor
+  // with `arguments` (named first in `keywords`, the place after them), or
+  // made here with `leading`, the attributes the constructor sets before
+  // NodeNG's (its arguments and its defaults).
+  template <size_t N>
+  py::object placed(const py::object& cls, const std::array<py::object, N>& arguments, const py::tuple& keywords,
+                    std::initializer_list<std::pair<const py::str*, PyObject*>> leading,
+                    bool all_optional = false) const {
+    std::array<py::object, 4> place = position(all_optional);
+    if (plainly_made(cls)) return constructed(cls, leading, place, parent);
+    std::array<py::object, N + 5> all;
+    for (size_t i = 0; i < N; ++i) all[i] = arguments[i];
+    for (size_t i = 0; i < 4; ++i) all[N + i] = place[i];
+    all[N + 4] = parent;
+    return call<N + 5>(cls.ptr(), all, keywords);
   }
-  py::object placed(const py::object& cls, const py::object& first, const py::tuple& keywords) const {
-    auto [lineno, col, end_lineno, end_col] = position();
-    return call<6>(cls.ptr(), {first, lineno, col, end_lineno, end_col, parent}, keywords);
+
+  // The node's children given to it, as its postinit gives them: by the
+  // postinit itself, or here when it is astroid's own (which only sets
+  // them, in this order).
+  template <size_t N>
+  void finish(const py::object& newnode, const py::object& cls, const std::array<const py::str*, N>& names,
+              const std::array<py::object, N>& values, const py::tuple& keywords = py::tuple()) const {
+    static const py::str postinit = intern("postinit");
+    if (plainly_made(cls)) {
+      PythonDepth call(" while building a tree");
+      for (size_t i = 0; i < N; ++i) set(newnode, *names[i], values[i].ptr());
+      return;
+    }
+    call_method<N>(newnode, postinit, values, keywords);
   }
 
   py::object child(const py::str& field, const py::object& newnode) const {
@@ -218,34 +362,38 @@ struct Builder {
     return newnode;
   }
 
+  // A name or a parameter: a node whose constructor takes a name.
+  py::object named(const py::object& cls, const py::object& name) const {
+    static const py::str attribute = intern("name");
+    return placed<1>(cls, {name}, r.named_keywords, {{&attribute, name.ptr()}});
+  }
+
   py::object name() const {
     static const py::str id = intern("id");
-    switch (context_of(node)) {
-      case Context::Load:
-        return placed(r.name_node, node.attr(id), r.named_keywords);
-      case Context::Store:
-        return saved(placed(r.assign_name_node, node.attr(id), r.named_keywords));
-      case Context::Del:
-        return saved(placed(r.del_name_node, node.attr(id), r.named_keywords));
-    }
-    return py::none();
+    Context context = context_of(node);
+    const py::object& cls = context == Context::Del     ? r.del_name_node
+                            : context == Context::Store ? r.assign_name_node
+                                                        : r.name_node;
+    py::object newnode = named(cls, node.attr(id));
+    return context == Context::Load ? newnode : saved(newnode);
   }
 
   py::object constant() const {
     static const py::str value = intern("value"), kind = intern("kind");
-    auto [lineno, col, end_lineno, end_col] = position();
-    return call<7>(r.const_node.ptr(), {node.attr(value), node.attr(kind), lineno, col, end_lineno, end_col, parent},
-                   r.const_keywords);
+    py::object constant = node.attr(value), written = node.attr(kind);
+    return placed<2>(r.const_node, {constant, written}, r.const_keywords,
+                     {{&value, constant.ptr()}, {&kind, written.ptr()}});
   }
 
   py::object attribute() const {
-    static const py::str attr = intern("attr"), value = intern("value"), postinit = intern("postinit"),
-                         delayed = intern("_delayed_assattr");
+    static const py::str attr = intern("attr"), value = intern("value"), expr = intern("expr"),
+                         attrname = intern("attrname"), delayed = intern("_delayed_assattr");
     Context context = context_of(node);
     const py::object& cls = context == Context::Del     ? r.del_attr_node
                             : context == Context::Store ? r.assign_attr_node
                                                         : r.attribute_node;
-    py::object newnode = placed(cls, node.attr(attr), r.attribute_keywords);
+    py::object name = node.attr(attr);
+    py::object newnode = placed<1>(cls, {name}, r.attribute_keywords, {{&expr, Py_None}, {&attrname, name.ptr()}});
     // Attributes assigned are given to their instances after the build;
     // not from an exception handler's name.
     if (context == Context::Store) {
@@ -253,46 +401,49 @@ struct Builder {
       if (in_handler < 0) throw py::error_already_set();
       if (!in_handler) py::object(self.attr(delayed)).attr("append")(newnode);
     }
-    call_method<1>(newnode, postinit, {child(value, newnode)});
+    finish<1>(newnode, cls, {&expr}, {child(value, newnode)});
     return newnode;
   }
 
   py::object call_of() const {
-    static const py::str func = intern("func"), args = intern("args"), keywords = intern("keywords"),
-                         postinit = intern("postinit");
-    py::object newnode = placed(r.call_node, r.placed_keywords);
+    static const py::str func = intern("func"), args = intern("args"), keywords = intern("keywords");
+    py::list no_arguments, no_keywords;
+    py::object newnode = placed<0>(r.call_node, {}, r.placed_keywords,
+                                   {{&func, Py_None}, {&args, no_arguments.ptr()}, {&keywords, no_keywords.ptr()}});
     py::object callee = child(func, newnode);
     py::list positional = children(args, newnode);
     py::list named = children(keywords, newnode);
-    call_method<3>(newnode, postinit, {callee, positional, named}, r.call_parts);
+    finish<3>(newnode, r.call_node, {&func, &args, &keywords}, {callee, positional, named}, r.call_parts);
     return newnode;
   }
 
   // A node whose one child is its parsed node's `value`, given to
   // postinit when there is one (a bare `return` has none).
   py::object valued(const py::object& cls, bool all_optional = false) const {
-    static const py::str value = intern("value"), postinit = intern("postinit");
-    py::object newnode = placed(cls, r.placed_keywords, all_optional);
+    static const py::str value = intern("value");
+    py::object newnode = placed<0>(cls, {}, r.placed_keywords, {{&value, Py_None}}, all_optional);
     py::object parsed = node.attr(value);
     if (cls.is(r.return_node) && parsed.is_none()) return newnode;
-    call_method<1>(newnode, postinit, {visit(self, parsed, newnode)});
+    finish<1>(newnode, cls, {&value}, {visit(self, parsed, newnode)});
     return newnode;
   }
 
   py::object keyword() const {
-    static const py::str arg = intern("arg"), value = intern("value"), postinit = intern("postinit");
-    auto [lineno, col, end_lineno, end_col] = position(true);
+    static const py::str arg = intern("arg"), value = intern("value");
+    py::object name = node.attr(arg);
     py::object newnode =
-        call<6>(r.keyword_node.ptr(), {node.attr(arg), lineno, col, end_lineno, end_col, parent}, r.keyword_keywords);
-    call_method<1>(newnode, postinit, {child(value, newnode)});
+        placed<1>(r.keyword_node, {name}, r.keyword_keywords, {{&arg, name.ptr()}, {&value, Py_None}}, true);
+    finish<1>(newnode, r.keyword_node, {&value}, {child(value, newnode)});
     return newnode;
   }
 
   py::object assign() const {
-    static const py::str targets = intern("targets"), value = intern("value"), postinit = intern("postinit"),
+    static const py::str targets = intern("targets"), value = intern("value"), annotated = intern("type_annotation"),
                          type_comment = intern("check_type_comment");
     static const py::str comment = intern("type_comment");
-    py::object newnode = placed(r.assign_node, r.placed_keywords);
+    py::list no_targets;
+    py::object newnode = placed<0>(r.assign_node, {}, r.placed_keywords,
+                                   {{&targets, no_targets.ptr()}, {&value, Py_None}, {&annotated, Py_None}});
     // astroid's check reads a type comment only when there is one.
     py::object annotation = py::none();
     int commented = PyObject_IsTrue(attribute_or_none(node, comment).ptr());
@@ -302,14 +453,14 @@ struct Builder {
                                   {py::reinterpret_borrow<py::object>(node), newnode});
     py::list assigned = children(targets, newnode);
     py::object assigned_value = child(value, newnode);
-    call_method<3>(newnode, postinit, {assigned, assigned_value, annotation}, r.assign_parts);
+    finish<3>(newnode, r.assign_node, {&targets, &value, &annotated}, {assigned, assigned_value, annotation}, r.assign_parts);
     return newnode;
   }
 
   // A parameter: the name it assigns in the function's scope.
   py::object argument() const {
     static const py::str arg = intern("arg");
-    return saved(placed(r.assign_name_node, node.attr(arg), r.named_keywords));
+    return saved(named(r.assign_name_node, node.attr(arg)));
   }
 };
 
