@@ -84,3 +84,51 @@ def test_what_a_module_imports_is_read_again_when_its_text_changes(capsys, tmp_p
     for damaged in (imports.read_text()[:20], '{"format": 1, "modules": {"x": [1, 2]}}'):
         imports.write_text(damaged)
         views_follow_the_model(capsys, root)
+
+
+# Import statements as Python accepts them, in the places and layouts it
+# accepts them in; prose naming imports, and a `from` that is not an
+# import's.
+IMPORTS = '''"""Docs: import nothing from here."""
+from . import (first,  # a comment
+    second as two,
+)
+from .. pkg . sub import deep
+from.near import close
+from .import sibling
+import a . b as c, d
+if flag: import inline
+value = 1; from semi import colon
+from \\
+    continued import line
+raise Error from cause
+import after_raise
+async def f():
+    from inner import name
+try:
+    import guarded
+except ImportError:
+    from fallback import *
+import módulo
+from __future__ import annotations
+'''
+
+
+def test_the_imports_a_key_follows_are_read_without_parsing(tmp_path):
+    """A module's cache key follows the project modules it imports; they
+    are found by a scan for the word `import`, which may find more than
+    the module's import statements name, never less."""
+    from tessary import meta
+
+    module = tmp_path / "pkg" / "sub" / "mod.py"
+    source = IMPORTS.encode()
+    scanned = set(meta.import_names(tmp_path, module, source))
+    parsed = set(meta.import_names(tmp_path, module, source, scan=False))
+    assert parsed <= scanned
+    assert {"pkg.sub.first", "pkg.sub.second", "pkg.pkg.sub.deep", "pkg.sub.near.close", "pkg.sub.sibling", "a.b", "d",
+            "inline", "semi.colon", "continued.line", "after_raise", "inner.name", "guarded", "fallback", "módulo",
+            "__future__.annotations"} <= parsed
+    assert {"nothing", "second"} <= scanned - parsed  # the prose's word, each imported name as a module
+    # A text in another coding is parsed as Python reads it.
+    latin = "# -*- coding: latin-1 -*-\nimport café\n".encode("latin-1")
+    assert meta.import_names(tmp_path, module, latin) == ["café"]

@@ -138,6 +138,263 @@ py::list import_statements(const py::handle& tree) {
   return found;
 }
 
+// The modules a text may import, found without parsing it: every word
+// `import` in the text (in code, strings and comments alike), with the
+// names after it and, when the words before it are `from <module>`, that
+// module. Every import statement has such a word, so what this finds
+// holds every module the statements name, and a few more (from prose, or
+// a `from` of `yield from` read as an import's): more modules only make
+// a key change more often. Each import statement is read as Python
+// reads it: blanks, form feeds and backslash continuations between its
+// words, comments and line ends inside parentheses, dots with blanks
+// around them, `as` aliases, `*`.
+struct ImportScan {
+  struct Found {
+    long level = 0;          // leading dots of a `from` module
+    std::string module;      // the `from` module, if any
+    bool from = false;
+    std::vector<std::string> names;  // after `import`, dotted
+  };
+
+  explicit ImportScan(std::string_view text) : text_(text) {}
+
+  std::vector<Found> all() {
+    std::vector<Found> found;
+    for (std::size_t at = text_.find("import"); at != std::string_view::npos; at = text_.find("import", at + 1)) {
+      if (!word_at(at, "import")) continue;
+      Found one;
+      one.names = names_after(at + 6);
+      read_from_before(at, one);
+      found.push_back(std::move(one));
+    }
+    return found;
+  }
+
+ private:
+  static bool name_char(unsigned char c) { return std::isalnum(c) || c == '_' || c >= 0x80; }
+  static bool blank(char c) { return c == ' ' || c == '\t' || c == '\f'; }
+
+  bool word_at(std::size_t at, std::string_view word) const {
+    if (text_.compare(at, word.size(), word) != 0) return false;
+    if (at > 0 && name_char(static_cast<unsigned char>(text_[at - 1]))) return false;
+    std::size_t end = at + word.size();
+    return end >= text_.size() || !name_char(static_cast<unsigned char>(text_[end]));
+  }
+
+  // Past blanks and continuations; inside parentheses, past line ends and
+  // comments too.
+  std::size_t skip(std::size_t at, bool bracketed) const {
+    while (at < text_.size()) {
+      char c = text_[at];
+      if (blank(c)) {
+        ++at;
+      } else if (c == '\\' && at + 1 < text_.size() && (text_[at + 1] == '\n' || text_[at + 1] == '\r')) {
+        at += (text_[at + 1] == '\r' && at + 2 < text_.size() && text_[at + 2] == '\n') ? 3 : 2;
+      } else if (bracketed && (c == '\n' || c == '\r')) {
+        ++at;
+      } else if (bracketed && c == '#') {
+        while (at < text_.size() && text_[at] != '\n' && text_[at] != '\r') ++at;
+      } else {
+        break;
+      }
+    }
+    return at;
+  }
+
+  std::size_t identifier_end(std::size_t at) const {
+    if (at >= text_.size() || std::isdigit(static_cast<unsigned char>(text_[at]))) return at;
+    while (at < text_.size() && name_char(static_cast<unsigned char>(text_[at]))) ++at;
+    return at;
+  }
+
+  // A dotted name at `at` (blanks allowed around its dots); empty if none.
+  std::string dotted(std::size_t& at, bool bracketed) const {
+    std::string name;
+    while (true) {
+      std::size_t end = identifier_end(at);
+      if (end == at) break;
+      name.append(text_.substr(at, end - at));
+      std::size_t next = skip(end, bracketed);
+      at = end;
+      if (next < text_.size() && text_[next] == '.') {
+        name += '.';
+        at = skip(next + 1, bracketed);
+        continue;
+      }
+      break;
+    }
+    return name;
+  }
+
+  std::vector<std::string> names_after(std::size_t at) const {
+    std::vector<std::string> names;
+    if (at < text_.size() && name_char(static_cast<unsigned char>(text_[at]))) return names;
+    at = skip(at, false);
+    bool bracketed = at < text_.size() && text_[at] == '(';
+    if (bracketed) at = skip(at + 1, true);
+    while (at < text_.size()) {
+      if (text_[at] == '*') break;
+      std::string name = dotted(at, bracketed);
+      if (name.empty()) break;
+      names.push_back(name);
+      at = skip(at, bracketed);
+      if (word_at(at, "as")) {
+        at = skip(at + 2, bracketed);
+        at = skip(identifier_end(at), bracketed);
+      }
+      if (at >= text_.size() || text_[at] != ',') break;
+      at = skip(at + 1, bracketed);
+    }
+    return names;
+  }
+
+  // Back from `import` at `at`: the words of its line before it (names,
+  // dots, blanks and continuations), of which the last `from` and the
+  // dots and dotted name after it make a `from` import.
+  void read_from_before(std::size_t at, Found& found) const {
+    std::size_t start = at;
+    while (true) {
+      std::size_t before = back_over_blanks(start);
+      if (before > 0 && (name_char(static_cast<unsigned char>(text_[before - 1])) || text_[before - 1] == '.')) {
+        start = before - 1;
+      } else {
+        start = before;
+        break;
+      }
+    }
+    std::vector<std::string> words;  // "." for each dot
+    for (std::size_t i = start; i < at;) {
+      i = skip(i, false);
+      if (i >= at) break;
+      if (text_[i] == '.') {
+        words.emplace_back(".");
+        ++i;
+        continue;
+      }
+      std::size_t end = i;
+      while (end < at && name_char(static_cast<unsigned char>(text_[end]))) ++end;
+      if (end == i) return;
+      words.emplace_back(text_.substr(i, end - i));
+      i = end;
+    }
+    auto from = std::find(words.rbegin(), words.rend(), "from");
+    if (from == words.rend()) return;
+    std::size_t i = static_cast<std::size_t>(words.rend() - from);  // the word after `from`
+    long level = 0;
+    for (; i < words.size() && words[i] == "."; ++i) ++level;
+    std::string module;
+    bool want_name = true;
+    for (; i < words.size(); ++i) {
+      bool dot = words[i] == ".";
+      if (dot == want_name) return;  // two names or two dots in a row: not a module
+      module += words[i];
+      want_name = dot;
+    }
+    if (!module.empty() && want_name) return;  // ends with a dot
+    if (module.empty() && level == 0) return;
+    found.from = true;
+    found.level = level;
+    found.module = module;
+  }
+
+  // Back over blanks and continuations before `at`.
+  std::size_t back_over_blanks(std::size_t at) const {
+    while (at > 0) {
+      char c = text_[at - 1];
+      if (blank(c)) {
+        --at;
+      } else if (c == '\n' && at >= 2 && text_[at - 2] == '\\') {
+        at -= 2;
+      } else if (c == '\n' && at >= 3 && text_[at - 2] == '\r' && text_[at - 3] == '\\') {
+        at -= 3;
+      } else if (c == '\r' && at >= 2 && text_[at - 2] == '\\') {
+        at -= 2;
+      } else {
+        break;
+      }
+    }
+    return at;
+  }
+
+  std::string_view text_;
+};
+
+// Whether a text is read as UTF-8 by Python without a declaration of
+// another coding: then its bytes are its names' bytes.
+bool plainly_utf8(const std::string& source) {
+  std::string_view head(source.data(), std::min<std::size_t>(source.size(), 400));
+  if (head.find("coding") != std::string_view::npos) return false;
+  PyObject* decoded = PyUnicode_DecodeUTF8(source.data(), static_cast<Py_ssize_t>(source.size()), "strict");
+  if (!decoded) {
+    PyErr_Clear();
+    return false;
+  }
+  Py_DECREF(decoded);
+  return true;
+}
+
+// The dotted name of a `from` import's module, as resolved: relative
+// ones from the module's own package.
+std::string from_module(const fs::path& relative_dir, long level, const std::string& module) {
+  std::string base;
+  if (level > 0) {
+    fs::path package = relative_dir;
+    for (long i = 1; i < level; ++i) package = package.parent_path();
+    for (const fs::path& part : package) {
+      if (part == ".") continue;
+      base += (base.empty() ? "" : ".") + part.string();
+    }
+  }
+  return base.empty() ? module : (module.empty() ? base : base + "." + module);
+}
+
+}  // namespace
+
+// The dotted names a module's import statements name, each as the
+// resolver takes it: a module, or a name imported from one. Read by the
+// scan above (`scan`) where the text is plainly UTF-8, else parsed.
+std::vector<std::string> import_names(const fs::path& root, const fs::path& file, const std::string& source,
+                                      bool scan) {
+  std::vector<std::string> names;
+  std::error_code ec;
+  fs::path relative_dir = fs::relative(file.parent_path(), root, ec);
+  if (scan && plainly_utf8(source)) {
+    for (const ImportScan::Found& found : ImportScan(source).all()) {
+      // Each name as a module of its own, and, after a `from`, as a name
+      // of that module.
+      for (const std::string& name : found.names) names.push_back(name);
+      if (!found.from) continue;
+      std::string full = from_module(relative_dir, found.level, found.module);
+      if (!full.empty()) names.push_back(full);
+      for (const std::string& name : found.names) names.push_back(full.empty() ? name : full + "." + name);
+    }
+    return names;
+  }
+  py::object tree;
+  try {
+    tree = py::module_::import("ast").attr("parse")(py::bytes(source));
+  } catch (py::error_already_set&) {
+    return names;  // a module that does not parse imports nothing we can name
+  }
+  for (py::handle node : import_statements(tree)) {
+    if (py::isinstance(node, ast_import())) {
+      for (py::handle alias : node.attr("names")) names.push_back(py::str(alias.attr("name")));
+    } else if (py::isinstance(node, ast_import_from())) {
+      long level = node.attr("level").cast<long>();
+      std::string module = node.attr("module").is_none() ? "" : py::str(node.attr("module")).cast<std::string>();
+      std::string full = from_module(relative_dir, level, module);
+      if (!full.empty()) names.push_back(full);
+      for (py::handle alias : node.attr("names")) {
+        std::string name = py::str(alias.attr("name"));
+        if (name != "*") names.push_back(full.empty() ? name : full + "." + name);
+      }
+    }
+  }
+  return names;
+}
+
+namespace {
+
 // The project's modules, read once each, with the project modules each
 // imports.
 class ImportGraph {
@@ -153,18 +410,30 @@ class ImportGraph {
     return it->second;
   }
 
-  // Every project module `file` imports, directly or not, sorted.
-  std::set<fs::path> closure(const fs::path& file) {
-    std::set<fs::path> seen;
-    std::vector<fs::path> pending{file};
+  // What the modules `file` imports, directly or not, stand for in its
+  // key: how many there are, and a digest of each one's path and text,
+  // summed so that the order they are reached in does not matter. Each
+  // module's part is worked out once, and each closure walked over
+  // numbered modules: a large project's keys cost a walk of its import
+  // graph per module, not a read of every text each module leads to.
+  std::pair<std::size_t, std::uint64_t> closure_digest(const fs::path& file) {
+    int start = number(file);
+    ++stamp_;
+    std::vector<int> pending{start};
+    std::size_t count = 0;
+    std::uint64_t sum = 0;
+    mark(start);
     while (!pending.empty()) {
-      fs::path current = pending.back();
+      int current = pending.back();
       pending.pop_back();
-      for (const fs::path& imported : imports(current)) {
-        if (imported != file && seen.insert(imported).second) pending.push_back(imported);
+      for (int imported : imported_numbers(current)) {
+        if (!mark(imported)) continue;
+        ++count;
+        sum += part_of(imported);
+        pending.push_back(imported);
       }
     }
-    return seen;
+    return {count, sum};
   }
 
   // The project modules `file` imports directly.
@@ -226,7 +495,15 @@ class ImportGraph {
  private:
   // The files of a dotted module name: its packages' __init__ modules and
   // the module itself, as found below one of the roots.
-  void resolve(const std::string& dotted, std::set<fs::path>& out) const {
+  void resolve(const std::string& dotted, std::set<fs::path>& out) {
+    auto known = resolved_.find(dotted);
+    if (known == resolved_.end()) known = resolved_.emplace(dotted, files_of(dotted)).first;
+    out.insert(known->second.begin(), known->second.end());
+  }
+
+  // Many modules import the same names: each is looked up on disk once.
+  std::vector<fs::path> files_of(const std::string& dotted) const {
+    std::vector<fs::path> files;
     for (const fs::path& base : roots_) {
       fs::path folder = base;
       std::vector<fs::path> found;
@@ -243,9 +520,10 @@ class ImportGraph {
         break;
       }
       if (found.empty()) continue;
-      for (const fs::path& f : found) out.insert(resolved_path(f));
-      return;
+      for (const fs::path& f : found) files.push_back(resolved_path(f));
+      return files;
     }
+    return files;
   }
 
   // The dotted names a module's import statements name, each as the
@@ -259,49 +537,58 @@ class ImportGraph {
     if (found != known_.end() && found->second.first == digest.hex()) return found->second.second;
     known_changed_ = true;
     auto& entry = known_[key];
-    entry = {digest.hex(), parse_import_names(file, source)};
+    entry = {digest.hex(), tessary::meta::import_names(root_, file, source, true)};
     return entry.second;
   }
 
-  std::vector<std::string> parse_import_names(const fs::path& file, const std::string& source) const {
-    std::vector<std::string> names;
-    py::object tree;
-    try {
-      tree = py::module_::import("ast").attr("parse")(py::bytes(source));
-    } catch (py::error_already_set&) {
-      return names;  // a module that does not parse imports nothing we can name
-    }
-    std::error_code ec;
-    fs::path relative_dir = fs::relative(file.parent_path(), root_, ec);
-    for (py::handle node : import_statements(tree)) {
-      if (py::isinstance(node, ast_import())) {
-        for (py::handle alias : node.attr("names")) names.push_back(py::str(alias.attr("name")));
-      } else if (py::isinstance(node, ast_import_from())) {
-        long level = node.attr("level").cast<long>();
-        std::string module = node.attr("module").is_none() ? "" : py::str(node.attr("module")).cast<std::string>();
-        std::string base;
-        if (level > 0) {
-          fs::path package = relative_dir;
-          for (long i = 1; i < level; ++i) package = package.parent_path();
-          for (const fs::path& part : package) {
-            if (part == ".") continue;
-            base += (base.empty() ? "" : ".") + part.string();
-          }
-        }
-        std::string full = base.empty() ? module : (module.empty() ? base : base + "." + module);
-        if (!full.empty()) names.push_back(full);
-        for (py::handle alias : node.attr("names")) {
-          std::string name = py::str(alias.attr("name"));
-          if (name != "*") names.push_back(full.empty() ? name : full + "." + name);
-        }
-      }
-    }
-    return names;
+
+  int number(const fs::path& file) {
+    auto [it, added] = numbers_.emplace(file, static_cast<int>(paths_.size()));
+    if (added) paths_.push_back(file);
+    return it->second;
+  }
+
+  // Marks a module reached in this walk; false when it already was.
+  bool mark(int module) {
+    if (seen_.size() < paths_.size()) seen_.resize(paths_.size(), 0);
+    unsigned& last = seen_[static_cast<std::size_t>(module)];
+    if (last == stamp_) return false;
+    last = stamp_;
+    return true;
+  }
+
+  const std::vector<int>& imported_numbers(int module) {
+    auto found = imported_.find(module);
+    if (found != imported_.end()) return found->second;
+    std::vector<int> numbers;
+    fs::path file = paths_[static_cast<std::size_t>(module)];
+    for (const fs::path& imported : imports(file)) numbers.push_back(number(imported));
+    return imported_.emplace(module, std::move(numbers)).first->second;
+  }
+
+  // A module's part of the keys of the modules that import it: its path
+  // and its text (or its being unreadable).
+  std::uint64_t part_of(int module) {
+    auto found = parts_.find(module);
+    if (found != parts_.end()) return found->second;
+    fs::path file = paths_[static_cast<std::size_t>(module)];
+    const std::optional<std::string>& source = text(file);
+    Digest digest;
+    digest.add(file.string());
+    digest.add(source ? *source : std::string("\x01unreadable"));
+    return parts_.emplace(module, digest.value).first->second;
   }
 
   fs::path root_;
   std::vector<fs::path> roots_;
+  std::map<fs::path, int> numbers_;
+  std::vector<fs::path> paths_;
+  std::map<int, std::vector<int>> imported_;
+  std::map<int, std::uint64_t> parts_;
+  std::vector<unsigned> seen_;
+  unsigned stamp_ = 0;
   std::map<fs::path, std::optional<std::string>> texts_;
+  std::map<std::string, std::vector<fs::path>> resolved_;
   std::map<fs::path, std::set<fs::path>> imports_;
   fs::path known_file_;
   std::map<std::string, std::pair<std::string, std::vector<std::string>>> known_;
@@ -391,11 +678,10 @@ py::dict results_cache_keys(const py::object& project_root, const py::iterable& 
            folder = folder.parent_path())
         ++depth;
       digest.add("package depth " + std::to_string(depth));
-      for (const fs::path& dependency : graph.closure(file)) {
-        digest.add(dependency.string());
-        const std::optional<std::string>& text = graph.text(dependency);
-        digest.add(text ? *text : std::string("\x01unreadable"));
-      }
+      auto [count, sum] = graph.closure_digest(file);
+      char imported[64];
+      std::snprintf(imported, sizeof imported, "imports %zu %016llx", count, static_cast<unsigned long long>(sum));
+      digest.add(imported);
     }
     keys[path_str(relative)] = digest.hex();
   }
@@ -567,6 +853,13 @@ void bind_cache(py::module_& m) {
         "The results cache's folder: the one named, else .tessary_cache in the project root unless that is a "
         "symlink, not a folder or outside the project (None, with a warning).");
   m.def("write_results_cache", &write_results_cache, py::arg("cache_dir"), py::arg("entries"));
+  m.def(
+      "import_names",
+      [](const fs::path& root, const fs::path& file, const py::bytes& source, bool scan) {
+        return import_names(root, file, std::string(source), scan);
+      },
+      py::arg("project_root"), py::arg("file"), py::arg("source"), py::arg("scan") = true,
+      "The dotted names a module's imports name, as its results-cache key follows them: scanned, or parsed.");
 }
 
 }  // namespace tessary::meta
