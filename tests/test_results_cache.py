@@ -132,3 +132,7 @@ def test_the_imports_a_key_follows_are_read_without_parsing(tmp_path):
     # A text in another coding is parsed as Python reads it.
     latin = "# -*- coding: latin-1 -*-\nimport café\n".encode("latin-1")
     assert meta.import_names(tmp_path, module, latin) == ["café"]
+    # A line of words as long as a text can be is parsed, not scanned back
+    # over from each of its words.
+    endless = ("import " * 20000).encode()
+    assert meta.import_names(tmp_path, module, endless) == [] == meta.import_names(tmp_path, module, endless, scan=False)

@@ -158,13 +158,16 @@ struct ImportScan {
 
   explicit ImportScan(std::string_view text) : text_(text) {}
 
-  std::vector<Found> all() {
+  // Everything found; nullopt when a line ran longer before an `import`
+  // than any `from` clause does: such a text is parsed instead (a scan
+  // back over it for every word would take the square of its length).
+  std::optional<std::vector<Found>> all() {
     std::vector<Found> found;
     for (std::size_t at = text_.find("import"); at != std::string_view::npos; at = text_.find("import", at + 1)) {
       if (!word_at(at, "import")) continue;
       Found one;
       one.names = names_after(at + 6);
-      read_from_before(at, one);
+      if (!read_from_before(at, one)) return std::nullopt;
       found.push_back(std::move(one));
     }
     return found;
@@ -251,9 +254,10 @@ struct ImportScan {
   // Back from `import` at `at`: the words of its line before it (names,
   // dots, blanks and continuations), of which the last `from` and the
   // dots and dotted name after it make a `from` import.
-  void read_from_before(std::size_t at, Found& found) const {
+  bool read_from_before(std::size_t at, Found& found) const {
     std::size_t start = at;
     while (true) {
+      if (at - start > kLongestFromClause) return false;
       std::size_t before = back_over_blanks(start);
       if (before > 0 && (name_char(static_cast<unsigned char>(text_[before - 1])) || text_[before - 1] == '.')) {
         start = before - 1;
@@ -273,12 +277,12 @@ struct ImportScan {
       }
       std::size_t end = i;
       while (end < at && name_char(static_cast<unsigned char>(text_[end]))) ++end;
-      if (end == i) return;
+      if (end == i) return true;
       words.emplace_back(text_.substr(i, end - i));
       i = end;
     }
     auto from = std::find(words.rbegin(), words.rend(), "from");
-    if (from == words.rend()) return;
+    if (from == words.rend()) return true;
     std::size_t i = static_cast<std::size_t>(words.rend() - from);  // the word after `from`
     long level = 0;
     for (; i < words.size() && words[i] == "."; ++i) ++level;
@@ -286,15 +290,16 @@ struct ImportScan {
     bool want_name = true;
     for (; i < words.size(); ++i) {
       bool dot = words[i] == ".";
-      if (dot == want_name) return;  // two names or two dots in a row: not a module
+      if (dot == want_name) return true;  // two names or two dots in a row: not a module
       module += words[i];
       want_name = dot;
     }
-    if (!module.empty() && want_name) return;  // ends with a dot
-    if (module.empty() && level == 0) return;
+    if (!module.empty() && want_name) return true;  // ends with a dot
+    if (module.empty() && level == 0) return true;
     found.from = true;
     found.level = level;
     found.module = module;
+    return true;
   }
 
   // Back over blanks and continuations before `at`.
@@ -316,6 +321,7 @@ struct ImportScan {
     return at;
   }
 
+  static constexpr std::size_t kLongestFromClause = 4096;
   std::string_view text_;
 };
 
@@ -358,8 +364,10 @@ std::vector<std::string> import_names(const fs::path& root, const fs::path& file
   std::vector<std::string> names;
   std::error_code ec;
   fs::path relative_dir = fs::relative(file.parent_path(), root, ec);
-  if (scan && plainly_utf8(source)) {
-    for (const ImportScan::Found& found : ImportScan(source).all()) {
+  std::optional<std::vector<ImportScan::Found>> scanned;
+  if (scan && plainly_utf8(source)) scanned = ImportScan(source).all();
+  if (scanned) {
+    for (const ImportScan::Found& found : *scanned) {
       // Each name as a module of its own, and, after a `from`, as a name
       // of that module.
       for (const std::string& name : found.names) names.push_back(name);
