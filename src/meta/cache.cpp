@@ -412,10 +412,27 @@ class ImportGraph {
     if (is_folder(root_ / "src")) roots_.push_back(root_ / "src");
   }
 
-  const std::optional<std::string>& text(const fs::path& file) {
-    auto it = texts_.find(file);
-    if (it == texts_.end()) it = texts_.emplace(file, read_bytes(file, kSourceFileCap)).first;
-    return it->second;
+  // What the keys need of a file, read from its text once: the text is
+  // not kept (a large project's texts would stay in memory through the
+  // lint that follows).
+  struct Summary {
+    bool readable = false;
+    std::string digest;                             // of the text
+    const std::vector<std::string>* names = nullptr;  // what a module imports
+  };
+
+  const Summary& summary(const fs::path& file) {
+    auto it = summaries_.find(file);
+    if (it != summaries_.end()) return it->second;
+    Summary made;
+    if (std::optional<std::string> source = read_bytes(file, kSourceFileCap)) {
+      Digest digest;
+      digest.add(*source);
+      made.readable = true;
+      made.digest = digest.hex();
+      if (file.extension() == ".py") made.names = &import_names(file, *source, made.digest);
+    }
+    return summaries_.emplace(file, std::move(made)).first->second;
   }
 
   // What the modules `file` imports, directly or not, stand for in its
@@ -449,9 +466,9 @@ class ImportGraph {
     auto it = imports_.find(file);
     if (it != imports_.end()) return it->second;
     std::set<fs::path>& out = imports_[file];
-    const std::optional<std::string>& source = text(file);
-    if (!source) return out;
-    for (const std::string& name : import_names(file, *source)) resolve(name, out);
+    const Summary& module = summary(file);
+    if (!module.names) return out;
+    for (const std::string& name : *module.names) resolve(name, out);
     out.erase(file);
     return out;
   }
@@ -536,16 +553,15 @@ class ImportGraph {
 
   // The dotted names a module's import statements name, each as the
   // resolver takes it: a module, or a name imported from one.
-  const std::vector<std::string>& import_names(const fs::path& file, const std::string& source) {
-    Digest digest;
-    digest.add(source);
+  const std::vector<std::string>& import_names(const fs::path& file, const std::string& source,
+                                               const std::string& digest) {
     std::string key = file.string();
     used_.insert(key);
     auto found = known_.find(key);
-    if (found != known_.end() && found->second.first == digest.hex()) return found->second.second;
+    if (found != known_.end() && found->second.first == digest) return found->second.second;
     known_changed_ = true;
     auto& entry = known_[key];
-    entry = {digest.hex(), tessary::meta::import_names(root_, file, source, true)};
+    entry = {digest, tessary::meta::import_names(root_, file, source, true)};
     return entry.second;
   }
 
@@ -580,10 +596,10 @@ class ImportGraph {
     auto found = parts_.find(module);
     if (found != parts_.end()) return found->second;
     fs::path file = paths_[static_cast<std::size_t>(module)];
-    const std::optional<std::string>& source = text(file);
+    const Summary& read = summary(file);
     Digest digest;
     digest.add(file.string());
-    digest.add(source ? *source : std::string("\x01unreadable"));
+    digest.add(read.readable ? read.digest : std::string("\x01unreadable"));
     return parts_.emplace(module, digest.value).first->second;
   }
 
@@ -595,7 +611,7 @@ class ImportGraph {
   std::map<int, std::uint64_t> parts_;
   std::vector<unsigned> seen_;
   unsigned stamp_ = 0;
-  std::map<fs::path, std::optional<std::string>> texts_;
+  std::map<fs::path, Summary> summaries_;
   std::map<std::string, std::vector<fs::path>> resolved_;
   std::map<fs::path, std::set<fs::path>> imports_;
   fs::path known_file_;
@@ -666,18 +682,18 @@ std::string results_fingerprint(const py::object& project_root, const std::strin
 
 py::dict results_cache_keys(const py::object& project_root, const py::iterable& files, const std::string& fingerprint,
                             const py::object& cache_dir) {
+  py::dict keys;
   fs::path root = resolved_path(project_root.cast<fs::path>());
   ImportGraph graph(root);
   if (!cache_dir.is_none()) graph.load_known(cache_dir.cast<fs::path>() / kImportsFile);
-  py::dict keys;
   for (py::handle entry : files) {
     std::string relative = path_bytes(entry);
     fs::path file = resolved_path(root / relative);
-    const std::optional<std::string>& own = graph.text(file);
-    if (!own) continue;
+    const ImportGraph::Summary& own = graph.summary(file);
+    if (!own.readable) continue;
     Digest digest;
     digest.add(fingerprint);
-    digest.add(*own);
+    digest.add(own.digest);
     if (relative.size() > 3 && relative.compare(relative.size() - 3, 3, ".py") == 0) {
       // The dotted name the module is linted under follows the __init__.py
       // files above it, and so does whether it is the settings module.
